@@ -1,0 +1,77 @@
+#pragma once
+// The window operations that the updater's logic drives. The logic never touches a widget;
+// the Qt window (src/app/qt) and the headless fake of the tests both implement this.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace q218 {
+
+// The window's text boxes: Text1 is the download's hidden working text, Text2 the message
+// line, Text3 the image line, Text4 the serial-number box.
+enum class TextBox { Text1, Text2, Text3, Text4 };
+
+enum class Button { cmdOK, cmdUpdate, cmdExit };
+
+// Controls that can take the keyboard focus.
+enum class FocusTarget { cmdOK, cmdUpdate, cmdExit, Text4 };
+
+// Status-bar panels, addressed by key only, never by position.
+inline constexpr std::string_view kPanelModel = "mod";
+inline constexpr std::string_view kPanelSerial = "ser";
+inline constexpr std::string_view kPanelRevision = "rev";
+inline constexpr std::string_view kPanelDate = "dat";
+
+struct Rgb {
+    std::uint8_t red = 0;
+    std::uint8_t green = 0;
+    std::uint8_t blue = 0;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+inline constexpr Rgb kBlack{0, 0, 0};           // the track once the transfer begins
+inline constexpr Rgb kProgressGreen{0, 192, 0}; // the progress fill
+
+// Thrown by cmdExit_Click (and by the window's close) to end the program at once from any
+// depth of nested waits: every wait loop in the logic calls ProcessEvents, so unwinding from
+// there leaves the scan, the settle delay or the download without each loop checking a flag.
+// Views let it pass through ProcessEvents; the outermost event dispatch catches it.
+struct ProgramEnded {};
+
+class UpdaterView {
+public:
+    virtual ~UpdaterView() = default;
+
+    virtual void SetText(TextBox box, std::string_view text) = 0;
+    virtual std::string GetText(TextBox box) const = 0;
+
+    // Only Text4 is ever shown or hidden; hiding keeps its text.
+    virtual void SetVisible(TextBox box, bool visible) = 0;
+    virtual bool IsVisible(TextBox box) const = 0;
+
+    // A disabled button can be neither clicked nor focused.
+    virtual void SetEnabled(Button button, bool enabled) = 0;
+    // Called only on a control that is enabled and shown at that moment.
+    virtual void SetFocus(FocusTarget target) = 0;
+
+    virtual void SetPanelText(std::string_view key, std::string_view text) = 0;
+    virtual std::string GetPanelText(std::string_view key) const = 0;
+
+    // Width of the fill = fraction (0 to 1) x width of the track.
+    virtual void SetProgress(float fraction) = 0;
+    virtual void SetProgressBackground(Rgb colour) = 0;
+
+    virtual void Beep() = 0;
+    // Modal, one "OK" button, titled with the program's title; returns once it is closed.
+    // Clicks and timers may run nested handlers while it is open.
+    virtual void ShowMessageBox(std::string_view text) = 0;
+
+    // Lets the window handle pending input and repaint, blocking briefly (a few
+    // milliseconds at most) when nothing is pending so that polling loops do not spin a
+    // core. Handlers of clicks made meanwhile run inside this call; ProgramEnded thrown by
+    // one of them propagates out of it.
+    virtual void ProcessEvents() = 0;
+};
+
+}  // namespace q218

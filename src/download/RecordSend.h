@@ -1,0 +1,39 @@
+#pragma once
+// One image record turned into one bootloader frame: ":" N AH AL CS data, with word
+// addresses, program words high byte first, fill words to a multiple of 8 bytes and the
+// checksum before the data. Building the frame is pure; writing it is a separate step.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "link/LinkContext.h"
+
+namespace q218 {
+
+enum class RecordOutcome {
+    Sent,      // one frame written
+    Skipped,   // word address 0x2000 or above (the configuration word): nothing written
+    End,       // end-of-file record: nothing written; the run sends ":" "S"
+    Rejected,  // the reset-vector record does not hold exactly one word
+};
+
+inline constexpr std::string_view kGotoMessage =
+    "This HEX file does not appear to have the correct goto statement. Please double check "
+    "that the proper 'origin 4' statement has been inserted at the beginning of the C "
+    "program.";
+
+struct RecordFrame {
+    RecordOutcome outcome = RecordOutcome::Skipped;
+    std::vector<std::uint8_t> bytes;  // the whole frame when Sent, else empty
+};
+
+// Pure: takes one image line apart. Safe on any input line.
+RecordFrame Record_Frame(std::string_view line);
+
+// Builds the frame of `line` and writes it one byte per Output; on Rejected shows the goto
+// message box first.
+RecordOutcome Record_Send(LinkContext& context, std::string_view line);
+
+}  // namespace q218

@@ -1,0 +1,45 @@
+#pragma once
+// The firmware image the updater carries: a tag line and Intel HEX records, compiled in from
+// the build-time input src/image/q218-firmware.txt. These are pure operations on the list;
+// the window logic does the Text3/Text4 reads and writes around them.
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace q218 {
+
+// Program-wide, zero-based list of text lines.
+using FirmwareImage = std::vector<std::string>;
+
+// Exactly one character, NUL: replaces every line that is not a record; the download drops
+// every line containing NUL. It is not the empty text.
+inline const std::string kMarkerText(1, '\0');
+
+// The "_"-separated pieces of the tag line: marker, model, revision, date; slots 4 and 5
+// stay empty for this tag.
+using TagFields = std::array<std::string, 6>;
+
+// The 370 lines as compiled in; discards nothing else, touches nothing else.
+FirmwareImage Image_Build();
+
+// Marks every non-record line, splits the (last) tag line into `fields` and returns the
+// version line for Text3: model, two spaces, revision, two spaces, date.
+std::string Tag_Read(FirmwareImage& image, TagFields& fields);
+
+enum class PatchResult {
+    Replaced,   // the serial record now carries the six digits
+    NotDigits,  // fewer than six characters or a non-digit among the first six: nothing changed
+    NoRecord,   // six digits, but no line begins with the serial-record prefix
+};
+
+// The 43-character serial record for the first six characters of `text`, or empty when they
+// are not six decimal digits.
+std::string SerialRecordFor(std::string_view text);
+
+// Replaces the first line that begins with ":103E00008207" by the record for the first six
+// characters of `text4`.
+PatchResult Serial_Patch(FirmwareImage& image, std::string_view text4);
+
+}  // namespace q218

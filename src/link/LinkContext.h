@@ -1,0 +1,18 @@
+#pragma once
+// What every user of the serial line needs at hand: the port, the window (for messages,
+// panels and ProcessEvents) and the clock of the settle delay. The window logic owns all
+// three and hands this bundle to the link and download subsystems.
+
+#include "app/UpdaterView.h"
+#include "link/MonotonicClock.h"
+#include "link/SerialLink.h"
+
+namespace q218 {
+
+struct LinkContext {
+    SerialLink& link;
+    UpdaterView& view;
+    const MonotonicClock& clock;
+};
+
+}  // namespace q218

@@ -1,0 +1,48 @@
+#pragma once
+// The window's one serial port, as the identification query and the download use it.
+// Operation names follow the serial control properties they stand for (PortOpen,
+// CommPort, InputLen, Settings, Output, Input, InBufferCount). Implementations: the Qt
+// QSerialPort link (src/link/qt) and the simulated device's in-memory line (sim/).
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace q218 {
+
+// The only line settings the updater ever uses: 9600 baud, no parity, 8 data bits, 1 stop bit.
+inline constexpr std::string_view kLineSettings = "9600,n,8,1";
+
+class SerialLink {
+public:
+    virtual ~SerialLink() = default;
+
+    // True while the port is open.
+    virtual bool PortOpen() const = 0;
+    // true: opens CommPort with the current Settings, buffers empty; returns false when the
+    // port does not exist or another program holds it (the port then stays closed).
+    // false: closes the port and discards unread input; always returns true.
+    virtual bool SetPortOpen(bool open) = 0;
+
+    // Selects the port (1 to 4, COM1 to COM4) for the next open; only while closed.
+    virtual void SetCommPort(std::int16_t port) = 0;
+    // Characters one Input returns: 0 = everything waiting, 1 = at most the oldest one.
+    virtual void SetInputLen(int length) = 0;
+    // Always kLineSettings.
+    virtual void SetSettings(std::string_view settings) = 0;
+
+    // Sends each character as one byte (its code), in order, and returns without waiting
+    // for an answer. The bytes have been handed to the OS; they may not yet be on the wire.
+    virtual void Output(std::string_view bytes) = 0;
+    // Removes and returns waiting characters, limited by InputLen; empty when none; never
+    // waits. Received bytes become visible only as events are processed (ProcessEvents).
+    virtual std::string Input() = 0;
+    // Number of received characters waiting.
+    virtual int InBufferCount() const = 0;
+
+    // True once the line vanished under an open port (a USB adapter pulled out, the
+    // device's end closed); the port is then closed. Cleared by the next successful open.
+    virtual bool LineLost() const = 0;
+};
+
+}  // namespace q218
