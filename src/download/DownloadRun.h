@@ -19,7 +19,7 @@ enum class DownloadEnding {
 };
 
 // Runs the download to one of its endings. Compacts `image` in place (permanently).
-DownloadEnding cmdUpdate_Click(LinkContext& context, FirmwareImage& image,
-                               std::int16_t portNumber, ReplyFields& fields);
+DownloadEnding cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
+                               ReplyFields& fields);
 
 }  // namespace q218

@@ -17,6 +17,11 @@ enum class RecordOutcome {
     Skipped,   // word address 0x2000 or above (the configuration word): nothing written
     End,       // end-of-file record: nothing written; the run sends ":" "S"
     Rejected,  // the reset-vector record does not hold exactly one word
+    // Not a record that a frame can carry: no leading ":", an odd byte count or one above
+    // 48, a field that is not two upper-case hex digits, or fewer data characters than the
+    // count claims. Nothing written; the run ends as a failed transfer. The build-time
+    // checker keeps such lines out of the embedded image.
+    Malformed,
 };
 
 inline constexpr std::string_view kGotoMessage =
@@ -29,11 +34,15 @@ struct RecordFrame {
     std::vector<std::uint8_t> bytes;  // the whole frame when Sent, else empty
 };
 
-// Pure: takes one image line apart. Safe on any input line.
+// Pure: takes one image line apart. Safe on any input line: reads only the characters it
+// has, writes only the 48 data bytes a frame can hold. Fields are taken in the record's
+// order, each of them two upper-case hex digits; the byte count is judged (even, at most 48)
+// only when the data are about to be taken, so a line at word address 0x2000 or above is
+// Skipped before its type is read and an end-of-file record is End whatever its count.
 RecordFrame Record_Frame(std::string_view line);
 
 // Builds the frame of `line` and writes it one byte per Output; on Rejected shows the goto
-// message box first.
+// message box first. Writes nothing for any other outcome than Sent.
 RecordOutcome Record_Send(LinkContext& context, std::string_view line);
 
 }  // namespace q218
