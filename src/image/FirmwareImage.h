@@ -4,6 +4,7 @@
 // the window logic does the Text3/Text4 reads and writes around them.
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,18 @@ namespace q218 {
 
 // Program-wide, zero-based list of text lines.
 using FirmwareImage = std::vector<std::string>;
+
+// The tag line, the address record, 367 data records and the end record.
+inline constexpr std::size_t kImageLineCount = 370;
+
+// The first 13 characters of the serial-number record: byte count 0x10, address 0x3E00, data,
+// then the word 0x0782 (ADDWF PCL,F) at word 0x1F00. A patched record keeps them, so every
+// later patch finds the same line again.
+inline constexpr std::string_view kSerialRecordPrefix = ":103E00008207";
+
+// The serial-number record as built, for the placeholder digits "000000".
+inline constexpr std::string_view kSerialPlaceholder =
+    ":103E0000820730343034303430343034303420347D";
 
 // Exactly one character, NUL: replaces every line that is not a record; the download drops
 // every line containing NUL. It is not the empty text.

@@ -1,0 +1,62 @@
+#include "HexLines.h"
+
+namespace q218::test {
+
+namespace {
+
+int Nibble(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+}  // namespace
+
+std::optional<DecodedRecord> Decode(const std::string& line) {
+    if (line.size() < 11 || line[0] != ':' || line.size() % 2 == 0) {
+        return std::nullopt;
+    }
+    std::vector<unsigned> bytes;
+    for (std::size_t i = 1; i < line.size(); i += 2) {
+        const int high = Nibble(line[i]);
+        const int low = Nibble(line[i + 1]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        bytes.push_back(static_cast<unsigned>(high * 16 + low));
+    }
+    DecodedRecord record;
+    record.count = bytes[0];
+    record.address = bytes[1] * 256 + bytes[2];
+    record.type = bytes[3];
+    if (record.count != bytes.size() - 5) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 4; i + 1 < bytes.size(); ++i) {
+        record.data.push_back(static_cast<std::uint8_t>(bytes[i]));
+    }
+    for (unsigned b : bytes) {
+        record.byteSum += b;
+    }
+    return record;
+}
+
+std::map<unsigned, unsigned> WordsOf(const std::vector<std::string>& lines) {
+    std::map<unsigned, unsigned> words;
+    for (const std::string& line : lines) {
+        const std::optional<DecodedRecord> record = Decode(line);
+        if (!record || record->type != 0) {
+            continue;
+        }
+        for (std::size_t i = 0; i + 1 < record->data.size(); i += 2) {
+            words[(record->address + i) / 2] = record->data[i] | record->data[i + 1] << 8;
+        }
+    }
+    return words;
+}
+
+}  // namespace q218::test
