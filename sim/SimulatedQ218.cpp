@@ -1,0 +1,521 @@
+#include "sim/SimulatedQ218.h"
+
+#include <algorithm>
+
+namespace q218::sim {
+
+namespace {
+
+using std::chrono::nanoseconds;
+
+// Control characters of the bootloader handshake.
+constexpr std::uint8_t kEnq = 0x05;  // the bootloader is listening
+constexpr std::uint8_t kAck = 0x06;  // the host answers ENQ
+constexpr std::uint8_t kBel = 0x07;  // frame refused: send it again
+constexpr std::uint8_t kCr = 0x0D;
+constexpr std::uint8_t kLf = 0x0A;
+constexpr std::uint8_t kFrameStart = ':';
+constexpr std::uint8_t kEndOfTransfer = 'S';  // after ":", leaves the bootloader
+
+constexpr std::string_view kIdentifyCommand = "990";
+constexpr std::string_view kResetCommand = "977";
+// What the bootloader answers "990" with while no application is present.
+constexpr std::string_view kBootloaderIdentification = "Q218";
+
+// Frame layout: ":" N AH AL CS, then N data bytes.
+constexpr std::size_t kFrameHeader = 5;
+constexpr std::size_t kMaxFrameData = 48;  // the bootloader's buffer: 24 words
+constexpr std::size_t kFrameDataUnit = 8;  // frames carry whole groups of four words
+
+// The application's command line never needs more; anything longer is garbage.
+constexpr std::size_t kMaxCommandLine = 32;
+
+// Word 3 of a previous firmware: GOTO 0x006, the application's start.
+constexpr std::uint16_t kApplicationGoto = 0x2806;
+constexpr std::uint16_t kGotoMask = 0x3800;
+constexpr std::uint16_t kGotoOpcode = 0x2800;
+constexpr std::uint16_t kRetlwMask = 0x3C00;
+// The last word the identification table may use: just below the bootloader.
+constexpr std::uint16_t kIdTableLast = kBootloaderFirst - 1;
+// The code of a previous firmware: some non-erased words, the same on every device.
+constexpr std::uint16_t kApplicationEnd = 0x0400;
+
+std::uint16_t ApplicationFiller(std::uint16_t address) {
+    return static_cast<std::uint16_t>(0x3000 | (address & 0x00FF));  // MOVLW k
+}
+
+std::uint16_t BootloaderFiller(std::uint16_t address) {
+    return static_cast<std::uint16_t>(0x1000 | (address & 0x0FFF));  // BCF f,b
+}
+
+}  // namespace
+
+SimulatedQ218::SimulatedQ218(const MonotonicClock& clock, const PreviousFirmware& firmware)
+    : m_clock(clock) {
+    m_memory.fill(kErasedWord);
+    std::copy(kBootloaderJump.begin(), kBootloaderJump.end(), m_memory.begin());
+    m_memory[3] = kApplicationGoto;
+    for (std::uint16_t a = 4; a < kApplicationEnd; ++a) {
+        m_memory[a] = ApplicationFiller(a);
+    }
+    for (std::uint32_t a = kBootloaderFirst; a <= kBootloaderLast; ++a) {
+        m_memory[a] = BootloaderFiller(static_cast<std::uint16_t>(a));
+    }
+    // The table the application returns character by character; an empty serial leaves
+    // the six digit words out, so the text begins with the space.
+    std::string text = firmware.serial + " " + firmware.model + " " + firmware.revision + " " +
+                       firmware.date + " " + "\r";
+    m_memory[kIdTableAddress] = kIdTableJump;
+    std::uint16_t address = kIdTableAddress + 1;
+    for (char c : text) {
+        if (address > kIdTableLast) {
+            break;
+        }
+        m_memory[address++] = static_cast<std::uint16_t>(kRetlw | static_cast<std::uint8_t>(c));
+    }
+    const nanoseconds now = m_clock.Now();
+    m_inboundFree = now;
+    m_outboundFree = now;
+}
+
+// --- State changes by hand -----------------------------------------------------------------
+
+void SimulatedQ218::BreakApplication() {
+    Update();
+    for (std::uint16_t a = 3; a < kBootloaderFirst; ++a) {
+        m_memory[a] = kErasedWord;
+    }
+    StartFromMemory();
+}
+
+void SimulatedQ218::ResetByHand() {
+    Update();
+    const nanoseconds now = m_clock.Now();
+    if (IsUnplugged()) {
+        return;
+    }
+    Log(Direction::ToDevice, EntryKind::ResetByHand, "", now);
+    m_commandLine.clear();
+    m_frame.clear();
+    if (IsBricked()) {
+        m_state = State::Dead;
+        return;
+    }
+    EnterBootloader(now);
+}
+
+void SimulatedQ218::Unplug() {
+    Update();
+    if (!m_unpluggedAt) {
+        UnplugAt(m_clock.Now());
+    }
+}
+
+void SimulatedQ218::Replug() {
+    const nanoseconds now = m_clock.Now();
+    m_unpluggedAt.reset();
+    m_inbound.clear();
+    m_outbound.clear();
+    m_inboundFree = now;
+    m_outboundFree = now;
+    StartFromMemory();
+}
+
+// --- Behaviour and timing ------------------------------------------------------------------
+
+void SimulatedQ218::Paced(bool paced) {
+    m_paced = paced;
+}
+void SimulatedQ218::WordWriteTime(nanoseconds perWord) {
+    m_wordWriteTime = perWord;
+}
+void SimulatedQ218::ReplyDelay(nanoseconds delay) {
+    m_replyDelay = delay;
+}
+void SimulatedQ218::HandshakeCharacters(std::string_view two) {
+    m_handshake = std::string(two);
+}
+
+// --- Faults --------------------------------------------------------------------------------
+
+void SimulatedQ218::NoiseBeforeEnq(std::string_view noise) {
+    m_noise = std::string(noise);
+}
+void SimulatedQ218::SilentBeforeEnq() {
+    m_silentBeforeEnq = true;
+}
+void SimulatedQ218::BelAfterFrame(int k, int times) {
+    m_belFrames[k] = std::max(times, 1);
+}
+void SimulatedQ218::CorruptByteInFrame(int k) {
+    m_corruptFrame = k;
+}
+void SimulatedQ218::ReplyAfterFrame(int k, char reply) {
+    m_replyAfter[k] = std::string(1, reply);
+}
+void SimulatedQ218::ReplyAfterFrame(int k, std::string_view reply) {
+    m_replyAfter[k] = std::string(reply);
+}
+void SimulatedQ218::SilentFromFrame(int k) {
+    m_silentFrom = k;
+}
+void SimulatedQ218::UnplugAtFrame(int k) {
+    m_unplugFrame = k;
+}
+void SimulatedQ218::IdentificationReply(std::string_view text) {
+    m_fixedIdentification = std::string(text);
+}
+
+// --- Transport side ------------------------------------------------------------------------
+
+void SimulatedQ218::Receive(std::string_view bytes) {
+    Update();
+    const nanoseconds now = m_clock.Now();
+    if (IsUnplugged()) {
+        Log(Direction::ToDevice, EntryKind::Lost, bytes, now);
+        return;
+    }
+    for (char c : bytes) {
+        nanoseconds at = std::max(now, m_inboundFree);
+        if (m_paced) {
+            at += kByteTime;
+        }
+        m_inboundFree = at;
+        m_inbound.push_back({at, static_cast<std::uint8_t>(c)});
+    }
+    Update();
+}
+
+std::string SimulatedQ218::TakeReadable() {
+    Update();
+    const nanoseconds now = m_clock.Now();
+    std::string bytes;
+    while (!m_outbound.empty() && m_outbound.front().at <= now) {
+        bytes.push_back(static_cast<char>(m_outbound.front().byte));
+        m_outbound.pop_front();
+    }
+    return bytes;
+}
+
+void SimulatedQ218::Update() {
+    const nanoseconds now = m_clock.Now();
+    while (!m_inbound.empty() && m_inbound.front().at <= now) {
+        const TimedByte next = m_inbound.front();
+        m_inbound.pop_front();
+        Process(next.byte, next.at);
+    }
+}
+
+std::optional<nanoseconds> SimulatedQ218::NextEventTime() const {
+    std::optional<nanoseconds> next;
+    if (!m_inbound.empty()) {
+        next = m_inbound.front().at;
+    }
+    if (!m_outbound.empty() && (!next || m_outbound.front().at < *next)) {
+        next = m_outbound.front().at;
+    }
+    return next;
+}
+
+bool SimulatedQ218::IsUnplugged() const {
+    return m_unpluggedAt && *m_unpluggedAt <= m_clock.Now();
+}
+
+// --- Inspection ----------------------------------------------------------------------------
+
+std::uint16_t SimulatedQ218::Word(std::uint32_t address) const {
+    if (address < kProgramWords) {
+        return m_memory[address];
+    }
+    if (address == kConfigAddress) {
+        return m_config;
+    }
+    return kErasedWord;
+}
+
+bool SimulatedQ218::IsBricked() const {
+    return !std::equal(kBootloaderJump.begin(), kBootloaderJump.end(), m_memory.begin());
+}
+
+std::string SimulatedQ218::IdentificationText() const {
+    if (m_unpluggedAt) {
+        return "";
+    }
+    switch (m_state) {
+        case State::Application:
+            return m_fixedIdentification ? *m_fixedIdentification : TableText();
+        case State::BootloaderIdle:
+            return m_fixedIdentification ? *m_fixedIdentification
+                                         : std::string(kBootloaderIdentification);
+        default:
+            return "";
+    }
+}
+
+sim::Transcript SimulatedQ218::Frames() const {
+    sim::Transcript frames;
+    std::copy_if(m_transcript.begin(), m_transcript.end(), std::back_inserter(frames),
+                 [](const TranscriptEntry& e) { return e.kind == EntryKind::Frame; });
+    return frames;
+}
+
+bool SimulatedQ218::InBootloader() const {
+    return m_state == State::BootloaderIdle || m_state == State::WaitingForAck ||
+           m_state == State::FrameStart || m_state == State::FrameBody;
+}
+
+// --- Inside the device ---------------------------------------------------------------------
+
+void SimulatedQ218::Process(std::uint8_t byte, nanoseconds at) {
+    if (m_unpluggedAt && at >= *m_unpluggedAt) {
+        Log(Direction::ToDevice, EntryKind::Lost, std::string(1, static_cast<char>(byte)), at);
+        return;
+    }
+    switch (m_state) {
+        case State::Application:
+        case State::BootloaderIdle:
+            ProcessCommandByte(byte, at);
+            return;
+        case State::WaitingForAck:
+            if (byte == kAck) {
+                Log(Direction::ToDevice, EntryKind::Ack, std::string(1, static_cast<char>(byte)),
+                    at);
+                Send(m_handshake, EntryKind::Handshake, at);
+                Send("T", EntryKind::Ready, at);
+                m_state = State::FrameStart;
+            } else {
+                LogUnexpected(byte, at);
+            }
+            return;
+        case State::FrameStart:
+            if (byte == kFrameStart) {
+                m_frame.assign(1, static_cast<char>(byte));
+                m_state = State::FrameBody;
+            } else {
+                LogUnexpected(byte, at);
+            }
+            return;
+        case State::FrameBody:
+            ProcessFrameByte(byte, at);
+            return;
+        case State::Silent:
+        case State::Dead:
+            LogUnexpected(byte, at);
+            return;
+    }
+}
+
+void SimulatedQ218::ProcessCommandByte(std::uint8_t byte, nanoseconds at) {
+    if (byte == kLf && m_commandLine.empty()) {
+        // A terminal's CR LF: the LF follows a command already taken.
+        LogUnexpected(byte, at);
+        return;
+    }
+    if (byte != kCr) {
+        m_commandLine.push_back(static_cast<char>(byte));
+        if (m_commandLine.size() > kMaxCommandLine) {
+            Log(Direction::ToDevice, EntryKind::Unexpected, m_commandLine, at);
+            m_commandLine.clear();
+        }
+        return;
+    }
+    const std::string line = m_commandLine + "\r";
+    const bool identify = m_commandLine == kIdentifyCommand;
+    const bool reset = m_commandLine == kResetCommand;
+    m_commandLine.clear();
+    if (identify) {
+        Log(Direction::ToDevice, EntryKind::IdentifyQuery, line, at);
+        const std::string reply = IdentificationText();
+        if (!reply.empty()) {
+            Send(reply, EntryKind::IdentifyReply, at);
+        }
+    } else if (reset && m_state == State::Application) {
+        Log(Direction::ToDevice, EntryKind::ResetCommand, line, at);
+        EnterBootloader(at);
+    } else {
+        // Without an application nobody listens for "977"; other lines mean nothing.
+        Log(Direction::ToDevice, EntryKind::Unexpected, line, at);
+    }
+}
+
+void SimulatedQ218::ProcessFrameByte(std::uint8_t byte, nanoseconds at) {
+    if (m_frame.size() == 1) {
+        if (byte == kEndOfTransfer) {
+            Log(Direction::ToDevice, EntryKind::End, ":S", at);
+            m_frame.clear();
+            StartFromMemory();
+            return;
+        }
+        m_currentFrame = m_framesReceived++;
+        if (m_unplugFrame && *m_unplugFrame == m_currentFrame) {
+            m_frame.push_back(static_cast<char>(byte));
+            Log(Direction::ToDevice, EntryKind::Frame, m_frame, at, m_currentFrame);
+            m_frame.clear();
+            UnplugAt(at);
+            return;
+        }
+    }
+    // The corrupted byte is the first data byte (the checksum when there is no data).
+    if (m_corruptFrame && *m_corruptFrame == m_currentFrame &&
+        m_frame.size() == std::min<std::size_t>(kFrameHeader, FrameLength() - 1)) {
+        byte ^= 0x01;
+    }
+    m_frame.push_back(static_cast<char>(byte));
+    if (m_frame.size() == FrameLength()) {
+        FinishFrame(at);
+    }
+}
+
+std::size_t SimulatedQ218::FrameLength() const {
+    if (m_frame.size() < 2) {
+        return kFrameHeader;
+    }
+    return kFrameHeader + static_cast<std::uint8_t>(m_frame[1]);
+}
+
+void SimulatedQ218::FinishFrame(nanoseconds at) {
+    const int k = m_currentFrame;
+    const std::string frame = std::move(m_frame);
+    m_frame.clear();
+    m_state = State::FrameStart;
+    Log(Direction::ToDevice, EntryKind::Frame, frame, at, k);
+
+    if (m_silentFrom && k >= *m_silentFrom) {
+        m_state = State::Silent;
+        return;
+    }
+    const std::string bel(1, static_cast<char>(kBel));
+    for (const auto& [first, times] : m_belFrames) {
+        if (k >= first && k < first + times) {
+            Send(bel, EntryKind::FrameReply, at, k);
+            return;
+        }
+    }
+    const std::size_t n = static_cast<std::uint8_t>(frame[1]);
+    unsigned sum = 0;
+    for (std::size_t i = 1; i < frame.size(); ++i) {
+        sum += static_cast<std::uint8_t>(frame[i]);
+    }
+    const bool lengthOk = n % kFrameDataUnit == 0 && n <= kMaxFrameData;
+    if (!lengthOk || sum % 256 != 0) {
+        Send(bel, EntryKind::FrameReply, at, k);
+        return;
+    }
+    const std::uint32_t address =
+        (static_cast<std::uint32_t>(static_cast<std::uint8_t>(frame[2])) << 8) |
+        static_cast<std::uint8_t>(frame[3]);
+    const std::size_t words = n / 2;
+    for (std::size_t i = 0; i < words; ++i) {
+        const std::uint32_t target = address + i;
+        const auto high = static_cast<std::uint8_t>(frame[kFrameHeader + 2 * i]);
+        const auto low = static_cast<std::uint8_t>(frame[kFrameHeader + 2 * i + 1]);
+        if (target >= kBootloaderFirst) {
+            ++m_refusedWords;  // the bootloader never overwrites itself
+            continue;
+        }
+        m_memory[target] = static_cast<std::uint16_t>(((high << 8) | low) & kWordMask);
+    }
+    const auto reply = m_replyAfter.find(k);
+    Send(reply != m_replyAfter.end() ? reply->second : std::string("T"), EntryKind::FrameReply, at,
+         k, m_wordWriteTime * static_cast<long>(words));
+}
+
+void SimulatedQ218::EnterBootloader(nanoseconds at) {
+    m_commandLine.clear();
+    m_frame.clear();
+    if (m_silentBeforeEnq) {
+        m_state = State::Silent;
+        return;
+    }
+    if (!m_noise.empty()) {
+        Send(m_noise, EntryKind::Noise, at);
+    }
+    Send(std::string(1, static_cast<char>(kEnq)), EntryKind::Enq, at);
+    m_state = State::WaitingForAck;
+}
+
+void SimulatedQ218::StartFromMemory() {
+    m_commandLine.clear();
+    m_frame.clear();
+    if (IsBricked()) {
+        m_state = State::Dead;
+    } else if (ApplicationPresent()) {
+        m_state = State::Application;
+    } else {
+        m_state = State::BootloaderIdle;
+    }
+}
+
+bool SimulatedQ218::ApplicationPresent() const {
+    return m_memory[kIdTableAddress] == kIdTableJump && (m_memory[3] & kGotoMask) == kGotoOpcode;
+}
+
+std::string SimulatedQ218::TableText() const {
+    // The application calls the table once per character until it returns the CR.
+    std::string text;
+    for (std::uint16_t a = kIdTableAddress + 1; a <= kIdTableLast; ++a) {
+        const std::uint16_t word = m_memory[a];
+        if ((word & kRetlwMask) != kRetlw) {
+            break;
+        }
+        text.push_back(static_cast<char>(word & 0x00FF));
+        if ((word & 0x00FF) == kCr) {
+            break;
+        }
+    }
+    return text;
+}
+
+void SimulatedQ218::Send(std::string_view bytes, EntryKind kind, nanoseconds at, int frame,
+                         nanoseconds extra) {
+    if (bytes.empty() || (m_unpluggedAt && at >= *m_unpluggedAt)) {
+        return;
+    }
+    const nanoseconds start = std::max(at + extra + m_replyDelay, m_outboundFree);
+    nanoseconds t = start;
+    for (char c : bytes) {
+        if (m_paced) {
+            t += kByteTime;
+        }
+        m_outbound.push_back({t, static_cast<std::uint8_t>(c)});
+    }
+    m_outboundFree = t;
+    Log(Direction::FromDevice, kind, bytes, t, frame);
+}
+
+void SimulatedQ218::Log(Direction direction, EntryKind kind, std::string_view bytes, nanoseconds at,
+                        int frame) {
+    // Runs of unexpected or lost bytes stay one entry.
+    if ((kind == EntryKind::Unexpected || kind == EntryKind::Lost) && !m_transcript.empty()) {
+        TranscriptEntry& last = m_transcript.back();
+        if (last.kind == kind && last.direction == direction) {
+            last.bytes += bytes;
+            last.at = at;
+            return;
+        }
+    }
+    m_transcript.push_back({direction, kind, std::string(bytes), frame, at});
+}
+
+void SimulatedQ218::LogUnexpected(std::uint8_t byte, nanoseconds at) {
+    Log(Direction::ToDevice, EntryKind::Unexpected, std::string(1, static_cast<char>(byte)), at);
+}
+
+void SimulatedQ218::UnplugAt(nanoseconds at) {
+    m_unpluggedAt = at;
+    while (!m_outbound.empty() && m_outbound.back().at > at) {
+        m_outbound.pop_back();
+    }
+    std::string lost;
+    for (const TimedByte& b : m_inbound) {
+        lost.push_back(static_cast<char>(b.byte));
+    }
+    m_inbound.clear();
+    if (!lost.empty()) {
+        Log(Direction::ToDevice, EntryKind::Lost, lost, at);
+    }
+    m_commandLine.clear();
+    m_frame.clear();
+}
+
+}  // namespace q218::sim
