@@ -1,0 +1,36 @@
+#pragma once
+// A pseudo-terminal for the serial-link tests: the link opens the slave side as its serial
+// port; the test plays the device on the master side.
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+namespace q218::test {
+
+class PseudoTerminal {
+public:
+    // Opens a master and unlocks its slave; Valid() is false if the system refused.
+    PseudoTerminal();
+    ~PseudoTerminal();
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+    bool Valid() const { return m_master >= 0; }
+    // The slave's device name, e.g. "/dev/pts/7".
+    const std::string& SlaveName() const { return m_slaveName; }
+    int MasterFd() const { return m_master; }
+
+    // The device's side: writes bytes to the line.
+    bool Write(std::string_view bytes);
+    // Reads what arrived within `timeout` (until nothing more comes for a few milliseconds).
+    std::string Read(std::chrono::milliseconds timeout);
+    // Unplugs the device: closes the master, so the slave's line is gone.
+    void CloseMaster();
+
+private:
+    int m_master = -1;
+    std::string m_slaveName;
+};
+
+}  // namespace q218::test

@@ -1,0 +1,304 @@
+// The QSerialPort link over pseudo-terminals: the slave side is the serial port, the test
+// plays the device on the master side.
+
+#include "link/qt/QtSerialLink.h"
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QEventLoop>
+#include <QSerialPort>
+#include <QTimer>
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "PseudoTerminal.h"
+#include "link/Identification.h"
+#include "sim/FakeClock.h"
+#include "support/FakeView.h"
+
+namespace q218 {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PseudoTerminal;
+
+// Lets Qt's event loop run for a moment, blocking meanwhile, as the real window's
+// ProcessEvents does.
+void RunQtEventsBriefly() {
+    QEventLoop loop;
+    QTimer::singleShot(2ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// A FakeView whose ProcessEvents also runs the Qt event loop, so QSerialPort delivers.
+struct QtWindow {
+    sim::FakeClock unusedClock;
+    test::FakeView view{unusedClock};
+    QtWindow() { view.OnProcessEvents(RunQtEventsBriefly); }
+};
+
+// Every COM number opens the same pty slave.
+PortNameMap OnlyPort(const PseudoTerminal& pty) {
+    return [name = pty.SlaveName()](std::int16_t) { return name; };
+}
+
+std::chrono::nanoseconds ProcessCpuTime() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto cpu = [](const timeval& t) {
+        return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
+    };
+    return cpu(usage.ru_utime) + cpu(usage.ru_stime);
+}
+
+class QtSerialLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(pty.Valid()) << "no pseudo-terminal available"; }
+
+    bool Open() {
+        link.SetCommPort(1);
+        link.SetInputLen(0);
+        link.SetSettings(kLineSettings);
+        return link.SetPortOpen(true);
+    }
+
+    // Runs the event loop until `done` holds or `limit` has passed.
+    template <typename Condition>
+    void PumpUntil(Condition done, std::chrono::milliseconds limit = 2000ms) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!done() && std::chrono::steady_clock::now() < end) {
+            RunQtEventsBriefly();
+        }
+    }
+
+    PseudoTerminal pty;
+    QtSerialLink link{OnlyPort(pty)};
+};
+
+TEST_F(QtSerialLinkTest, OpensWithTheLineSettingsAndClosesAgain) {
+    ASSERT_TRUE(Open());
+    EXPECT_TRUE(link.PortOpen());
+    EXPECT_FALSE(link.LineLost());
+
+    // A pty's master shares the slave's terminal settings.
+    termios settings{};
+    ASSERT_EQ(::tcgetattr(pty.MasterFd(), &settings), 0);
+    EXPECT_EQ(::cfgetospeed(&settings), B9600);
+    EXPECT_EQ(::cfgetispeed(&settings), B9600);
+    EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(settings.c_cflag & PARENB, 0U) << "parity enabled";
+    EXPECT_EQ(settings.c_cflag & CSTOPB, 0U) << "two stop bits";
+    EXPECT_EQ(settings.c_cflag & CRTSCTS, 0U) << "hardware flow control";
+    EXPECT_EQ(settings.c_iflag & (IXON | IXOFF), 0U) << "software flow control";
+
+    EXPECT_TRUE(link.SetPortOpen(false));
+    EXPECT_FALSE(link.PortOpen());
+}
+
+TEST_F(QtSerialLinkTest, OutputLeavesAtOnceByteForByte) {
+    ASSERT_TRUE(Open());
+    // Every byte value is one character, NUL and bytes above 127 included; no event loop
+    // runs between the write and the device's read.
+    const std::string bytes{'9', '9', '0', '\r', '\0', '\x7F', '\x80', '\xFF'};
+    link.Output(bytes);
+    EXPECT_EQ(pty.Read(1000ms), bytes);
+}
+
+TEST_F(QtSerialLinkTest, InputReturnsWhatArrivedLimitedByInputLen) {
+    ASSERT_TRUE(Open());
+    EXPECT_EQ(link.Input(), "") << "nothing received yet";
+    EXPECT_EQ(link.InBufferCount(), 0);
+
+    ASSERT_TRUE(pty.Write(std::string{'T', '\x07', '\0', '\xFE'}));
+    PumpUntil([&] { return link.InBufferCount() >= 4; });
+    EXPECT_EQ(link.InBufferCount(), 4);
+
+    link.SetInputLen(1);
+    EXPECT_EQ(link.Input(), "T");
+    EXPECT_EQ(link.Input(), "\x07");
+    EXPECT_EQ(link.InBufferCount(), 2);
+    link.SetInputLen(0);
+    EXPECT_EQ(link.Input(), std::string({'\0', '\xFE'}));
+    EXPECT_EQ(link.Input(), "");
+}
+
+TEST_F(QtSerialLinkTest, ClosingDiscardsUnreadInput) {
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(pty.Write("stale"));
+    PumpUntil([&] { return link.InBufferCount() == 5; });
+    ASSERT_EQ(link.InBufferCount(), 5);
+
+    link.SetPortOpen(false);
+    EXPECT_EQ(link.Input(), "");
+    ASSERT_TRUE(Open());
+    RunQtEventsBriefly();
+    EXPECT_EQ(link.Input(), "");
+}
+
+TEST_F(QtSerialLinkTest, MissingPortFailsToOpen) {
+    QtSerialLink missing([](std::int16_t) { return std::string("/dev/q218-no-such-port"); });
+    missing.SetCommPort(1);
+    EXPECT_FALSE(missing.SetPortOpen(true));
+    EXPECT_FALSE(missing.PortOpen());
+    EXPECT_FALSE(missing.LineLost());
+
+    QtSerialLink unnamed([](std::int16_t) { return std::string(); });
+    EXPECT_FALSE(unnamed.SetPortOpen(true));
+}
+
+TEST_F(QtSerialLinkTest, PortHeldByAnotherProgramFailsToOpen) {
+    int ready[2];
+    int release[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        // Another program holding the port the usual way, with a QSerialPort of its own.
+        QSerialPort port(QString::fromStdString(pty.SlaveName()));
+        const char opened = port.open(QIODevice::ReadWrite) ? 'y' : 'n';
+        (void)::write(ready[1], &opened, 1);
+        char done = 0;
+        (void)::read(release[0], &done, 1);
+        ::_exit(0);
+    }
+    char opened = 0;
+    ASSERT_EQ(::read(ready[0], &opened, 1), 1);
+    ASSERT_EQ(opened, 'y') << "the other program could not open the port";
+
+    EXPECT_FALSE(Open());
+    EXPECT_FALSE(link.PortOpen());
+
+    (void)::write(release[1], "x", 1);
+    int status = 0;
+    ::waitpid(holder, &status, 0);
+    for (int fd : {ready[0], ready[1], release[0], release[1]}) {
+        ::close(fd);
+    }
+    EXPECT_TRUE(Open()) << "free again once the other program ended";
+}
+
+TEST_F(QtSerialLinkTest, UnpluggedDeviceClosesThePortWithoutSpinning) {
+    ASSERT_TRUE(Open());
+    RunQtEventsBriefly();
+    pty.CloseMaster();
+
+    // Wait as a polling loop of the updater would, and watch the process's CPU time: an
+    // endless error storm would keep a core busy for the whole half second. A guard against
+    // that storm, not a benchmark.
+    const auto wallStart = std::chrono::steady_clock::now();
+    const auto cpuStart = ProcessCpuTime();
+    while (std::chrono::steady_clock::now() - wallStart < 500ms) {
+        RunQtEventsBriefly();
+        (void)link.Input();
+    }
+    const auto wall = std::chrono::steady_clock::now() - wallStart;
+    const auto cpu = ProcessCpuTime() - cpuStart;
+
+    EXPECT_TRUE(link.LineLost());
+    EXPECT_FALSE(link.PortOpen());
+    EXPECT_EQ(link.Input(), "");
+    EXPECT_LT(cpu.count(), wall.count() * 3 / 10)
+        << "cpu " << std::chrono::duration_cast<std::chrono::milliseconds>(cpu).count()
+        << " ms over " << std::chrono::duration_cast<std::chrono::milliseconds>(wall).count()
+        << " ms";
+}
+
+// The device's side of one identification: answers "990" CR with `reply`.
+std::jthread AnswerIdentification(PseudoTerminal& pty, std::string reply, std::string& received) {
+    return std::jthread([&pty, reply = std::move(reply), &received] {
+        const auto end = std::chrono::steady_clock::now() + 5s;
+        while (received.find('\r') == std::string::npos && std::chrono::steady_clock::now() < end) {
+            received += pty.Read(100ms);
+        }
+        pty.Write(reply);
+    });
+}
+
+TEST_F(QtSerialLinkTest, IdentifiesTheDeviceAndReleasesThePort) {
+    QtWindow window;
+    SteadyClock clock;
+    LinkContext context{link, window.view, clock};
+    ReplyFields fields;
+
+    std::string received;
+    {
+        std::jthread device =
+            AnswerIdentification(pty, "123456 Q218 R04.5 2021-11-02 \r\n", received);
+        Detect(context, 2, fields);
+    }
+    EXPECT_EQ(received, "990\r");
+    EXPECT_EQ(window.view.GetPanelText("mod"), "Q218");
+    EXPECT_EQ(window.view.GetPanelText("ser"), "123456");
+    EXPECT_EQ(window.view.GetPanelText("rev"), "R04.5");
+    EXPECT_EQ(window.view.GetPanelText("dat"), "2021-11-02");
+    EXPECT_FALSE(link.PortOpen());
+
+    // Released: another QSerialPort can take it, and after that so can the link.
+    {
+        QSerialPort other(QString::fromStdString(pty.SlaveName()));
+        EXPECT_TRUE(other.open(QIODevice::ReadWrite)) << other.errorString().toStdString();
+    }
+    std::string again;
+    {
+        std::jthread device = AnswerIdentification(pty, "Q218\r\n", again);
+        Detect(context, 2, fields);
+    }
+    EXPECT_EQ(again, "990\r");
+    EXPECT_EQ(window.view.GetPanelText("mod"), "Q218");
+    EXPECT_EQ(window.view.GetPanelText("ser"), "");
+    EXPECT_FALSE(link.PortOpen());
+}
+
+TEST_F(QtSerialLinkTest, DeviceUnpluggedDuringTheQueryCountsAsNoReply) {
+    QtWindow window;
+    SteadyClock clock;
+    LinkContext context{link, window.view, clock};
+    ReplyFields fields;
+    window.view.SetPanelText("mod", "Q218");
+    window.view.SetPanelText("ser", "123456");
+
+    // The device takes the query, starts to answer, and is pulled out mid-reply.
+    window.view.When([&] { return pty.Read(0ms).find('\r') != std::string::npos; },
+                     [&] {
+                         pty.Write("123456 Q2");
+                         pty.CloseMaster();
+                     });
+    Detect(context, 1, fields);
+
+    EXPECT_TRUE(link.LineLost());
+    EXPECT_FALSE(link.PortOpen());
+    EXPECT_EQ(window.view.GetPanelText("mod"), "");
+    EXPECT_EQ(window.view.GetPanelText("ser"), "");
+}
+
+TEST(LineSettingsTest, ParsesTheSettingsText) {
+    const auto line = ParseLineSettings("9600,n,8,1");
+    ASSERT_TRUE(line.has_value());
+    EXPECT_EQ(line->baudRate, 9600);
+    EXPECT_EQ(line->parity, QSerialPort::NoParity);
+    EXPECT_EQ(line->dataBits, QSerialPort::Data8);
+    EXPECT_EQ(line->stopBits, QSerialPort::OneStop);
+
+    const auto other = ParseLineSettings("19200,E,7,2");
+    ASSERT_TRUE(other.has_value());
+    EXPECT_EQ(other->baudRate, 19200);
+    EXPECT_EQ(other->parity, QSerialPort::EvenParity);
+    EXPECT_EQ(other->dataBits, QSerialPort::Data7);
+    EXPECT_EQ(other->stopBits, QSerialPort::TwoStop);
+
+    for (const char* bad : {"", "9600", "9600,n,8", "9600,n,8,1,", "9600,x,8,1", "9600,n,9,1",
+                            "-9600,n,8,1", "9600x,n,8,1", "9600,,8,1", "9600,n,8,3"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(ParseLineSettings(bad).has_value());
+    }
+}
+
+}  // namespace
+}  // namespace q218
