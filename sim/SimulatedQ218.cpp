@@ -85,6 +85,7 @@ void SimulatedQ218::BreakApplication() {
     for (std::uint16_t a = 3; a < kBootloaderFirst; ++a) {
         m_memory[a] = kErasedWord;
     }
+    m_applicationValid = false;
     StartFromMemory();
 }
 
@@ -343,6 +344,7 @@ void SimulatedQ218::ProcessFrameByte(std::uint8_t byte, nanoseconds at) {
         if (byte == kEndOfTransfer) {
             Log(Direction::ToDevice, EntryKind::End, ":S", at);
             m_frame.clear();
+            m_applicationValid = true;
             StartFromMemory();
             return;
         }
@@ -405,6 +407,7 @@ void SimulatedQ218::FinishFrame(nanoseconds at) {
         (static_cast<std::uint32_t>(static_cast<std::uint8_t>(frame[2])) << 8) |
         static_cast<std::uint8_t>(frame[3]);
     const std::size_t words = n / 2;
+    m_applicationValid = false;
     for (std::size_t i = 0; i < words; ++i) {
         const std::uint32_t target = address + i;
         const auto high = static_cast<std::uint8_t>(frame[kFrameHeader + 2 * i]);
@@ -447,7 +450,8 @@ void SimulatedQ218::StartFromMemory() {
 }
 
 bool SimulatedQ218::ApplicationPresent() const {
-    return m_memory[kIdTableAddress] == kIdTableJump && (m_memory[3] & kGotoMask) == kGotoOpcode;
+    return m_applicationValid && m_memory[kIdTableAddress] == kIdTableJump &&
+           (m_memory[3] & kGotoMask) == kGotoOpcode;
 }
 
 std::string SimulatedQ218::TableText() const {

@@ -159,6 +159,9 @@ private:
     const MonotonicClock& m_clock;
     std::array<std::uint16_t, kProgramWords> m_memory{};
     std::uint16_t m_config = 0x3F32;
+    // Cleared when the first frame of an update is written, set again by ":" "S": a device
+    // that loses power in between starts in its bootloader, not in a half-written program.
+    bool m_applicationValid = true;
     State m_state = State::Application;
 
     std::deque<TimedByte> m_inbound;   // on the line towards the device
