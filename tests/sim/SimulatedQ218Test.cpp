@@ -175,5 +175,107 @@ TEST_F(DeviceTest, BrokenApplicationLeavesOnlyTheBootloader) {
     EXPECT_EQ(Exchange(kAck), "B2T");
 }
 
+TEST_F(DeviceTest, FixedIdentificationReplyIsSentExactly) {
+    struct Row {
+        const char* name;
+        std::string reply;
+    };
+    const std::vector<Row> rows = {
+        {"short form", "Q218"},
+        {"short form with more", "Q218 R04.5 "},
+        {"six fields", "123456 Q218 R04.5 2021-11-02 X Y "},
+        {"missing fields", "123456 Q218 "},
+        {"no trailing space", "123456 Q218 R04.5 2021-11-02"},
+        {"another model", "123456 Q219 R04.5 2021-11-02 \r"},
+        {"lower-case model", "123456 q218 R04.5 2021-11-02 \r"},
+        {"empty", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        device.IdentificationReply(row.reply);
+        EXPECT_EQ(Exchange("990\r"), row.reply);
+        clock.Advance(10s);
+        EXPECT_EQ(device.TakeReadable(), "");  // nothing else follows
+    }
+    // The fixed reply also stands in for the bootloader's short answer.
+    device.IdentificationReply("Q218 X");
+    device.BreakApplication();
+    EXPECT_EQ(Exchange("990\r"), "Q218 X");
+}
+
+TEST_F(DeviceTest, ReplyDelayHoldsBackEveryReply) {
+    device.ReplyDelay(2500ms);
+    EXPECT_EQ(Exchange("990\r"), "");
+    clock.Advance(2499ms);
+    EXPECT_EQ(device.TakeReadable(), "");
+    clock.Advance(1ms);
+    EXPECT_EQ(device.TakeReadable(), "123456 Q218 R04.5 2021-11-02 \r");
+    EXPECT_EQ(Exchange("977\r"), "");
+    clock.Advance(2500ms);
+    EXPECT_EQ(device.TakeReadable(), kEnq);
+}
+
+TEST_F(DeviceTest, PacedLineDeliversOneByteEveryTenBitTimes) {
+    const std::chrono::nanoseconds byte = std::chrono::nanoseconds(1'000'000'000 / 960);
+    device.Paced(true);
+    const auto start = clock.Now();
+    device.Receive("990\r");
+    // The four query bytes take 4 byte times to arrive; each reply byte one more.
+    clock.Set(start + 5 * byte - 1ns);
+    EXPECT_EQ(device.TakeReadable(), "");
+    clock.Set(start + 5 * byte);
+    EXPECT_EQ(device.TakeReadable(), "1");
+    clock.Set(start + 10 * byte);
+    EXPECT_EQ(device.TakeReadable(), "23456");
+    clock.Set(start + 34 * byte);
+    EXPECT_EQ(device.TakeReadable(), " Q218 R04.5 2021-11-02 \r");
+}
+
+TEST_F(DeviceTest, PacedFrameIsAnsweredAfterItsWordsAreWritten) {
+    const std::chrono::nanoseconds byte = std::chrono::nanoseconds(1'000'000'000 / 960);
+    EnterBootloader();
+    device.Paced(true);
+    device.WordWriteTime(2ms);
+    const auto start = clock.Now();
+    // 13 bytes on the wire, four words written, then "T" takes one byte time.
+    device.Receive(Bytes("3A 08 00 04 E0 01 8A 28 57 01 83 01 85"));
+    const auto due = start + 13 * byte + 4 * 2ms + byte;
+    clock.Set(due - 1ns);
+    EXPECT_EQ(device.TakeReadable(), "");
+    clock.Set(due);
+    EXPECT_EQ(device.TakeReadable(), "T");
+}
+
+TEST_F(DeviceTest, HandshakeCharactersAreConfigurable) {
+    device.HandshakeCharacters("TT");
+    ASSERT_EQ(Exchange("977\r"), kEnq);
+    EXPECT_EQ(Exchange(kAck), "TTT");
+}
+
+TEST_F(DeviceTest, UnexpectedBytesAreLoggedAndIgnored) {
+    struct Row {
+        const char* name;
+        std::string before;  // brings the device into the state
+        std::string stray;
+    };
+    const std::vector<Row> rows = {
+        {"unknown command", "", "123\r"},
+        {"before ACK", "977\r", "990\r"},
+        {"between frames", "977\r\x06", "xy"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeClock clock;
+        SimulatedQ218 device(clock, PreviousFirmware{});
+        device.Receive(row.before);
+        device.TakeReadable();
+        device.Receive(row.stray);
+        EXPECT_EQ(device.TakeReadable(), "");
+        ASSERT_FALSE(device.Transcript().empty());
+        EXPECT_EQ(device.Transcript().back().kind, EntryKind::Unexpected);
+        EXPECT_EQ(device.Transcript().back().bytes, row.stray);
+    }
+}
+
 }  // namespace
 }  // namespace q218::sim
