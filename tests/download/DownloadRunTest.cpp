@@ -1,0 +1,577 @@
+#include "download/DownloadRun.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Bytes.h"
+#include "download/RecordSend.h"
+#include "image/FirmwareImage.h"
+#include "sim/FakeClock.h"
+#include "sim/InMemoryLink.h"
+#include "sim/SimulatedQ218.h"
+#include "support/FakeView.h"
+
+namespace q218 {
+namespace {
+
+constexpr std::int16_t kPort = 3;
+// A wait that never ends on a line still present is cut here, failing the test, not hanging.
+constexpr long kProcessEventsLimit = 2'000'000;
+struct RunHung {};
+
+const std::string kUpdateError = "Update Error.";
+const std::string kUpdating = "Updating Q218 firmware.";
+
+// Device, line, window and image as the connect workflow leaves them before "&Update".
+struct Bench {
+    explicit Bench(const sim::PreviousFirmware& firmware = {}) : device(clock, firmware) {
+        link.Attach(kPort, device);
+        image = Image_Build();
+        TagFields tag;
+        Tag_Read(image, tag);
+        view.OnProcessEvents([this] {
+            if (view.ProcessEventsCalls() > kProcessEventsLimit) {
+                throw RunHung{};
+            }
+        });
+    }
+
+    // The identification and the serial patch that precede the update.
+    void Connect(std::string_view serial = "123456") {
+        Detect(context, kPort, fields);
+        Serial_Patch(image, serial);
+        view.SetEnabled(Button::cmdUpdate, true);
+        view.SetFocus(FocusTarget::cmdUpdate);
+        start = device.Transcript().size();
+    }
+
+    DownloadEnding Run() { return cmdUpdate_Click(context, image, kPort, fields); }
+
+    // The device's transcript since Connect, one "direction kind bytes" text per entry.
+    std::vector<std::string> Transcript() const {
+        std::vector<std::string> entries;
+        const sim::Transcript& all = device.Transcript();
+        for (std::size_t i = start; i < all.size(); ++i) {
+            entries.push_back(Entry(all[i].direction, all[i].kind, all[i].bytes));
+        }
+        return entries;
+    }
+
+    static std::string Entry(sim::Direction direction, sim::EntryKind kind,
+                             std::string_view bytes) {
+        return std::string(direction == sim::Direction::ToDevice ? "out " : "in ") +
+               sim::KindName(kind) + " " + test::Hex({bytes.begin(), bytes.end()});
+    }
+
+    sim::FakeClock clock;
+    test::FakeView view{clock};
+    sim::SimulatedQ218 device;
+    sim::InMemoryLink link{clock};
+    LinkContext context{link, view, clock};
+    ReplyFields fields{};
+    FirmwareImage image;
+    std::size_t start = 0;
+};
+
+using sim::Direction;
+using sim::EntryKind;
+
+std::string Out(EntryKind kind, std::string_view bytes) {
+    return Bench::Entry(Direction::ToDevice, kind, bytes);
+}
+std::string In(EntryKind kind, std::string_view bytes) {
+    return Bench::Entry(Direction::FromDevice, kind, bytes);
+}
+std::string Frame(const std::string& line) {
+    const std::vector<std::uint8_t> bytes = Record_Frame(line).bytes;
+    return Out(EntryKind::Frame, std::string(bytes.begin(), bytes.end()));
+}
+
+// Reset, ENQ, ACK, the two handshake characters and the first "T".
+std::vector<std::string> Opening(std::string_view handshake = "B2") {
+    return {Out(EntryKind::ResetCommand, "977\r"), In(EntryKind::Enq, "\x05"),
+            Out(EntryKind::Ack, "\x06"), In(EntryKind::Handshake, handshake),
+            In(EntryKind::Ready, "T")};
+}
+
+// Every line of the compacted image that lies below word 0x2000 as a frame and its "T".
+std::vector<std::string> AllFrames(const FirmwareImage& compacted) {
+    std::vector<std::string> entries;
+    for (const std::string& line : compacted) {
+        if (Record_Frame(line).outcome == RecordOutcome::Sent) {
+            entries.push_back(Frame(line));
+            entries.push_back(In(EntryKind::FrameReply, "T"));
+        }
+    }
+    return entries;
+}
+
+// Program words the image's data records put below 0x2000, read straight from the text.
+std::map<std::uint32_t, std::uint16_t> ImageWords(const FirmwareImage& image) {
+    std::map<std::uint32_t, std::uint16_t> words;
+    for (const std::string& line : image) {
+        unsigned count = 0;
+        unsigned address = 0;
+        unsigned type = 0;
+        if (std::sscanf(line.c_str(), ":%2x%4x%2x", &count, &address, &type) != 3 || type != 0 ||
+            address >= 0x4000) {
+            continue;
+        }
+        for (unsigned k = 0; k < count / 2; ++k) {
+            unsigned low = 0;
+            unsigned high = 0;
+            std::sscanf(line.c_str() + 9 + 4 * k, "%2x%2x", &low, &high);
+            words[address / 2 + k] = static_cast<std::uint16_t>(high << 8 | low);
+        }
+    }
+    return words;
+}
+
+// Words 0 to 2 still lead into the bootloader: the device can always be updated again.
+void ExpectNotBricked(const Bench& bench) {
+    EXPECT_FALSE(bench.device.IsBricked());
+    EXPECT_EQ(bench.device.Word(0), 0x158A);
+    EXPECT_EQ(bench.device.Word(1), 0x160A);
+    EXPECT_EQ(bench.device.Word(2), 0x2F40);
+}
+
+// Only Exit is left, and it has the focus.
+void ExpectOnlyExit(const Bench& bench) {
+    EXPECT_FALSE(bench.view.IsEnabled(Button::cmdOK));
+    EXPECT_FALSE(bench.view.IsEnabled(Button::cmdUpdate));
+    EXPECT_TRUE(bench.view.IsEnabled(Button::cmdExit));
+    EXPECT_EQ(bench.view.Focus(), FocusTarget::cmdExit);
+    EXPECT_TRUE(bench.view.Violations().empty());
+}
+
+TEST(DownloadRun, CleanRunOfTheEmbeddedImage) {
+    Bench bench(
+        sim::PreviousFirmware{.serial = "123456", .revision = "R04.5", .date = "2021-11-02"});
+    bench.Connect();
+    const FirmwareImage patched = bench.image;
+
+    ASSERT_EQ(bench.Run(), DownloadEnding::Finished);
+
+    ASSERT_EQ(bench.image.size(), 369U) << "the tag line is dropped for good";
+    EXPECT_EQ(bench.image.front(), ":020000040000FA");
+    std::vector<std::string> expected = Opening();
+    for (const std::string& entry : AllFrames(bench.image)) {
+        expected.push_back(entry);
+    }
+    expected.push_back(Out(EntryKind::End, ":S"));
+    expected.push_back(Out(EntryKind::IdentifyQuery, "990\r"));
+    expected.push_back(In(EntryKind::IdentifyReply, bench.device.IdentificationText()));
+    EXPECT_EQ(bench.Transcript(), expected);
+    EXPECT_EQ(bench.device.FramesReceived(), 367) << "every record but the configuration word";
+    EXPECT_EQ(bench.device.RefusedWords(), 0);
+
+    // What the device holds now is the image, with its own reset vector moved to word 3.
+    for (const auto& [address, word] : ImageWords(patched)) {
+        if (address > 0) {
+            EXPECT_EQ(bench.device.Word(address), word) << "word " << address;
+        }
+    }
+    EXPECT_EQ(bench.device.Word(3), 0x2806);
+    EXPECT_EQ(bench.device.Word(0x2007), 0x3F32) << "the configuration word is never sent";
+    ExpectNotBricked(bench);
+
+    EXPECT_EQ(bench.view.GetPanelText("rev"), "R04.6");
+    EXPECT_EQ(bench.view.GetPanelText("ser"), "123456");
+    EXPECT_EQ(bench.view.GetPanelText("mod"), "Q218");
+    EXPECT_EQ(bench.view.GetPanelText("dat"), "2022-04-18");
+    const std::vector<std::string> messages = {"Resetting Q218 to start update.", kUpdating,
+                                               "Update complete!"};
+    EXPECT_EQ(bench.view.Messages(), messages);
+    EXPECT_TRUE(bench.view.MessageBoxes().empty());
+    EXPECT_EQ(bench.view.TrackColour(), kBlack);
+    EXPECT_FALSE(bench.link.PortOpen());
+    EXPECT_EQ(bench.link.Misuses(), 0);
+    ExpectOnlyExit(bench);
+
+    // One step per line, full width exactly when the last line (end of file) has its turn;
+    // the configuration line's step is taken without a reply.
+    std::vector<float> steps;
+    for (int i = 0; i <= 368; ++i) {
+        steps.push_back(static_cast<float>(i / 368.0));
+    }
+    EXPECT_EQ(bench.view.ProgressHistory(), steps);
+}
+
+TEST(DownloadRun, DeviceThatGaveItsModelAloneIsResetByHand) {
+    // The application is gone: the device answers "Q218" alone and ignores "977".
+    Bench bench;
+    bench.device.BreakApplication();
+    bench.Connect();
+    ASSERT_EQ(bench.view.GetPanelText("rev"), "");
+    bench.view.When([&] { return bench.view.ProcessEventsCalls() > 500; },
+                    [&] { bench.device.ResetByHand(); });
+    const std::string writtenBefore = bench.link.Written(kPort);
+
+    ASSERT_EQ(bench.Run(), DownloadEnding::Finished);
+
+    EXPECT_EQ(bench.view.Messages().front(), "Please reset Q218 to start update.");
+    // The same bytes as with a device that takes the reset command.
+    Bench usual;
+    usual.Connect();
+    const std::string usualBefore = usual.link.Written(kPort);
+    ASSERT_EQ(usual.Run(), DownloadEnding::Finished);
+    EXPECT_EQ(usual.view.Messages().front(), "Resetting Q218 to start update.");
+    EXPECT_EQ(bench.link.Written(kPort).substr(writtenBefore.size()),
+              usual.link.Written(kPort).substr(usualBefore.size()));
+    ExpectNotBricked(bench);
+    EXPECT_EQ(bench.view.GetPanelText("rev"), "R04.6");
+}
+
+TEST(DownloadRun, WhateverComesBeforeTheFirstReplyIsDropped) {
+    struct Row {
+        const char* name;
+        std::string noise;
+        std::string handshake;
+    };
+    const Row rows[] = {
+        {"noise before ENQ", "xyz\r\n", "B2"},
+        {"ACK, BEL and T before ENQ", "\x06\x07T", "B2"},
+        {"a T among the two dropped characters", "", "TT"},
+        {"BEL among the two dropped characters", "", "\x07\x05"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bench bench;
+        bench.device.NoiseBeforeEnq(row.noise);
+        bench.device.HandshakeCharacters(row.handshake);
+        bench.Connect();
+
+        ASSERT_EQ(bench.Run(), DownloadEnding::Finished);
+        std::vector<std::string> expected = Opening(row.handshake);
+        if (!row.noise.empty()) {
+            expected.insert(expected.begin() + 1, In(EntryKind::Noise, row.noise));
+        }
+        const std::vector<std::string> transcript = bench.Transcript();
+        ASSERT_GE(transcript.size(), expected.size() + 1);
+        EXPECT_EQ(
+            std::vector<std::string>(transcript.begin(), transcript.begin() + expected.size()),
+            expected);
+        // Line 0 goes out once, after the "T" that follows the handshake.
+        EXPECT_EQ(transcript[expected.size()], Frame(bench.image[0]));
+        EXPECT_EQ(bench.device.FramesReceived(), 367);
+        ExpectNotBricked(bench);
+    }
+}
+
+TEST(DownloadRun, BelRepeatsTheLastFrameAndMovesTheBarBack) {
+    Bench bench;
+    bench.device.BelAfterFrame(5, 3);
+    bench.Connect();
+
+    ASSERT_EQ(bench.Run(), DownloadEnding::Finished);
+
+    const sim::Transcript frames = bench.device.Frames();
+    ASSERT_EQ(frames.size(), 370U);
+    for (int retry = 6; retry <= 8; ++retry) {
+        EXPECT_EQ(frames[retry].bytes, frames[5].bytes) << "frame " << retry;
+    }
+    EXPECT_EQ(Bench::Entry(frames[9].direction, frames[9].kind, frames[9].bytes),
+              Frame(bench.image[6]));
+    // Line 5 had its turn, then three BELs gave the turn back to it each time.
+    const std::vector<float>& history = bench.view.ProgressHistory();
+    const float five = static_cast<float>(5 / 368.0);
+    const std::vector<float> around(history.begin() + 5, history.begin() + 10);
+    EXPECT_EQ(around, (std::vector<float>{five, five, five, five, static_cast<float>(6 / 368.0)}));
+    EXPECT_EQ(history.back(), 1.0F);
+    ExpectNotBricked(bench);
+}
+
+TEST(DownloadRun, ReplyOtherThanTOrBelEndsInUpdateError) {
+    struct Row {
+        const char* name;
+        int frame;
+        char reply;
+    };
+    const Row rows[] = {
+        {"lower-case t", 7, 't'},
+        {"garbage", 7, '?'},
+        {"NUL", 200, '\0'},
+        {"ENQ again", 0, '\x05'},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bench bench;
+        bench.device.ReplyAfterFrame(row.frame, row.reply);
+        bench.Connect();
+
+        ASSERT_EQ(bench.Run(), DownloadEnding::TransferFailed);
+
+        EXPECT_EQ(bench.view.MessageBoxes(), std::vector<std::string>{kUpdateError});
+        EXPECT_EQ(bench.view.GetText(TextBox::Text1), std::string(1, row.reply));
+        EXPECT_EQ(bench.view.GetText(TextBox::Text2), kUpdating);
+        EXPECT_TRUE(bench.link.PortOpen()) << "the port is left open after Update Error.";
+        const std::vector<std::string> transcript = bench.Transcript();
+        EXPECT_EQ(transcript.back(), In(EntryKind::FrameReply, std::string(1, row.reply)));
+        EXPECT_EQ(bench.device.FramesReceived(), row.frame + 1);
+        ExpectOnlyExit(bench);
+        ExpectNotBricked(bench);
+    }
+}
+
+TEST(DownloadRun, ResetVectorOfTwoWordsIsRejected) {
+    Bench bench;
+    bench.Connect();
+    ASSERT_EQ(bench.image[2], ":020000000628D0");
+    bench.image[2] = ":040000000628FF3F6E";
+
+    ASSERT_EQ(bench.Run(), DownloadEnding::ImageRejected);
+
+    EXPECT_EQ(bench.view.MessageBoxes(),
+              std::vector<std::string>{
+                  "This HEX file does not appear to have the correct goto statement. Please "
+                  "double check that the proper 'origin 4' statement has been inserted at the "
+                  "beginning of the C program."});
+    // Only the address record went out; nothing of the rejected record did.
+    std::vector<std::string> expected = Opening();
+    expected.push_back(Frame(bench.image[0]));
+    expected.push_back(In(EntryKind::FrameReply, "T"));
+    EXPECT_EQ(bench.Transcript(), expected);
+    EXPECT_FALSE(bench.link.PortOpen());
+    ExpectOnlyExit(bench);
+    ExpectNotBricked(bench);
+}
+
+TEST(DownloadRun, SilentDeviceIsWaitedForWithoutLimit) {
+    struct StillWaiting {};
+    Bench bench;
+    bench.device.SilentFromFrame(10);
+    bench.Connect();
+    // A day of fake time in steps of a minute, then the test ends the wait itself.
+    bench.view.OnProcessEvents([&] { bench.clock.Advance(std::chrono::minutes(1)); });
+    bench.view.When([&] { return bench.view.ProcessEventsCalls() > 24 * 60; },
+                    [] { throw StillWaiting{}; });
+    // Exit is disabled once the bootloader answered: a click must do nothing.
+    bool exitRan = false;
+    bench.view.WhenClick([&] { return bench.view.ProcessEventsCalls() > 100; }, Button::cmdExit,
+                         [&] { exitRan = true; });
+
+    EXPECT_THROW(bench.Run(), StillWaiting);
+
+    EXPECT_FALSE(exitRan);
+    EXPECT_EQ(bench.device.FramesReceived(), 11);
+    EXPECT_TRUE(bench.view.MessageBoxes().empty());
+    EXPECT_FALSE(bench.view.IsEnabled(Button::cmdExit));
+    EXPECT_TRUE(bench.link.PortOpen());
+    ExpectNotBricked(bench);
+}
+
+TEST(DownloadRun, ExitWhileWaitingForTheBootloaderEndsTheProgram) {
+    Bench bench;
+    bench.device.SilentBeforeEnq();
+    bench.Connect();
+    bench.view.WhenClick([&] { return bench.view.ProcessEventsCalls() > 1000; }, Button::cmdExit,
+                         [] { throw ProgramEnded{}; });
+
+    EXPECT_THROW(bench.Run(), ProgramEnded);
+
+    EXPECT_EQ(bench.device.FramesReceived(), 0);
+    EXPECT_TRUE(bench.view.MessageBoxes().empty());
+    ExpectNotBricked(bench);
+}
+
+TEST(DownloadRun, VanishedLineEndsInUpdateErrorInsteadOfWaiting) {
+    {
+        SCOPED_TRACE("unplugged while a frame arrives");
+        Bench bench;
+        bench.device.UnplugAtFrame(20);
+        bench.Connect();
+
+        ASSERT_EQ(bench.Run(), DownloadEnding::TransferFailed);
+        EXPECT_EQ(bench.view.MessageBoxes(), std::vector<std::string>{kUpdateError});
+        EXPECT_EQ(bench.device.FramesReceived(), 21);
+        ExpectOnlyExit(bench);
+        ExpectNotBricked(bench);
+    }
+    {
+        SCOPED_TRACE("unplugged while waiting for ENQ");
+        Bench bench;
+        bench.device.SilentBeforeEnq();
+        bench.Connect();
+        bench.view.When([&] { return bench.view.ProcessEventsCalls() > 1000; },
+                        [&] { bench.device.Unplug(); });
+
+        ASSERT_EQ(bench.Run(), DownloadEnding::TransferFailed);
+        EXPECT_EQ(bench.view.MessageBoxes(), std::vector<std::string>{kUpdateError});
+        ExpectOnlyExit(bench);
+    }
+    {
+        SCOPED_TRACE("port held by another program");
+        Bench bench;
+        bench.Connect();
+        bench.link.SetBusy(kPort, true);
+        const std::string writtenBefore = bench.link.Written(kPort);
+
+        ASSERT_EQ(bench.Run(), DownloadEnding::TransferFailed);
+        EXPECT_EQ(bench.view.MessageBoxes(), std::vector<std::string>{kUpdateError});
+        EXPECT_EQ(bench.link.Written(kPort), writtenBefore) << "nothing was sent";
+        ExpectOnlyExit(bench);
+    }
+}
+
+TEST(DownloadRun, ShortImagesEndTheTransferAfterTheirLastLine) {
+    struct Row {
+        const char* name;
+        FirmwareImage image;
+        std::vector<float> progress;
+    };
+    const std::string addressRecord = ":020000040000FA";
+    const std::string resetVector = ":020000000628D0";
+    const std::string config = ":02400E00323F3F";
+    const Row rows[] = {
+        {"configuration record last, no end-of-file record",
+         {kMarkerText, addressRecord, resetVector, config},
+         {0.0F, 0.5F, 1.0F}},
+        {"last frame without an end-of-file record", {addressRecord, resetVector}, {0.0F, 1.0F}},
+        {"one end-of-file line", {":00000001FF"}, {1.0F}},
+        {"one data line", {resetVector}, {1.0F}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bench bench;
+        bench.Connect();
+        bench.image = row.image;
+
+        ASSERT_EQ(bench.Run(), DownloadEnding::Finished);
+
+        std::vector<std::string> expected = Opening();
+        const std::vector<std::string> frames = AllFrames(bench.image);
+        expected.insert(expected.end(), frames.begin(), frames.end());
+        // The end bytes follow the last frame at once; its "T" arrives as the port closes.
+        const std::vector<std::string> transcript = bench.Transcript();
+        ASSERT_GE(transcript.size(), expected.size());
+        EXPECT_EQ(
+            std::vector<std::string>(transcript.begin(), transcript.begin() + expected.size()),
+            expected);
+        EXPECT_NE(std::find(transcript.begin(), transcript.end(), Out(EntryKind::End, ":S")),
+                  transcript.end());
+        EXPECT_EQ(bench.view.ProgressHistory(), row.progress);
+        EXPECT_EQ(bench.view.Messages().back(), "Update complete!");
+        EXPECT_TRUE(bench.view.Violations().empty());
+    }
+}
+
+TEST(DownloadRun, MalformedLineEndsInUpdateErrorWithoutSendingIt) {
+    Bench bench;
+    bench.Connect();
+    bench.image[5] = ":03000800010203F1";  // an odd count cannot fill whole words
+
+    ASSERT_EQ(bench.Run(), DownloadEnding::TransferFailed);
+
+    EXPECT_EQ(bench.view.MessageBoxes(), std::vector<std::string>{kUpdateError});
+    EXPECT_EQ(bench.device.FramesReceived(), 4) << "lines 0 to 3 of the compacted image";
+    ExpectOnlyExit(bench);
+    ExpectNotBricked(bench);
+}
+
+}  // namespace
+}  // namespace q218
+
+namespace q218 {
+namespace {
+
+// A line whose replies are all waiting as soon as the port opens, each open taking the next
+// script: replies that arrive together, and sequences the simulated device does not make.
+class PreloadedLink final : public SerialLink {
+public:
+    explicit PreloadedLink(std::vector<std::string> scripts) : m_scripts(std::move(scripts)) {}
+
+    bool PortOpen() const override { return m_open; }
+    bool SetPortOpen(bool open) override {
+        m_open = open;
+        m_buffer.clear();
+        if (open && m_opens < m_scripts.size()) {
+            m_buffer = m_scripts[m_opens++];
+        }
+        return true;
+    }
+    void SetCommPort(std::int16_t) override {}
+    void SetInputLen(int length) override { m_inputLen = length; }
+    void SetSettings(std::string_view) override {}
+    void Output(std::string_view bytes) override { written += bytes; }
+    std::string Input() override {
+        const std::size_t n = m_inputLen == 0 ? m_buffer.size() : 1;
+        std::string taken = m_buffer.substr(0, n);
+        m_buffer.erase(0, taken.size());
+        return taken;
+    }
+    int InBufferCount() const override { return static_cast<int>(m_buffer.size()); }
+    bool LineLost() const override { return false; }
+
+    std::string written;
+
+private:
+    std::vector<std::string> m_scripts;
+    std::size_t m_opens = 0;
+    bool m_open = false;
+    int m_inputLen = 0;
+    std::string m_buffer;
+};
+
+std::string Wire(const std::string& line) {
+    const std::vector<std::uint8_t> bytes = Record_Frame(line).bytes;
+    return {bytes.begin(), bytes.end()};
+}
+
+TEST(DownloadRunPreloaded, RepliesWaitingBehindEnqAndBelBeforeAnyFrame) {
+    const std::string addressRecord = ":020000040000FA";
+    const std::string resetVector = ":020000000628D0";
+    const std::string endRecord = ":00000001FF";
+    struct Row {
+        const char* name;
+        std::string replies;
+        std::string frames;  // what goes out between ACK and ":" "S"
+    };
+    const Row rows[] = {
+        {"two characters already behind ENQ",
+         "xy\x05"
+         "AB"
+         "TTT",
+         Wire(addressRecord) + Wire(resetVector)},
+        {"T and BEL behind ENQ are dropped",
+         "\x05T\x07"
+         "TTT",
+         Wire(addressRecord) + Wire(resetVector)},
+        // BEL before any frame names no frame to repeat: line 0 is sent, as after "T".
+        {"BEL before any frame",
+         "\x05"
+         "AB"
+         "\x07TT",
+         Wire(addressRecord) + Wire(resetVector)},
+        {"BEL after line 0",
+         "\x05"
+         "AB"
+         "T\x07TT",
+         Wire(addressRecord) + Wire(addressRecord) + Wire(resetVector)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim::FakeClock clock;
+        test::FakeView view(clock);
+        view.SetPanelText("rev", "R04.5");
+        PreloadedLink link({row.replies, "123456 Q218 R04.6 2022-04-18 \r"});
+        LinkContext context{link, view, clock};
+        ReplyFields fields{};
+        FirmwareImage image = {kMarkerText, addressRecord, resetVector, endRecord};
+
+        ASSERT_EQ(cmdUpdate_Click(context, image, kPort, fields), DownloadEnding::Finished);
+
+        EXPECT_EQ(test::Hex({link.written.begin(), link.written.end()}),
+                  test::Hex(test::Bytes("39 37 37 0D 06")) + " " +
+                      test::Hex({row.frames.begin(), row.frames.end()}) + " 3A 53 39 39 30 0D");
+        EXPECT_EQ(view.ProgressHistory().back(), 1.0F);
+        EXPECT_EQ(view.GetPanelText("rev"), "R04.6");
+        EXPECT_TRUE(view.Violations().empty());
+    }
+}
+
+}  // namespace
+}  // namespace q218
