@@ -1,0 +1,515 @@
+#include "app/qt/QtUpdaterView.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QIcon>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPushButton>
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+
+namespace q218 {
+
+namespace {
+
+// The designed window, in twips.
+constexpr int kClientWidth = 4410;
+constexpr int kClientHeight = 2430;
+constexpr int kPanelWidth = 1050;  // four panels fill the status bar's 4200 twips
+
+struct Place {
+    int left;
+    int top;
+    int width;
+    int height;
+};
+
+constexpr Place kText2{120, 360, 2895, 285};
+constexpr Place kText3{120, 960, 2895, 285};
+constexpr Place kText4{1920, 240, 1050, 465};
+constexpr Place kText1{0, 1200, 855, 285};
+constexpr Place kCmdOK{3120, 240, 1215, 495};
+constexpr Place kCmdUpdate{3120, 840, 1215, 495};
+constexpr Place kCmdExit{3120, 1440, 1215, 495};
+constexpr Place kUpdateBar{120, 1560, 2880, 285};
+constexpr Place kStatusBar1{120, 2040, 4200, 375};
+
+// An idle ProcessEvents blocks for window or serial events at most this long.
+constexpr std::chrono::milliseconds kIdleWaitBound{10};
+
+// The serial-number box holds at most six characters.
+constexpr int kSerialBoxLength = 6;
+
+void PlaceAt(QWidget& widget, const Place& place) {
+    widget.setGeometry(PixelsFromTwips(place.left), PixelsFromTwips(place.top),
+                       PixelsFromTwips(place.width), PixelsFromTwips(place.height));
+}
+
+// Characters and serial bytes map one to one (code 0 to 255), so texts cross the Qt
+// boundary as Latin-1.
+QString ToQt(std::string_view text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string FromQt(const QString& text) {
+    return text.toLatin1().toStdString();
+}
+
+// The 16 x 16 black-and-white icon: an arrow loading into a chip.
+QIcon MakeIcon() {
+    static constexpr std::array<const char*, 16> kRows = {
+        "................", ".......##.......", ".......##.......", ".......##.......",
+        ".....######.....", "......####......", ".......##.......", "................",
+        ".##############.", ".#............#.", ".#.##########.#.", ".#.#...##...#.#.",
+        ".#.##########.#.", ".#............#.", ".##############.", "..#.#.#..#.#.#..",
+    };
+    QImage image(16, 16, QImage::Format_Mono);
+    image.setColor(0, qRgb(255, 255, 255));
+    image.setColor(1, qRgb(0, 0, 0));
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) {
+            image.setPixel(x, y, kRows[static_cast<std::size_t>(y)][x] == '#' ? 1 : 0);
+        }
+    }
+    return QIcon(QPixmap::fromImage(image));
+}
+
+// The platform-neutral key code that Text4_KeyDown expects: 13 for Enter, the code of the
+// upper-case letter or of the digit, and the usual codes of the editing keys; 0 for a key
+// that has none.
+std::int16_t KeyCodeOf(const QKeyEvent& event) {
+    const int key = event.key();
+    if (key >= Qt::Key_A && key <= Qt::Key_Z) {
+        return static_cast<std::int16_t>('A' + (key - Qt::Key_A));
+    }
+    if (key >= Qt::Key_0 && key <= Qt::Key_9) {
+        const int digit = key - Qt::Key_0;
+        // Digits of the numeric keypad have codes of their own.
+        const int base = (event.modifiers() & Qt::KeypadModifier) ? 96 : '0';
+        return static_cast<std::int16_t>(base + digit);
+    }
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F24) {
+        return static_cast<std::int16_t>(112 + (key - Qt::Key_F1));
+    }
+    switch (key) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return kKeyEnter;
+        case Qt::Key_Backspace:
+            return 8;
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+            return 9;
+        case Qt::Key_Shift:
+            return 16;
+        case Qt::Key_Control:
+            return 17;
+        case Qt::Key_Alt:
+            return 18;
+        case Qt::Key_Escape:
+            return 27;
+        case Qt::Key_Space:
+            return 32;
+        case Qt::Key_PageUp:
+            return 33;
+        case Qt::Key_PageDown:
+            return 34;
+        case Qt::Key_End:
+            return 35;
+        case Qt::Key_Home:
+            return 36;
+        case Qt::Key_Left:
+            return 37;
+        case Qt::Key_Up:
+            return 38;
+        case Qt::Key_Right:
+            return 39;
+        case Qt::Key_Down:
+            return 40;
+        case Qt::Key_Insert:
+            return 45;
+        case Qt::Key_Delete:
+            return 46;
+        default:
+            return 0;
+    }
+}
+
+int ShiftStateOf(Qt::KeyboardModifiers modifiers) {
+    int shift = 0;
+    shift |= (modifiers & Qt::ShiftModifier) ? kShiftMask : 0;
+    shift |= (modifiers & Qt::ControlModifier) ? kCtrlMask : 0;
+    shift |= (modifiers & Qt::AltModifier) ? kAltMask : 0;
+    return shift;
+}
+
+// The message line and the image line: flat, borderless, on the button-face colour.
+void MakeFlat(QLineEdit& box) {
+    box.setFrame(false);
+    QPalette palette = box.palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+    box.setPalette(palette);
+}
+
+void MakeBarLabel(QLabel& label, const QColor& background) {
+    label.setFrameStyle(QFrame::Box | QFrame::Plain);
+    label.setLineWidth(1);
+    label.setAutoFillBackground(true);
+    QPalette palette = label.palette();
+    palette.setColor(QPalette::Window, background);
+    label.setPalette(palette);
+    label.setFocusPolicy(Qt::NoFocus);
+}
+
+// Counts a running ProcessEvents or message box for as long as it lasts, however it ends.
+class NestingScope {
+public:
+    explicit NestingScope(int& depth) : m_depth(depth) { ++m_depth; }
+    ~NestingScope() { --m_depth; }
+    NestingScope(const NestingScope&) = delete;
+    NestingScope& operator=(const NestingScope&) = delete;
+
+private:
+    int& m_depth;
+};
+
+}  // namespace
+
+QtUpdaterView::QtUpdaterView(QWidget* parent) : QWidget(parent) {
+    setWindowTitle(QString::fromLatin1(kWindowTitle));
+    setObjectName(QStringLiteral("Main"));
+    setAccessibleName(QString::fromLatin1(kWindowTitle));
+    // Fixed size: no maximize or minimize box.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(PixelsFromTwips(kClientWidth), PixelsFromTwips(kClientHeight));
+    setWindowIcon(MakeIcon());
+
+    QFont defaultFont(QStringLiteral("MS Sans Serif"));
+    defaultFont.setStyleHint(QFont::SansSerif);
+    defaultFont.setPointSizeF(8.0);
+    setFont(defaultFont);
+
+    // Created in the order the focus moves through them (the designed tab positions):
+    // cmdUpdate 0, the two bar labels 1 and 2, cmdOK 3, StatusBar1 4, Text2 5, cmdExit 6,
+    // Text1 7, Text3 8, Text4 9. Labels and the status bar take no focus.
+    m_cmdUpdate = new QPushButton(QStringLiteral("&Update"), this);
+    m_cmdUpdate->setObjectName(QStringLiteral("cmdUpdate"));
+    m_cmdUpdate->setAccessibleName(QStringLiteral("Update"));
+    m_cmdUpdate->setEnabled(false);
+    PlaceAt(*m_cmdUpdate, kCmdUpdate);
+
+    m_updateBarBG = new QLabel(this);
+    m_updateBarBG->setObjectName(QStringLiteral("UpdateBarBG"));
+    m_updateBarBG->setAccessibleName(QStringLiteral("Progress track"));
+    MakeBarLabel(*m_updateBarBG, palette().color(QPalette::Button));
+    PlaceAt(*m_updateBarBG, kUpdateBar);
+
+    m_updateBarFG = new QLabel(this);
+    m_updateBarFG->setObjectName(QStringLiteral("UpdateBarFG"));
+    m_updateBarFG->setAccessibleName(QStringLiteral("Progress"));
+    MakeBarLabel(*m_updateBarFG,
+                 QColor(kProgressGreen.red, kProgressGreen.green, kProgressGreen.blue));
+    PlaceAt(*m_updateBarFG, kUpdateBar);
+    m_updateBarFG->resize(0, m_updateBarFG->height());
+
+    m_cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    m_cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    m_cmdOK->setAccessibleName(QStringLiteral("OK"));
+    PlaceAt(*m_cmdOK, kCmdOK);
+
+    m_statusBar1 = new QFrame(this);
+    m_statusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    m_statusBar1->setAccessibleName(QStringLiteral("Device"));
+    m_statusBar1->setFocusPolicy(Qt::NoFocus);
+    PlaceAt(*m_statusBar1, kStatusBar1);
+    struct PanelSpec {
+        std::string_view key;
+        const char* name;
+    };
+    const std::array<PanelSpec, 4> panelSpecs = {{{kPanelModel, "Device model"},
+                                                  {kPanelSerial, "Device serial number"},
+                                                  {kPanelRevision, "Device firmware revision"},
+                                                  {kPanelDate, "Device firmware date"}}};
+    int panelLeft = 0;
+    for (const auto& spec : panelSpecs) {
+        auto* panel = new QLabel(m_statusBar1);
+        panel->setObjectName(ToQt(spec.key));
+        panel->setAccessibleName(QString::fromLatin1(spec.name));
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        panel->setLineWidth(1);
+        panel->setIndent(2);
+        panel->setGeometry(panelLeft, 0, PixelsFromTwips(kPanelWidth), m_statusBar1->height());
+        panelLeft += PixelsFromTwips(kPanelWidth);
+        m_panels.emplace(std::string(spec.key), panel);
+    }
+
+    m_text2 = new QLineEdit(this);
+    m_text2->setObjectName(QStringLiteral("Text2"));
+    m_text2->setAccessibleName(QStringLiteral("Message"));
+    MakeFlat(*m_text2);
+    PlaceAt(*m_text2, kText2);
+
+    m_cmdExit = new QPushButton(QStringLiteral("Exit"), this);
+    m_cmdExit->setObjectName(QStringLiteral("cmdExit"));
+    m_cmdExit->setAccessibleName(QStringLiteral("Exit"));
+    PlaceAt(*m_cmdExit, kCmdExit);
+
+    m_text1 = new QLineEdit(this);
+    m_text1->setObjectName(QStringLiteral("Text1"));
+    m_text1->setAccessibleName(QStringLiteral("Download working text"));
+    PlaceAt(*m_text1, kText1);
+    m_text1->hide();
+
+    m_text3 = new QLineEdit(this);
+    m_text3->setObjectName(QStringLiteral("Text3"));
+    m_text3->setAccessibleName(QStringLiteral("Firmware image"));
+    MakeFlat(*m_text3);
+    PlaceAt(*m_text3, kText3);
+
+    m_text4 = new QLineEdit(QStringLiteral("888888"), this);
+    m_text4->setObjectName(QStringLiteral("Text4"));
+    m_text4->setAccessibleName(QStringLiteral("Serial number"));
+    m_text4->setMaxLength(kSerialBoxLength);
+    QFont serialFont = defaultFont;
+    serialFont.setPointSizeF(13.5);
+    serialFont.setWeight(QFont::Normal);
+    m_text4->setFont(serialFont);
+    PlaceAt(*m_text4, kText4);
+    m_text4->hide();
+    // Lies over the right-hand end of the message line when shown.
+    m_text4->raise();
+    m_text4->installEventFilter(this);
+
+    setTabOrder(m_cmdUpdate, m_cmdOK);
+    setTabOrder(m_cmdOK, m_text2);
+    setTabOrder(m_text2, m_cmdExit);
+    setTabOrder(m_cmdExit, m_text1);
+    setTabOrder(m_text1, m_text3);
+    setTabOrder(m_text3, m_text4);
+
+    // No button is the default or the cancel button: Enter acts only on the focused control.
+    for (QPushButton* button : {m_cmdOK, m_cmdUpdate, m_cmdExit}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    connect(m_cmdOK, &QPushButton::clicked, this,
+            [this] { Dispatch([this] { m_events->cmdOK_Click(); }); });
+    connect(m_cmdUpdate, &QPushButton::clicked, this,
+            [this] { Dispatch([this] { m_events->cmdUpdate_Click(); }); });
+    connect(m_cmdExit, &QPushButton::clicked, this,
+            [this] { Dispatch([this] { m_events->cmdExit_Click(); }); });
+
+    m_wake.setSingleShot(true);
+    m_wake.setTimerType(Qt::PreciseTimer);
+    m_wake.setInterval(kIdleWaitBound);
+
+    m_cmdOK->setFocus(Qt::OtherFocusReason);
+}
+
+QtUpdaterView::~QtUpdaterView() = default;
+
+void QtUpdaterView::Dispatch(const std::function<void()>& handler) {
+    if (m_ending || m_events == nullptr) {
+        return;
+    }
+    try {
+        handler();
+    } catch (const ProgramEnded&) {
+        m_ending = true;
+    }
+    if (!m_ending) {
+        return;
+    }
+    if (m_nesting > 0) {
+        // Nested: the waiting handler below unwinds once Qt returns to ProcessEvents (or
+        // the message box's loop ends).
+        if (m_openBox != nullptr) {
+            m_openBox->done(0);
+        }
+        return;
+    }
+    FinishProgram();
+}
+
+void QtUpdaterView::FinishProgram() {
+    m_finished = true;
+    hide();
+    QCoreApplication::quit();
+}
+
+void QtUpdaterView::ThrowIfEnding() const {
+    if (m_ending) {
+        throw ProgramEnded{};
+    }
+}
+
+void QtUpdaterView::closeEvent(QCloseEvent* event) {
+    if (!m_finished && m_events != nullptr) {
+        // The title bar's close is the technician's way out of any wait, also one that no
+        // enabled button can end: it does what Exit does.
+        Dispatch([this] { m_events->cmdExit_Click(); });
+    }
+    if (m_finished || m_events == nullptr) {
+        event->accept();
+    } else {
+        // Nested in a wait: the window closes once the waiting handler has unwound.
+        event->ignore();
+    }
+}
+
+bool QtUpdaterView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_text4 && event->type() == QEvent::KeyPress) {
+        const auto& keyEvent = static_cast<const QKeyEvent&>(*event);
+        const std::int16_t keyCode = KeyCodeOf(keyEvent);
+        const int shift = ShiftStateOf(keyEvent.modifiers());
+        Dispatch([this, keyCode, shift] { m_events->Text4_KeyDown(keyCode, shift); });
+        // Enter belongs to the handler; every other key is typed into the box as usual.
+        return keyCode == kKeyEnter || m_ending;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+QLineEdit* QtUpdaterView::Box(TextBox box) const {
+    switch (box) {
+        case TextBox::Text1:
+            return m_text1;
+        case TextBox::Text2:
+            return m_text2;
+        case TextBox::Text3:
+            return m_text3;
+        case TextBox::Text4:
+            return m_text4;
+    }
+    return m_text1;
+}
+
+QPushButton* QtUpdaterView::ButtonWidget(Button button) const {
+    switch (button) {
+        case Button::cmdOK:
+            return m_cmdOK;
+        case Button::cmdUpdate:
+            return m_cmdUpdate;
+        case Button::cmdExit:
+            return m_cmdExit;
+    }
+    return m_cmdExit;
+}
+
+void QtUpdaterView::SetText(TextBox box, std::string_view text) {
+    QLineEdit* edit = Box(box);
+    edit->setText(ToQt(text));
+    // Show the beginning of a text longer than the box, as a freshly set box does.
+    edit->setCursorPosition(0);
+}
+
+std::string QtUpdaterView::GetText(TextBox box) const {
+    return FromQt(Box(box)->text());
+}
+
+void QtUpdaterView::SetVisible(TextBox box, bool visible) {
+    // Only the serial-number box is ever shown or hidden.
+    if (box == TextBox::Text4) {
+        m_text4->setVisible(visible);
+    }
+}
+
+bool QtUpdaterView::IsVisible(TextBox box) const {
+    return box == TextBox::Text4 && !m_text4->isHidden();
+}
+
+void QtUpdaterView::SetEnabled(Button button, bool enabled) {
+    ButtonWidget(button)->setEnabled(enabled);
+}
+
+void QtUpdaterView::SetFocus(FocusTarget target) {
+    QWidget* widget = m_text4;
+    switch (target) {
+        case FocusTarget::cmdOK:
+            widget = m_cmdOK;
+            break;
+        case FocusTarget::cmdUpdate:
+            widget = m_cmdUpdate;
+            break;
+        case FocusTarget::cmdExit:
+            widget = m_cmdExit;
+            break;
+        case FocusTarget::Text4:
+            widget = m_text4;
+            break;
+    }
+    widget->setFocus(Qt::OtherFocusReason);
+}
+
+void QtUpdaterView::SetPanelText(std::string_view key, std::string_view text) {
+    auto it = m_panels.find(key);
+    if (it != m_panels.end()) {
+        it->second->setText(ToQt(text));
+    }
+}
+
+std::string QtUpdaterView::GetPanelText(std::string_view key) const {
+    auto it = m_panels.find(key);
+    return it == m_panels.end() ? std::string() : FromQt(it->second->text());
+}
+
+void QtUpdaterView::SetProgress(float fraction) {
+    // A fraction outside 0 to 1 (or not a number) would draw the fill beyond its track.
+    const double bounded = std::isnan(fraction) ? 0.0 : std::clamp(double{fraction}, 0.0, 1.0);
+    const int width = static_cast<int>(std::lround(bounded * m_updateBarBG->width()));
+    m_updateBarFG->resize(width, m_updateBarFG->height());
+}
+
+void QtUpdaterView::SetProgressBackground(Rgb colour) {
+    QPalette palette = m_updateBarBG->palette();
+    palette.setColor(QPalette::Window, QColor(colour.red, colour.green, colour.blue));
+    m_updateBarBG->setPalette(palette);
+}
+
+void QtUpdaterView::Beep() {
+    QApplication::beep();
+}
+
+void QtUpdaterView::ShowMessageBox(std::string_view text) {
+    ThrowIfEnding();
+    QMessageBox box(QMessageBox::NoIcon, windowTitle(), ToQt(text), QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("MessageBox"));
+    box.setAccessibleName(windowTitle());
+    {
+        // Clicks and timers run handlers inside the box's own event loop.
+        NestingScope scope(m_nesting);
+        m_openBox = &box;
+        box.exec();
+        m_openBox = nullptr;
+    }
+    ThrowIfEnding();
+}
+
+void QtUpdaterView::ProcessEvents() {
+    ThrowIfEnding();
+    {
+        NestingScope scope(m_nesting);
+        QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread());
+        const bool handledSome = dispatcher->processEvents(QEventLoop::AllEvents);
+        if (!handledSome && !m_ending) {
+            // Nothing was pending: sleep until a window or serial event (QSerialPort's
+            // socket notifier wakes the loop) or the short timer, instead of spinning.
+            m_wake.start();
+            dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+            m_wake.stop();
+        }
+    }
+    ThrowIfEnding();
+}
+
+}  // namespace q218

@@ -1,0 +1,100 @@
+#pragma once
+// The updater's one window on Qt Widgets: every control of the window at its designed place,
+// the UpdaterView operations the logic drives, and the dispatch of clicks and keys to the
+// logic (WindowEvents). Positions are designed in twips and placed in device-independent
+// pixels, so the window scales on high-DPI screens.
+
+#include <QTimer>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "app/UpdaterView.h"
+#include "app/WindowEvents.h"
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMessageBox;
+class QPushButton;
+
+namespace q218 {
+
+// 15 twips make one pixel at 96 dots per inch; every designed measure divides evenly.
+constexpr int PixelsFromTwips(int twips) {
+    return twips / 15;
+}
+
+inline constexpr const char* kWindowTitle = "DORVANE Q218 Firmware Update";
+
+class QtUpdaterView final : public QWidget, public UpdaterView {
+    Q_OBJECT
+
+public:
+    explicit QtUpdaterView(QWidget* parent = nullptr);
+    ~QtUpdaterView() override;
+
+    // Where clicks, keys and the title bar's close go. Without it they do nothing.
+    void SetEvents(WindowEvents* events) { m_events = events; }
+
+    // Runs one event handler of the window. ProgramEnded thrown by it (Exit, or the title
+    // bar's close) never crosses Qt's frames: at the outermost level the window closes and
+    // the application quits; inside a ProcessEvents or a message box the end is remembered
+    // and ProcessEvents rethrows it once Qt has returned. Once the program has ended no
+    // further handler runs.
+    void Dispatch(const std::function<void()>& handler);
+    // True once a handler ended the program and the unwinding reached the outermost level.
+    bool ProgramHasEnded() const { return m_finished; }
+
+    // UpdaterView
+    void SetText(TextBox box, std::string_view text) override;
+    std::string GetText(TextBox box) const override;
+    void SetVisible(TextBox box, bool visible) override;
+    bool IsVisible(TextBox box) const override;
+    void SetEnabled(Button button, bool enabled) override;
+    void SetFocus(FocusTarget target) override;
+    void SetPanelText(std::string_view key, std::string_view text) override;
+    std::string GetPanelText(std::string_view key) const override;
+    void SetProgress(float fraction) override;
+    void SetProgressBackground(Rgb colour) override;
+    void Beep() override;
+    void ShowMessageBox(std::string_view text) override;
+    void ProcessEvents() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QLineEdit* Box(TextBox box) const;
+    QPushButton* ButtonWidget(Button button) const;
+    void ThrowIfEnding() const;
+    void FinishProgram();
+
+    WindowEvents* m_events = nullptr;
+
+    QLineEdit* m_text1 = nullptr;
+    QLineEdit* m_text2 = nullptr;
+    QLineEdit* m_text3 = nullptr;
+    QLineEdit* m_text4 = nullptr;
+    QPushButton* m_cmdOK = nullptr;
+    QPushButton* m_cmdUpdate = nullptr;
+    QPushButton* m_cmdExit = nullptr;
+    QLabel* m_updateBarBG = nullptr;
+    QLabel* m_updateBarFG = nullptr;
+    QFrame* m_statusBar1 = nullptr;
+    std::map<std::string, QLabel*, std::less<>> m_panels;
+
+    // Bounds the blocking wait of an idle ProcessEvents.
+    QTimer m_wake;
+    // How many ProcessEvents calls and message boxes are running: a handler that ends the
+    // program at a depth above 0 ran nested inside one of them.
+    int m_nesting = 0;
+    QMessageBox* m_openBox = nullptr;
+    bool m_ending = false;
+    bool m_finished = false;
+};
+
+}  // namespace q218

@@ -1,0 +1,402 @@
+// The Qt window on the offscreen platform: the control table's places, focus order and
+// initial state, the serial-number box, the progress bar, the message box, and handlers that
+// end the program from inside a nested wait.
+
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/qt/QtUpdaterView.h"
+
+namespace q218 {
+namespace {
+
+// Stands in for the window logic: records each event, and runs an optional action for it.
+class RecordingEvents final : public WindowEvents {
+public:
+    void cmdOK_Click() override { Run("OK", onOK); }
+    void cmdUpdate_Click() override { Run("Update", onUpdate); }
+    void cmdExit_Click() override {
+        calls.emplace_back("Exit");
+        throw ProgramEnded{};
+    }
+    void Text4_KeyDown(std::int16_t keyCode, int shift) override {
+        calls.push_back("Key " + std::to_string(keyCode) + " " + std::to_string(shift));
+    }
+
+    std::vector<std::string> calls;
+    std::function<void()> onOK;
+    std::function<void()> onUpdate;
+
+private:
+    void Run(const char* name, const std::function<void()>& action) {
+        calls.emplace_back(name);
+        if (action) {
+            action();
+        }
+    }
+};
+
+class QtUpdaterViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        view.SetEvents(&events);
+        view.show();
+    }
+
+    template <typename T>
+    T* Child(const char* name) {
+        auto* child = view.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(child, nullptr) << name;
+        return child;
+    }
+
+    QRect InWindow(const QWidget& widget) const {
+        return QRect(widget.mapTo(&view, QPoint(0, 0)), widget.size());
+    }
+
+    RecordingEvents events;
+    QtUpdaterView view;
+};
+
+TEST_F(QtUpdaterViewTest, EveryControlSitsAtItsDesignedPlaceInPixels) {
+    EXPECT_EQ(view.size(), QSize(294, 162));  // 4410 x 2430 twips
+    EXPECT_EQ(view.minimumSize(), view.maximumSize());
+    EXPECT_EQ(view.windowTitle(), "DORVANE Q218 Firmware Update");
+
+    struct Row {
+        const char* name;
+        QRect pixels;  // twips / 15
+    };
+    const Row rows[] = {
+        {"Text2", {8, 24, 193, 19}},      {"Text3", {8, 64, 193, 19}},
+        {"Text4", {128, 16, 70, 31}},     {"Text1", {0, 80, 57, 19}},
+        {"cmdOK", {208, 16, 81, 33}},     {"cmdUpdate", {208, 56, 81, 33}},
+        {"cmdExit", {208, 96, 81, 33}},   {"UpdateBarBG", {8, 104, 192, 19}},
+        {"UpdateBarFG", {8, 104, 0, 19}}, {"StatusBar1", {8, 136, 280, 25}},
+        {"mod", {8, 136, 70, 25}},        {"ser", {78, 136, 70, 25}},
+        {"rev", {148, 136, 70, 25}},      {"dat", {218, 136, 70, 25}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto* widget = Child<QWidget>(row.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(InWindow(*widget), row.pixels);
+        EXPECT_FALSE(widget->accessibleName().isEmpty());
+    }
+}
+
+TEST_F(QtUpdaterViewTest, StartsInTheControlTablesInitialState) {
+    auto* text4 = Child<QLineEdit>("Text4");
+    EXPECT_TRUE(text4->isHidden());
+    EXPECT_EQ(text4->text(), "888888");
+    EXPECT_EQ(text4->maxLength(), 6);
+    EXPECT_DOUBLE_EQ(text4->font().pointSizeF(), 13.5);
+    EXPECT_EQ(text4->font().weight(), QFont::Normal);
+    EXPECT_TRUE(Child<QLineEdit>("Text1")->isHidden());
+    EXPECT_FALSE(view.IsVisible(TextBox::Text4));
+
+    EXPECT_TRUE(Child<QPushButton>("cmdOK")->isEnabled());
+    EXPECT_FALSE(Child<QPushButton>("cmdUpdate")->isEnabled());
+    EXPECT_TRUE(Child<QPushButton>("cmdExit")->isEnabled());
+    EXPECT_EQ(Child<QPushButton>("cmdUpdate")->text(), "&Update");
+    for (const char* name : {"cmdOK", "cmdUpdate", "cmdExit"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(Child<QPushButton>(name)->isDefault());
+        EXPECT_FALSE(Child<QPushButton>(name)->autoDefault());
+    }
+    for (const char* key : {"mod", "ser", "rev", "dat"}) {
+        SCOPED_TRACE(key);
+        EXPECT_EQ(view.GetPanelText(key), "");
+    }
+    EXPECT_EQ(view.focusWidget(), Child<QPushButton>("cmdOK"));
+
+    // The message and image lines are flat boxes that still take typing.
+    for (const char* name : {"Text2", "Text3"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(Child<QLineEdit>(name)->hasFrame());
+        EXPECT_FALSE(Child<QLineEdit>(name)->isReadOnly());
+    }
+    const QImage icon = view.windowIcon().pixmap(16, 16).toImage();
+    EXPECT_EQ(icon.size(), QSize(16, 16));
+}
+
+TEST_F(QtUpdaterViewTest, SerialBoxIsDrawnAboveTheMessageLine) {
+    view.SetVisible(TextBox::Text4, true);
+    // A point inside both: the right-hand end of the message line under the box.
+    EXPECT_EQ(view.childAt(QPoint(150, 30)), Child<QLineEdit>("Text4"));
+    view.SetVisible(TextBox::Text4, false);
+    EXPECT_EQ(view.childAt(QPoint(150, 30)), Child<QLineEdit>("Text2"));
+}
+
+TEST_F(QtUpdaterViewTest, TabMovesThroughTheControlsInTheirDesignedOrder) {
+    view.SetEnabled(Button::cmdUpdate, true);
+    view.SetVisible(TextBox::Text4, true);
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    view.SetFocus(FocusTarget::cmdUpdate);
+
+    // Labels and the status bar take no focus; the hidden Text1 is skipped.
+    const std::vector<QString> expected = {"cmdOK", "Text2", "cmdExit",
+                                           "Text3", "Text4", "cmdUpdate"};
+    for (const auto& name : expected) {
+        SCOPED_TRACE(name.toStdString());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        EXPECT_EQ(QApplication::focusWidget()->objectName(), name);
+    }
+}
+
+TEST_F(QtUpdaterViewTest, DisabledAndHiddenControlsAreSkippedByTab) {
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    view.SetFocus(FocusTarget::cmdExit);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), "Text3");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), "cmdOK");
+}
+
+TEST_F(QtUpdaterViewTest, SerialBoxTakesAtMostSixCharacters) {
+    view.SetVisible(TextBox::Text4, true);
+    view.SetText(TextBox::Text4, "");
+    view.SetFocus(FocusTarget::Text4);
+    QTest::keyClicks(Child<QLineEdit>("Text4"), "12345678");
+    EXPECT_EQ(view.GetText(TextBox::Text4), "123456");
+
+    view.SetText(TextBox::Text4, "9876543");
+    EXPECT_EQ(view.GetText(TextBox::Text4), "987654");
+}
+
+TEST_F(QtUpdaterViewTest, KeysInTheSerialBoxReachTheHandlerWithNeutralCodes) {
+    view.SetVisible(TextBox::Text4, true);
+    view.SetText(TextBox::Text4, "");
+    auto* text4 = Child<QLineEdit>("Text4");
+
+    struct Row {
+        const char* name;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        const char* call;
+    };
+    const Row rows[] = {
+        {"Return", Qt::Key_Return, Qt::NoModifier, "Key 13 0"},
+        {"keypad Enter", Qt::Key_Enter, Qt::KeypadModifier, "Key 13 0"},
+        {"Shift+Return", Qt::Key_Return, Qt::ShiftModifier, "Key 13 1"},
+        {"Ctrl+Return", Qt::Key_Return, Qt::ControlModifier, "Key 13 2"},
+        {"digit 7", Qt::Key_7, Qt::NoModifier, "Key 55 0"},
+        {"keypad 7", Qt::Key_7, Qt::KeypadModifier, "Key 103 0"},
+        {"letter a", Qt::Key_A, Qt::NoModifier, "Key 65 0"},
+        {"Backspace", Qt::Key_Backspace, Qt::NoModifier, "Key 8 0"},
+        {"Escape", Qt::Key_Escape, Qt::NoModifier, "Key 27 0"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        events.calls.clear();
+        QTest::keyClick(text4, row.key, row.modifiers);
+        // A modifier key is a key of its own and reaches the handler first.
+        ASSERT_FALSE(events.calls.empty());
+        EXPECT_EQ(events.calls.back(), row.call);
+    }
+}
+
+TEST_F(QtUpdaterViewTest, EnterIsTheHandlersWhileOtherKeysAreTypedAsUsual) {
+    view.SetVisible(TextBox::Text4, true);
+    view.SetText(TextBox::Text4, "");
+    auto* text4 = Child<QLineEdit>("Text4");
+    bool returnPressed = false;
+    QObject::connect(text4, &QLineEdit::returnPressed, [&] { returnPressed = true; });
+
+    QTest::keyClicks(text4, "42");
+    QTest::keyClick(text4, Qt::Key_Return);
+    EXPECT_EQ(view.GetText(TextBox::Text4), "42");
+    EXPECT_FALSE(returnPressed);
+    EXPECT_EQ(events.calls, (std::vector<std::string>{"Key 52 0", "Key 50 0", "Key 13 0"}));
+}
+
+TEST_F(QtUpdaterViewTest, AltUClicksUpdateOnlyWhileItIsEnabled) {
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+
+    // A button's accelerator clicks it the way a mouse click animates: a moment later.
+    QTest::keyClick(&view, Qt::Key_U, Qt::AltModifier);
+    QTest::qWait(300);
+    EXPECT_TRUE(events.calls.empty());
+
+    view.SetEnabled(Button::cmdUpdate, true);
+    QTest::keyClick(&view, Qt::Key_U, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !events.calls.empty(); }, 2000));
+    EXPECT_EQ(events.calls, std::vector<std::string>{"Update"});
+}
+
+TEST_F(QtUpdaterViewTest, ButtonsReachTheirHandlersOnlyWhileEnabled) {
+    QTest::mouseClick(Child<QPushButton>("cmdOK"), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>("cmdUpdate"), Qt::LeftButton);
+    EXPECT_EQ(events.calls, std::vector<std::string>{"OK"});
+}
+
+TEST_F(QtUpdaterViewTest, ProgressFillSpansTheFractionOfTheTrack) {
+    auto* track = Child<QLabel>("UpdateBarBG");
+    auto* fill = Child<QLabel>("UpdateBarFG");
+    struct Row {
+        const char* name;
+        float fraction;
+        int width;
+    };
+    const Row rows[] = {
+        {"full", 1.0F, 192},
+        {"empty", 0.0F, 0},
+        {"half", 0.5F, 96},
+        {"one line of 368", 1.0F / 368.0F, 1},
+        {"above 1 stays on the track", 1.5F, 192},
+        {"below 0 shows nothing", -0.25F, 0},
+        {"not a number shows nothing", std::nanf(""), 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        view.SetProgress(row.fraction);
+        EXPECT_EQ(fill->width(), row.width);
+        EXPECT_EQ(fill->geometry().topLeft(), track->geometry().topLeft());
+        EXPECT_EQ(fill->height(), track->height());
+    }
+    view.SetProgress(0.5F);
+    // The fill is drawn above the track.
+    EXPECT_EQ(view.childAt(QPoint(20, 110)), fill);
+    EXPECT_EQ(fill->palette().color(QPalette::Window), QColor(0, 192, 0));
+    EXPECT_EQ(track->palette().color(QPalette::Window), view.palette().color(QPalette::Button));
+
+    view.SetProgressBackground(kBlack);
+    EXPECT_EQ(track->palette().color(QPalette::Window), QColor(0, 0, 0));
+}
+
+TEST_F(QtUpdaterViewTest, TextsAndPanelsKeepEveryByteValue) {
+    // The download keeps the device's reply characters in Text1, BEL and NUL among them.
+    const std::string bytes[] = {std::string("\x07"), std::string(1, '\0'), "T",
+                                 std::string("\xE9\xFF")};
+    for (const auto& text : bytes) {
+        SCOPED_TRACE(static_cast<int>(static_cast<unsigned char>(text[0])));
+        view.SetText(TextBox::Text1, text);
+        EXPECT_EQ(view.GetText(TextBox::Text1), text);
+    }
+    view.SetPanelText("ser", "123456");
+    view.SetPanelText("mod", "Q218");
+    EXPECT_EQ(view.GetPanelText("ser"), "123456");
+    EXPECT_EQ(view.GetPanelText("mod"), "Q218");
+    EXPECT_EQ(view.GetPanelText("rev"), "");
+    // Panels are addressed by key only; an unknown key reaches none of them.
+    view.SetPanelText("Mod", "x");
+    EXPECT_EQ(view.GetPanelText("mod"), "Q218");
+    EXPECT_EQ(view.GetPanelText("Mod"), "");
+}
+
+TEST_F(QtUpdaterViewTest, MessageBoxIsModalWithOneOkAndTheProgramsTitle) {
+    QString title;
+    QString text;
+    QStringList buttons;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        title = box->windowTitle();
+        text = box->text();
+        for (auto* button : box->buttons()) {
+            buttons << button->text();
+        }
+        box->button(QMessageBox::Ok)->click();
+    });
+    view.ShowMessageBox("Update Error.");
+    EXPECT_EQ(title, "DORVANE Q218 Firmware Update");
+    EXPECT_EQ(text, "Update Error.");
+    EXPECT_EQ(buttons, QStringList{"OK"});
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(QtUpdaterViewTest, ExitDuringANestedWaitUnwindsTheWaitingHandler) {
+    int polls = 0;
+    bool waitReturned = false;
+    events.onOK = [&] {
+        view.SetEnabled(Button::cmdOK, false);
+        // A wait that only the end of the program can leave.
+        while (polls < 100000) {
+            ++polls;
+            view.ProcessEvents();
+        }
+        waitReturned = true;
+    };
+    QTimer::singleShot(20, [&] { Child<QPushButton>("cmdExit")->click(); });
+    Child<QPushButton>("cmdOK")->click();
+
+    EXPECT_EQ(events.calls, (std::vector<std::string>{"OK", "Exit"}));
+    EXPECT_LT(polls, 100000);
+    EXPECT_FALSE(waitReturned);
+    EXPECT_TRUE(view.ProgramHasEnded());
+    EXPECT_TRUE(view.isHidden());
+
+    // No further window event runs.
+    Child<QPushButton>("cmdOK")->click();
+    EXPECT_EQ(events.calls.size(), 2U);
+}
+
+TEST_F(QtUpdaterViewTest, ClosingByTheTitleBarEndsAWaitThatNoButtonCanEnd) {
+    bool unwound = false;
+    events.onUpdate = [&] {
+        view.SetEnabled(Button::cmdExit, false);
+        view.SetEnabled(Button::cmdOK, false);
+        view.SetEnabled(Button::cmdUpdate, false);
+        try {
+            for (int polls = 0; polls < 100000; ++polls) {
+                view.ProcessEvents();
+            }
+        } catch (const ProgramEnded&) {
+            unwound = true;
+            throw;
+        }
+    };
+    view.SetEnabled(Button::cmdUpdate, true);
+    QTimer::singleShot(20, [&] { view.close(); });
+    Child<QPushButton>("cmdUpdate")->click();
+
+    EXPECT_TRUE(unwound);
+    EXPECT_EQ(events.calls, (std::vector<std::string>{"Update", "Exit"}));
+    EXPECT_TRUE(view.ProgramHasEnded());
+    EXPECT_FALSE(view.isVisible());
+}
+
+TEST_F(QtUpdaterViewTest, ClosingWhileIdleEndsTheProgramLikeExit) {
+    EXPECT_TRUE(view.close());
+    EXPECT_EQ(events.calls, std::vector<std::string>{"Exit"});
+    EXPECT_TRUE(view.ProgramHasEnded());
+}
+
+TEST_F(QtUpdaterViewTest, IdleProcessEventsBlocksInsteadOfSpinning) {
+    // Posted work runs in the first call.
+    bool posted = false;
+    QTimer::singleShot(0, [&] { posted = true; });
+    view.ProcessEvents();
+    EXPECT_TRUE(posted);
+
+    // A spinning wait would poll millions of times in 100 ms; one that blocks for events
+    // with a ~10 ms bound polls a few dozen times at most.
+    bool fired = false;
+    QTimer::singleShot(100, Qt::PreciseTimer, [&] { fired = true; });
+    int polls = 0;
+    while (!fired) {
+        view.ProcessEvents();
+        ++polls;
+    }
+    EXPECT_LT(polls, 500);
+    EXPECT_GE(polls, 2);
+}
+
+}  // namespace
+}  // namespace q218
