@@ -1,0 +1,199 @@
+// The build-time image check: the committed input passes, and each way a replacement payload
+// could break the download is rejected with the line and the rule.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "image/FirmwareImage.h"
+#include "image/ImageCheck.h"
+
+namespace q218 {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// An Intel HEX record built here, independently of the checker's parser.
+std::string Record(unsigned address, unsigned type, const std::vector<unsigned>& data) {
+    std::vector<unsigned> bytes{static_cast<unsigned>(data.size()), address >> 8, address & 0xFF,
+                                type};
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    unsigned sum = 0;
+    for (unsigned b : bytes) {
+        sum += b;
+    }
+    bytes.push_back((256 - sum % 256) % 256);
+    std::string line = ":";
+    char hex[3];
+    for (unsigned b : bytes) {
+        std::snprintf(hex, sizeof hex, "%02X", b);
+        line += hex;
+    }
+    return line;
+}
+
+bool HasProblem(const std::vector<ImageProblem>& problems, std::size_t line,
+                const std::string& rule) {
+    for (const ImageProblem& p : problems) {
+        if (p.line == line && p.message.starts_with(rule + ":")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string Describe(const std::vector<ImageProblem>& problems) {
+    std::string text;
+    for (const ImageProblem& p : problems) {
+        text += FormatProblem("image", p) + "\n";
+    }
+    return text;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(ImageCheck, TheCommittedInputAndTheBuiltImagePass) {
+    const Lines input = SplitImageText(ReadFile(Q218_IMAGE_INPUT));
+    EXPECT_EQ(input.size(), 370u);
+    EXPECT_EQ(Describe(Image_Check(input)), "");
+    EXPECT_EQ(input, Image_Build());
+}
+
+TEST(ImageCheck, RejectsEachBrokenRuleAtItsLine) {
+    const std::vector<unsigned> sixteen(16, 0x00);
+    struct Row {
+        const char* name;
+        std::function<void(Lines&)> breakIt;
+        std::size_t line;  // 1-based as in the file; 0 for the whole file
+        std::string rule;
+    };
+    const std::vector<Row> rows = {
+        {"2-byte record moved into word 0x1F20",
+         [](Lines& l) {
+             l.erase(l.begin() + 331);  // ":022080006828CE"
+             l.insert(l.begin() + 367, Record(0x3E40, 0, {0x68, 0x28}));
+         },
+         368, "bootloader area"},
+        {"identification table grown into word 0x1F1F",
+         [&](Lines& l) { l[367] = Record(0x3E30, 0, sixteen); }, 368, "bootloader area"},
+        {"record at the top word 0x1FFF",
+         [](Lines& l) {
+             l.erase(l.begin() + 331);
+             l.insert(l.begin() + 367, Record(0x3FFE, 0, {0xFF, 0x3F}));
+         },
+         368, "bootloader area"},
+        {"16-byte record at address 0000", [&](Lines& l) { l[2] = Record(0x0000, 0, sixteen); }, 3,
+         "reset vector"},
+        {"broken checksum", [](Lines& l) { l[100].back() = l[100].back() == '0' ? '1' : '0'; }, 101,
+         "checksum"},
+        {"missing placeholder", [&](Lines& l) { l[364] = Record(0x3E00, 0, sixteen); }, 0,
+         "serial record"},
+        {"placeholder already patched",
+         [](Lines& l) { l[364] = ":103E00008207313432343334343435343634203468"; }, 365,
+         "serial record"},
+        {"lower-case hex digit", [](Lines& l) { l[10] = ":080008008a01572883018501DC"; }, 11,
+         "record"},
+        {"byte count larger than the data", [](Lines& l) { l[3] = ":0A0008008A01572883018501DC"; },
+         4, "byte count"},
+        {"odd byte count",
+         [](Lines& l) {
+             l[331] = Record(0x2080, 0, {0x68, 0x28, 0x00});
+         },
+         332, "byte count"},
+        {"more than 16 bytes",
+         [](Lines& l) { l[4] = Record(0x0010, 0, std::vector<unsigned>(18, 0x01)); }, 5,
+         "byte count"},
+        {"record crossing a 16-byte block", [&](Lines& l) { l[66] = Record(0x0428, 0, sixteen); },
+         67, "16-byte block"},
+        {"addresses out of order", [](Lines& l) { std::swap(l[100], l[101]); }, 102,
+         "address order"},
+        {"overlapping records",
+         [](Lines& l) {
+             l[5] = Record(0x001E, 0, {0x00, 0x30});
+         },
+         6, "address order"},
+        {"a line missing", [](Lines& l) { l.erase(l.begin() + 200); }, 0, "line count"},
+        {"tag not first", [](Lines& l) { std::swap(l[0], l[1]); }, 1, "tag"},
+        {"a second tag line", [](Lines& l) { l[200] = ".DORVANE_Q218_R04.7_2022-05-01"; }, 201,
+         "tag"},
+        {"tag with seven fields", [](Lines& l) { l[0] = ".DORVANE_Q218_R04.6_2022-04-18_a_b_c"; },
+         1, "tag"},
+        {"address record replaced",
+         [](Lines& l) {
+             l[1] = Record(0x0000, 4, {0x00, 0x01});
+         },
+         2, "address record"},
+        {"end record not last", [](Lines& l) { std::swap(l[368], l[369]); }, 370, "end record"},
+        {"second address record among the data", [](Lines& l) { l[300] = ":020000040000FA"; }, 301,
+         "record type"},
+        {"empty line", [](Lines& l) { l[150] = ""; }, 151, "empty line"},
+        {"carriage return from a DOS file", [](Lines& l) { l[150] += "\r"; }, 151, "characters"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Lines lines = Image_Build();
+        row.breakIt(lines);
+        const std::vector<ImageProblem> problems = Image_Check(lines);
+        EXPECT_TRUE(HasProblem(problems, row.line, row.rule)) << Describe(problems);
+    }
+}
+
+TEST(ImageCheck, SplitsTheFileIntoLines) {
+    EXPECT_EQ(SplitImageText("a\nb\n"), (Lines{"a", "b"}));
+    EXPECT_EQ(SplitImageText("a\nb"), (Lines{"a", "b"}));
+    EXPECT_EQ(SplitImageText("a\n\nb\n"), (Lines{"a", "", "b"}));
+    EXPECT_EQ(SplitImageText("a\n\n"), (Lines{"a", ""}));
+    EXPECT_EQ(SplitImageText(""), Lines{});
+}
+
+// The tool as the build runs it: a broken input fails with "file:line: rule" and leaves no
+// generated table behind; a sound one writes the table.
+TEST(ImageCheck, ToolFailsTheBuildOnABrokenInputAndWritesTheTableOtherwise) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::path(testing::TempDir()) / "q218-image-check-test";
+    fs::create_directories(folder);
+    const fs::path table = folder / "EmbeddedImage.cpp";
+    const fs::path messages = folder / "messages.txt";
+    auto run = [&](const fs::path& input) {
+        const std::string command = std::string("\"") + Q218_IMAGE_CHECK + "\" \"" +
+                                    input.string() + "\" \"" + table.string() + "\" 2>\"" +
+                                    messages.string() + "\"";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+
+    Lines lines = Image_Build();
+    lines.erase(lines.begin() + 331);
+    lines.insert(lines.begin() + 367, Record(0x3E40, 0, {0x68, 0x28}));
+    const fs::path broken = folder / "broken.txt";
+    {
+        std::ofstream out(broken, std::ios::binary);
+        for (const std::string& line : lines) {
+            out << line << '\n';
+        }
+    }
+    std::ofstream(table) << "stale";
+    EXPECT_EQ(run(broken), 1);
+    EXPECT_NE(ReadFile(messages).find("broken.txt:368: bootloader area:"), std::string::npos)
+        << ReadFile(messages);
+    EXPECT_FALSE(fs::exists(table));
+
+    EXPECT_EQ(run(Q218_IMAGE_INPUT), 0) << ReadFile(messages);
+    EXPECT_NE(ReadFile(table).find("\".DORVANE_Q218_R04.6_2022-04-18\","), std::string::npos);
+    fs::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace q218

@@ -1,0 +1,110 @@
+// Tag_Read: marking every line that is not a record, and splitting the tag line into the six
+// slots and the version line for Text3.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "image/FirmwareImage.h"
+
+namespace q218 {
+namespace {
+
+const std::string kMarker(1, '\0');
+
+TEST(TagRead, EmbeddedImageShowsItsVersionAndMarksOnlyTheTagLine) {
+    FirmwareImage image = Image_Build();
+    const FirmwareImage built = image;
+    TagFields fields;
+
+    EXPECT_EQ(Tag_Read(image, fields), "Q218  R04.6  2022-04-18");
+    EXPECT_EQ(fields, (TagFields{".DORVANE", "Q218", "R04.6", "2022-04-18", "", ""}));
+    ASSERT_EQ(image.size(), 370u);
+    EXPECT_EQ(image[0], kMarker);
+    EXPECT_EQ(image[0].size(), 1u);  // one NUL, not the empty text
+    EXPECT_TRUE(std::equal(image.begin() + 1, image.end(), built.begin() + 1));
+}
+
+TEST(TagRead, SplitsTheTagAtEveryUnderscore) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> lines;
+        TagFields fields;
+        std::string version;
+    };
+    const Row rows[] = {
+        {"empty piece between two underscores",
+         {".DORVANE_A__B"},
+         {".DORVANE", "A", "", "B", "", ""},
+         "A    B"},
+        {"no underscore: the whole tag in slot 0",
+         {".DORVANE"},
+         {".DORVANE", "", "", "", "", ""},
+         "    "},
+        {"trailing underscore gives an empty last piece",
+         {".DORVANE_Q218_"},
+         {".DORVANE", "Q218", "", "", "", ""},
+         "Q218    "},
+        {"five underscores fill all six slots",
+         {".DORVANE_M_R_D_x_y"},
+         {".DORVANE", "M", "R", "D", "x", "y"},
+         "M  R  D"},
+        {"more than six fields keep the first six",
+         {".DORVANE_M_R_D_x_y_z_w"},
+         {".DORVANE", "M", "R", "D", "x", "y"},
+         "M  R  D"},
+        {"the last tag line wins",
+         {".DORVANE_OLD_R01.0_2001-01-01", ":00000001FF", ".DORVANE_NEW_R02.0_2002-02-02"},
+         {".DORVANE", "NEW", "R02.0", "2002-02-02", "", ""},
+         "NEW  R02.0  2002-02-02"},
+        {"lower-case marker is not the tag",
+         {".dorvane_Q218_R04.6_2022-04-18"},
+         {"", "", "", "", "", ""},
+         "    "},
+        {"line shorter than the marker cannot match",
+         {".DORVAN"},
+         {"", "", "", "", "", ""},
+         "    "},
+        {"no tag at all", {":00000001FF"}, {"", "", "", "", "", ""}, "    "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FirmwareImage image = row.lines;
+        TagFields fields;
+        EXPECT_EQ(Tag_Read(image, fields), row.version);
+        EXPECT_EQ(fields, row.fields);
+    }
+}
+
+TEST(TagRead, MarksEveryLineThatIsNotARecord) {
+    struct Row {
+        const char* name;
+        std::string line;
+        std::string after;
+    };
+    const Row rows[] = {
+        {"empty line", "", kMarker},
+        {"text without a colon", "hello", kMarker},
+        {"colon later in the line", " :00000001FF", kMarker},
+        {"marker text stays the marker", kMarker, kMarker},
+        {"tag line", ".DORVANE_Q218_R04.6_2022-04-18", kMarker},
+        {"a record", ":020000040000FA", ":020000040000FA"},
+        {"a colon alone", ":", ":"},
+        {"a colon and anything", ":not hex at all", ":not hex at all"},
+    };
+    FirmwareImage image;
+    for (const Row& row : rows) {
+        image.push_back(row.line);
+    }
+    TagFields fields;
+    Tag_Read(image, fields);
+    ASSERT_EQ(image.size(), std::size(rows));
+    for (std::size_t i = 0; i < image.size(); ++i) {
+        SCOPED_TRACE(rows[i].name);
+        EXPECT_EQ(image[i], rows[i].after);
+    }
+}
+
+}  // namespace
+}  // namespace q218
