@@ -1,0 +1,208 @@
+#include "sim/PtyServer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+namespace q218::sim {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Longest sleep of the serving thread when nothing is due; it wakes at once for input, a
+// stop or an unplug, so this only bounds how late a missed wake-up could be noticed.
+constexpr std::chrono::nanoseconds kIdleWait = 200ms;
+
+std::string ErrnoText(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+bool SetNonBlocking(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+}  // namespace
+
+PtyServer::Created PtyServer::Create(const std::optional<PreviousFirmware>& firmware) {
+    Created created;
+    std::unique_ptr<PtyServer> server(new PtyServer());
+    if (firmware) {
+        server->m_device = std::make_unique<SimulatedQ218>(server->m_clock, *firmware);
+    }
+    if (!server->Open(created.error)) {
+        return created;
+    }
+    server->m_thread = std::thread([s = server.get()] { s->Serve(); });
+    created.server = std::move(server);
+    return created;
+}
+
+bool PtyServer::Open(std::string& error) {
+    m_master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (m_master < 0) {
+        error = ErrnoText("posix_openpt");
+        return false;
+    }
+    if (grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
+        error = ErrnoText("grantpt/unlockpt");
+        return false;
+    }
+    char name[128];
+    if (ptsname_r(m_master, name, sizeof name) != 0) {
+        error = ErrnoText("ptsname_r");
+        return false;
+    }
+    m_slavePath = name;
+    // Raw from the start: with the default line discipline the slave would echo the
+    // device's own bytes back to it and turn CR into LF before a client sets it up.
+    termios tio{};
+    if (tcgetattr(m_master, &tio) != 0) {
+        error = ErrnoText("tcgetattr");
+        return false;
+    }
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, B9600);
+    cfsetospeed(&tio, B9600);
+    if (tcsetattr(m_master, TCSANOW, &tio) != 0) {
+        error = ErrnoText("tcsetattr");
+        return false;
+    }
+    m_slaveHold = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (m_slaveHold < 0) {
+        error = ErrnoText("open slave");
+        return false;
+    }
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) {
+        error = ErrnoText("pipe");
+        return false;
+    }
+    m_wakeRead = pipeFds[0];
+    m_wakeWrite = pipeFds[1];
+    if (!SetNonBlocking(m_master) || !SetNonBlocking(m_wakeRead) || !SetNonBlocking(m_wakeWrite)) {
+        error = ErrnoText("fcntl");
+        return false;
+    }
+    return true;
+}
+
+PtyServer::~PtyServer() {
+    Stop();
+    CloseMaster();
+    for (int fd : {m_wakeRead, m_wakeWrite}) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+}
+
+void PtyServer::Stop() {
+    m_stop = true;
+    Wake();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+void PtyServer::Unplug() {
+    m_unplugRequested = true;
+    Wake();
+    // Wait until the thread has closed the master, so the caller sees the hang-up next.
+    while (m_thread.joinable() && !m_unplugged && !m_stop) {
+        std::this_thread::sleep_for(1ms);
+    }
+    if (!m_thread.joinable()) {
+        CloseMaster();
+    }
+}
+
+void PtyServer::Wake() {
+    if (m_wakeWrite >= 0) {
+        const char byte = 1;
+        // A full pipe already holds a wake-up; nothing to do then.
+        [[maybe_unused]] const ssize_t n = write(m_wakeWrite, &byte, 1);
+    }
+}
+
+void PtyServer::CloseMaster() {
+    if (m_slaveHold >= 0) {
+        close(m_slaveHold);
+        m_slaveHold = -1;
+    }
+    if (m_master >= 0) {
+        close(m_master);
+        m_master = -1;
+        m_unplugged = true;
+    }
+}
+
+void PtyServer::Serve() {
+    std::string pending;  // the device's bytes the client has not taken yet
+    char buffer[512];
+    while (!m_stop) {
+        if (m_unplugRequested) {
+            if (m_device) {
+                WithDevice([](SimulatedQ218& device) { device.Unplug(); });
+            }
+            CloseMaster();
+        }
+        std::chrono::nanoseconds wait = kIdleWait;
+        if (m_master >= 0 && m_device) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_device->Update();
+            pending += m_device->TakeReadable();
+            if (m_device->IsUnplugged()) {
+                pending.clear();
+                CloseMaster();
+            } else if (const auto next = m_device->NextEventTime()) {
+                wait = std::clamp<std::chrono::nanoseconds>(*next - m_clock.Now(), 0ns, wait);
+            }
+        }
+        while (m_master >= 0 && !pending.empty()) {
+            const ssize_t n = write(m_master, pending.data(), pending.size());
+            if (n <= 0) {
+                break;  // the slave's input queue is full: POLLOUT says when to go on
+            }
+            pending.erase(0, static_cast<std::size_t>(n));
+        }
+
+        pollfd fds[2] = {{m_wakeRead, POLLIN, 0}, {m_master, POLLIN, 0}};
+        if (!pending.empty()) {
+            fds[1].events |= POLLOUT;
+        }
+        const nfds_t count = m_master >= 0 ? 2 : 1;
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
+        const timespec timeout{static_cast<time_t>(seconds.count()),
+                               static_cast<long>((wait - seconds).count())};
+        if (ppoll(fds, count, &timeout, nullptr) < 0 && errno != EINTR) {
+            break;
+        }
+        if (fds[0].revents & POLLIN) {
+            while (read(m_wakeRead, buffer, sizeof buffer) > 0) {
+            }
+        }
+        if (count == 2 && (fds[1].revents & (POLLHUP | POLLERR)) && !(fds[1].revents & POLLIN)) {
+            // Cannot happen while the server holds the slave open; never spin if it does.
+            std::this_thread::sleep_for(10ms);
+        }
+        if (count == 2 && (fds[1].revents & POLLIN)) {
+            const ssize_t n = read(m_master, buffer, sizeof buffer);
+            if (n > 0 && m_device) {
+                WithDevice([&](SimulatedQ218& device) {
+                    device.Receive(std::string_view(buffer, static_cast<std::size_t>(n)));
+                });
+            }
+        }
+    }
+}
+
+}  // namespace q218::sim

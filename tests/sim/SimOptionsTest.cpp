@@ -1,0 +1,103 @@
+// The command line of q218-sim: what it accepts, what it refuses, and that the options end
+// up on the device.
+
+#include "sim/SimOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "WireBytes.h"
+#include "sim/FakeClock.h"
+
+namespace q218::sim {
+namespace {
+
+TEST(SimOptions, RefusesWhatWouldMakeAnImpossibleDevice) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> args;
+    };
+    const std::vector<Row> rows = {
+        {"five-digit serial", {"--serial", "12345"}},
+        {"serial with a letter", {"--serial", "12345a"}},
+        {"revision with a space", {"--revision", "R04 5"}},
+        {"empty date", {"--date", ""}},
+        {"handshake of one character", {"--handshake", "T"}},
+        {"BEL times zero", {"--bel-after-frame", "3:0"}},
+        {"negative frame", {"--corrupt-frame", "-1"}},
+        {"reply without frame", {"--reply-after-frame", "t"}},
+        {"reply empty", {"--reply-after-frame", "4:"}},
+        {"bad escape", {"--noise", "\\q"}},
+        {"short hex escape", {"--identification", "Q218\\x4"}},
+        {"missing value", {"--serial"}},
+        {"unknown option", {"--baud", "19200"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ParsedOptions parsed = ParseSimOptions(row.args);
+        EXPECT_FALSE(parsed.options);
+        EXPECT_FALSE(parsed.error.empty());
+    }
+}
+
+TEST(SimOptions, ParsedOptionsReachTheDevice) {
+    const ParsedOptions parsed = ParseSimOptions({"--serial",
+                                                  "",
+                                                  "--revision",
+                                                  "R09.9",
+                                                  "--date",
+                                                  "2030-01-01",
+                                                  "--handshake",
+                                                  "\\x00T",
+                                                  "--noise",
+                                                  "ab\\r",
+                                                  "--bel-after-frame",
+                                                  "0:2",
+                                                  "--reply-after-frame",
+                                                  "2:t",
+                                                  "--link",
+                                                  "/x/y",
+                                                  "--silent-link",
+                                                  "/x/1",
+                                                  "--silent-link",
+                                                  "/x/2",
+                                                  "--paced"});
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    const SimOptions& o = *parsed.options;
+    EXPECT_EQ(o.linkPath, "/x/y");
+    EXPECT_EQ(o.silentLinks, (std::vector<std::string>{"/x/1", "/x/2"}));
+
+    FakeClock clock;
+    SimulatedQ218 device(clock, o.firmware);
+    ApplyOptions(o, device);
+    device.Receive("990\r");
+    clock.Advance(std::chrono::seconds(1));
+    EXPECT_EQ(device.TakeReadable(), " Q218 R09.9 2030-01-01 \r");
+    device.Receive("977\r");
+    clock.Advance(std::chrono::seconds(1));
+    EXPECT_EQ(device.TakeReadable(), "ab\r\x05");
+    device.Receive("\x06");
+    clock.Advance(std::chrono::seconds(1));
+    EXPECT_EQ(device.TakeReadable(), std::string("\0TT", 3));
+    const std::string frame = test::Bytes("3A 08 00 04 E0 01 8A 28 57 01 83 01 85");
+    const std::string replies[] = {"\x07", "\x07", "t"};
+    for (const std::string& expected : replies) {
+        device.Receive(frame);
+        clock.Advance(std::chrono::seconds(1));
+        EXPECT_EQ(device.TakeReadable(), expected);
+    }
+}
+
+TEST(SimOptions, BootloaderOnlyAnswersWithTheModelAlone) {
+    const ParsedOptions parsed = ParseSimOptions({"--bootloader-only"});
+    ASSERT_TRUE(parsed.options);
+    FakeClock clock;
+    SimulatedQ218 device(clock, parsed.options->firmware);
+    ApplyOptions(*parsed.options, device);
+    EXPECT_EQ(device.IdentificationText(), "Q218");
+}
+
+}  // namespace
+}  // namespace q218::sim
