@@ -14,8 +14,8 @@ inline constexpr char kEnq = 0x05;               // the bootloader is running an
 inline constexpr char kAck = 0x06;               // the host answers ENQ with it
 inline constexpr std::string_view kReady = "T";  // the bootloader wants the next line
 inline constexpr std::string_view kRepeat = "\x07";  // BEL: send the last frame again
-inline constexpr std::string_view kEndMark = ":";    // ":" then "S" end the transfer
-inline constexpr std::string_view kEndStart = "S";
+inline constexpr std::string_view kEndColon = ":";   // ":" then "S", two writes, end the transfer
+inline constexpr std::string_view kEndS = "S";
 
 inline constexpr std::string_view kPleaseReset = "Please reset Q218 to start update.";
 inline constexpr std::string_view kResetting = "Resetting Q218 to start update.";
@@ -161,8 +161,8 @@ DownloadEnding cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::
     if (link.LineLost()) {
         return TransferFailed(view);
     }
-    link.Output(kEndMark);
-    link.Output(kEndStart);
+    link.Output(kEndColon);
+    link.Output(kEndS);
     view.SetText(TextBox::Text2, kComplete);
     SettleDelay(context.clock, view);
     Detect(context, portNumber, fields);

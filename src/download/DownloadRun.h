@@ -18,7 +18,11 @@ enum class DownloadEnding {
     ImageRejected,   // the goto message
 };
 
-// Runs the download to one of its endings. Compacts `image` in place (permanently).
+// Runs the download to one of its endings. Compacts `image` in place (permanently). Every
+// ending leaves only Exit enabled, with the focus. Finished and ImageRejected close the port;
+// TransferFailed shows "Update Error." (also for a port that will not open and for a line
+// that vanished) and leaves the port as it is. ProgramEnded, thrown by Exit while the run
+// waits for the bootloader, passes through.
 DownloadEnding cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
                                ReplyFields& fields);
 
