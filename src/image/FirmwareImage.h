@@ -37,8 +37,10 @@ using TagFields = std::array<std::string, 6>;
 // The 370 lines as compiled in; discards nothing else, touches nothing else.
 FirmwareImage Image_Build();
 
-// Marks every non-record line, splits the (last) tag line into `fields` and returns the
-// version line for Text3: model, two spaces, revision, two spaces, date.
+// Marks every non-record line (empty, or not beginning with ":"), splits the last line that
+// begins with ".DORVANE" into `fields` at each "_" and returns the version line for Text3:
+// model, two spaces, revision, two spaces, date. A tag of more than six pieces keeps the first
+// six; slots that get no piece are left as they were. Without a tag the result is four spaces.
 std::string Tag_Read(FirmwareImage& image, TagFields& fields);
 
 enum class PatchResult {
