@@ -1,0 +1,99 @@
+#pragma once
+// Drives the demo window on a machine without a display: clicks "OK" and "&Update" through
+// the buttons' own click path (and types a serial number key by key when the device has
+// none), prints every message-line text, the status-bar panels, the buttons and the progress
+// in steps of 10 % as they change, saves a screenshot of the window at each state, and
+// decides the demo's exit code: 0 only when the simulated device reports the image's
+// revision with the serial number it should carry.
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace q218 {
+class QtUpdaterView;
+namespace sim {
+class PtyServer;
+}
+}  // namespace q218
+
+namespace q218::demo {
+
+struct AutopilotSettings {
+    std::filesystem::path shots;   // folder for the screenshots; empty: none
+    std::string typedSerial;       // typed into the serial-number box if the device has none
+    std::string expectedSerial;    // what the device must report after the update
+    std::string expectedRevision;  // the revision of the image the updater carries
+    std::chrono::seconds timeout{300};
+};
+
+class Autopilot final : public QObject {
+public:
+    Autopilot(QtUpdaterView& window, sim::PtyServer& device, AutopilotSettings settings,
+              std::FILE* out);
+
+    // Starts watching and acting; call once the window has loaded.
+    void Start();
+    // 0 when the update was verified on the device, 1 otherwise.
+    int ExitCode() const { return m_succeeded ? 0 : 1; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void OnMessage(const QString& text);
+    // Prints what changed in the panels and the buttons since the last look.
+    void Observe();
+    void OnProgressResized();
+    // One step of the technician's part, taken on the autopilot's own timer.
+    void Act();
+    void HandleMessageBox();
+    void TypeSerial();
+    void Verify();
+    void Fail(std::string_view why);
+    void Leave();
+    void ClickSoon(QPushButton* button);
+    void Shoot(std::string_view what);
+    void Print(std::string_view text);
+
+    QtUpdaterView& m_window;
+    sim::PtyServer& m_device;
+    AutopilotSettings m_settings;
+    std::FILE* m_out;
+
+    QLineEdit* m_text2 = nullptr;
+    QLineEdit* m_text4 = nullptr;
+    QPushButton* m_cmdOK = nullptr;
+    QPushButton* m_cmdUpdate = nullptr;
+    QPushButton* m_cmdExit = nullptr;
+    QLabel* m_track = nullptr;
+    QLabel* m_fill = nullptr;
+    std::array<QLabel*, 4> m_panels{};
+
+    QTimer m_tick;
+    QTimer m_deadline;
+    QElapsedTimer m_elapsed;
+    int m_shotNumber = 0;
+    std::array<QString, 4> m_shownPanels;
+    QString m_shownButtons;
+    int m_shownDecile = 0;
+    bool m_clickPending = false;
+    bool m_clickedOK = false;
+    bool m_typedSerial = false;
+    bool m_clickedUpdate = false;
+    bool m_finished = false;
+    bool m_succeeded = false;
+    bool m_leaving = false;
+};
+
+}  // namespace q218::demo
