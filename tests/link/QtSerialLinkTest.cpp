@@ -13,13 +13,15 @@
 #include <QTimer>
 #include <chrono>
 #include <ctime>
-#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "PseudoTerminal.h"
 #include "link/Identification.h"
 #include "sim/FakeClock.h"
+#include "sim/PtyServer.h"
+#include "sim/SimulatedQ218.h"
 #include "support/FakeView.h"
 
 namespace q218 {
@@ -210,50 +212,57 @@ TEST_F(QtSerialLinkTest, UnpluggedDeviceClosesThePortWithoutSpinning) {
         << " ms";
 }
 
-// The device's side of one identification: answers "990" CR with `reply`.
-std::jthread AnswerIdentification(PseudoTerminal& pty, std::string reply, std::string& received) {
-    return std::jthread([&pty, reply = std::move(reply), &received] {
-        const auto end = std::chrono::steady_clock::now() + 5s;
-        while (received.find('\r') == std::string::npos && std::chrono::steady_clock::now() < end) {
-            received += pty.Read(100ms);
+// The device's side of the line as the simulated Q218's pty server plays it.
+std::vector<sim::TranscriptEntry> IdentificationExchanges(sim::PtyServer& server) {
+    return server.WithDevice([](sim::SimulatedQ218& device) {
+        std::vector<sim::TranscriptEntry> exchanges;
+        for (const sim::TranscriptEntry& entry : device.Transcript()) {
+            if (entry.kind == sim::EntryKind::IdentifyQuery ||
+                entry.kind == sim::EntryKind::IdentifyReply ||
+                entry.kind == sim::EntryKind::Unexpected) {
+                exchanges.push_back(entry);
+            }
         }
-        pty.Write(reply);
+        return exchanges;
     });
 }
 
-TEST_F(QtSerialLinkTest, IdentifiesTheDeviceAndReleasesThePort) {
+TEST(QtSerialLinkDeviceTest, IdentifiesTheSimulatedDeviceAndReleasesThePort) {
+    sim::PtyServer::Created created = sim::PtyServer::Create(
+        sim::PreviousFirmware{.serial = "123456", .revision = "R04.5", .date = "2021-11-02"});
+    ASSERT_NE(created.server, nullptr) << created.error;
+    sim::PtyServer& server = *created.server;
+    QtSerialLink link([path = server.SlavePath()](std::int16_t) { return path; });
     QtWindow window;
     SteadyClock clock;
     LinkContext context{link, window.view, clock};
     ReplyFields fields;
 
-    std::string received;
-    {
-        std::jthread device =
-            AnswerIdentification(pty, "123456 Q218 R04.5 2021-11-02 \r\n", received);
-        Detect(context, 2, fields);
-    }
-    EXPECT_EQ(received, "990\r");
+    Detect(context, 1, fields);
     EXPECT_EQ(window.view.GetPanelText("mod"), "Q218");
     EXPECT_EQ(window.view.GetPanelText("ser"), "123456");
     EXPECT_EQ(window.view.GetPanelText("rev"), "R04.5");
     EXPECT_EQ(window.view.GetPanelText("dat"), "2021-11-02");
     EXPECT_FALSE(link.PortOpen());
 
-    // Released: another QSerialPort can take it, and after that so can the link.
+    // Released: another QSerialPort can take the port, and after it the link again.
     {
-        QSerialPort other(QString::fromStdString(pty.SlaveName()));
+        QSerialPort other(QString::fromStdString(server.SlavePath()));
         EXPECT_TRUE(other.open(QIODevice::ReadWrite)) << other.errorString().toStdString();
     }
-    std::string again;
-    {
-        std::jthread device = AnswerIdentification(pty, "Q218\r\n", again);
-        Detect(context, 2, fields);
-    }
-    EXPECT_EQ(again, "990\r");
+    server.WithDevice([](sim::SimulatedQ218& device) { device.IdentificationReply("Q218\r\n"); });
+    Detect(context, 1, fields);
     EXPECT_EQ(window.view.GetPanelText("mod"), "Q218");
     EXPECT_EQ(window.view.GetPanelText("ser"), "");
     EXPECT_FALSE(link.PortOpen());
+
+    const std::vector<sim::TranscriptEntry> exchanges = IdentificationExchanges(server);
+    ASSERT_EQ(exchanges.size(), 4U) << sim::Describe(exchanges);
+    EXPECT_EQ(exchanges[0].kind, sim::EntryKind::IdentifyQuery);
+    EXPECT_EQ(exchanges[0].bytes, "990\r");
+    EXPECT_EQ(exchanges[1].kind, sim::EntryKind::IdentifyReply);
+    EXPECT_EQ(exchanges[2].kind, sim::EntryKind::IdentifyQuery);
+    EXPECT_EQ(exchanges[3].bytes, "Q218\r\n");
 }
 
 TEST_F(QtSerialLinkTest, DeviceUnpluggedDuringTheQueryCountsAsNoReply) {
