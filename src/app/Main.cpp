@@ -1,0 +1,133 @@
+#include "app/Main.h"
+
+#include <algorithm>
+
+#include "download/DownloadRun.h"
+#include "link/PortScan.h"
+
+namespace q218 {
+
+namespace {
+
+constexpr std::string_view kConnectMessage = "Connect Q218 to serial port.";
+constexpr std::string_view kEnterSerialMessage = "Enter serial number.";
+constexpr std::string_view kReadyMessage = "Ready for update.";
+
+// What a device without a serial number of its own reports: the factory placeholder.
+constexpr std::string_view kPlaceholderSerial = "999999";
+
+constexpr std::size_t kSerialDigits = 6;
+
+bool IsSixDigits(std::string_view text) {
+    return text.size() == kSerialDigits &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+bool IsValidSerialEntry(std::string_view text) {
+    // Six digits can never exceed 999999; "000000" is the one six-digit text below 1.
+    return IsSixDigits(text) && text != "000000";
+}
+
+bool IsUsableDeviceSerial(std::string_view text) {
+    return IsSixDigits(text);
+}
+
+Main::Main(UpdaterView& view, SerialLink& link, const MonotonicClock& clock)
+    : m_view(view), m_link(link), m_context{link, view, clock} {}
+
+void Main::Form_Load() {
+    m_view.SetText(TextBox::Text3, "");
+    m_expectedModel = std::string(kExpectedModel);
+    m_view.SetProgress(0.0F);
+    m_view.SetText(TextBox::Text2, kConnectMessage);
+    m_image = Image_Build();
+    m_view.SetText(TextBox::Text3, Tag_Read(m_image, m_tagFields));
+}
+
+void Main::cmdOK_Click() {
+    // The box is shown only while a typed serial number is awaited: "OK" then confirms it.
+    if (m_view.IsVisible(TextBox::Text4)) {
+        Serial_Check();
+        return;
+    }
+    Port_Scan(m_context, m_portNumber, m_replyFields);
+    if (m_view.GetPanelText(kPanelModel) != m_expectedModel) {
+        return;
+    }
+    const std::string serial = m_view.GetPanelText(kPanelSerial);
+    if (serial.empty() || serial == kPlaceholderSerial) {
+        AskForSerial();
+        return;
+    }
+    // A serial the record cannot carry as it stands (not six digits) would leave the old
+    // record in the image, or a truncated number, and the device would be written with a
+    // serial number that is not its own: ask for it instead.
+    if (!IsUsableDeviceSerial(serial)) {
+        AskForSerial();
+        return;
+    }
+    // The box stays hidden: it only hands the number to the record.
+    m_view.SetText(TextBox::Text4, serial);
+    Serial_Patch();
+    // The message line keeps the scan's "Q218 found on COM n" and "OK" stays disabled.
+    m_view.SetEnabled(Button::cmdUpdate, true);
+    m_view.SetFocus(FocusTarget::cmdUpdate);
+}
+
+void Main::AskForSerial() {
+    m_view.SetText(TextBox::Text2, kEnterSerialMessage);
+    m_view.SetText(TextBox::Text4, "");
+    m_view.SetVisible(TextBox::Text4, true);
+    m_view.SetFocus(FocusTarget::Text4);
+    m_view.SetEnabled(Button::cmdOK, true);
+}
+
+void Main::Text4_KeyDown(std::int16_t keyCode, int /*shift*/) {
+    // Shift, Ctrl and Alt are ignored: Shift+Enter confirms as well.
+    if (keyCode == kKeyEnter) {
+        Serial_Check();
+    }
+}
+
+void Main::Serial_Check() {
+    const std::string entry = m_view.GetText(TextBox::Text4);
+    if (!IsValidSerialEntry(entry)) {
+        // The message line keeps "Enter serial number." and "OK" stays enabled.
+        m_view.SetText(TextBox::Text4, "");
+        m_view.Beep();
+        m_view.SetFocus(FocusTarget::Text4);
+        return;
+    }
+    m_view.SetVisible(TextBox::Text4, false);
+    Serial_Patch();
+    m_view.SetText(TextBox::Text2, kReadyMessage);
+    m_view.SetEnabled(Button::cmdOK, false);
+    m_view.SetEnabled(Button::cmdUpdate, true);
+    m_view.SetFocus(FocusTarget::cmdUpdate);
+}
+
+PatchResult Main::Serial_Patch() {
+    const PatchResult result = q218::Serial_Patch(m_image, m_view.GetText(TextBox::Text4));
+    if (result != PatchResult::NotDigits) {
+        m_view.SetText(TextBox::Text4, "");
+    }
+    return result;
+}
+
+void Main::cmdUpdate_Click() {
+    // The run shows its own ending (message line, message box, buttons); the window logic
+    // keeps nothing of it.
+    q218::cmdUpdate_Click(m_context, m_image, m_portNumber, m_replyFields);
+}
+
+void Main::cmdExit_Click() {
+    // Released without sending anything.
+    if (m_link.PortOpen()) {
+        m_link.SetPortOpen(false);
+    }
+    throw ProgramEnded{};
+}
+
+}  // namespace q218

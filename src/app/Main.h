@@ -1,0 +1,84 @@
+#pragma once
+// The updater's window logic: start-up, the connect step, the serial-number entry and Exit.
+// Plain C++: it drives the window only through UpdaterView and the port only through
+// SerialLink, so the tests run it with a headless view and the simulated device.
+//
+// Who calls whom:
+//   the view (Qt window or test fake) -> Main's handlers (WindowEvents)
+//   Form_Load      -> Image_Build, Tag_Read (image)
+//   cmdOK_Click    -> Port_Scan -> Detect -> SettleDelay (link); then Serial_Patch (image)
+//                     or Serial_Check
+//   Text4_KeyDown  -> Serial_Check -> Serial_Patch (image)
+//   cmdUpdate_Click -> q218::cmdUpdate_Click (download) -> Record_Send, Detect
+//   cmdExit_Click  -> closes the port and throws ProgramEnded, which the view catches at the
+//                     outermost event dispatch
+// The workflow keeps no state of its own: which buttons are enabled, whether Text4 is shown
+// and the panels' texts are its state, and they live in the view.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/UpdaterView.h"
+#include "app/WindowEvents.h"
+#include "image/FirmwareImage.h"
+#include "link/Identification.h"
+#include "link/LinkContext.h"
+
+namespace q218 {
+
+// The only text a typed serial number may be: six decimal digits, value 1 to 999999. Blanks,
+// signs, decimal points and exponents are refused, because the serial record is built from
+// the box's first six characters as they stand.
+bool IsValidSerialEntry(std::string_view text);
+
+// A serial number the device reported that the image's record can carry as it stands: six
+// decimal digits. Anything else is asked for as if the device had none.
+bool IsUsableDeviceSerial(std::string_view text);
+
+class Main final : public WindowEvents {
+public:
+    Main(UpdaterView& view, SerialLink& link, const MonotonicClock& clock);
+
+    // Start-up, once, with the window already on screen: builds the image and shows its
+    // version line; the window is then waiting for the device to be connected.
+    void Form_Load();
+
+    // WindowEvents
+    void cmdOK_Click() override;
+    void cmdUpdate_Click() override;
+    // Releases the port and ends the program by throwing ProgramEnded.
+    void cmdExit_Click() override;
+    void Text4_KeyDown(std::int16_t keyCode, int shift) override;
+
+    // Checks the typed serial number: refused with an emptied box and a beep, or written
+    // into the image with "&Update" enabled.
+    void Serial_Check();
+
+    // The window object is destroyed: nothing to do, nothing is saved.
+    void Form_Terminate() {}
+
+    // Inspection, for the tests and the download's caller.
+    std::int16_t PortNumber() const { return m_portNumber; }
+    const std::string& ExpectedModel() const { return m_expectedModel; }
+    const FirmwareImage& Image() const { return m_image; }
+    const TagFields& Tags() const { return m_tagFields; }
+
+private:
+    // Reads Text4, writes its serial record into the image and empties the box; leaves both
+    // unchanged when the box does not begin with six digits.
+    PatchResult Serial_Patch();
+    // The state Waiting for serial number: the box shown empty and focused, "OK" enabled.
+    void AskForSerial();
+
+    UpdaterView& m_view;
+    SerialLink& m_link;
+    LinkContext m_context;
+    std::int16_t m_portNumber = 0;
+    std::string m_expectedModel;
+    TagFields m_tagFields{};
+    ReplyFields m_replyFields{};
+    FirmwareImage m_image;
+};
+
+}  // namespace q218
