@@ -30,8 +30,8 @@ struct Rgb {
     friend bool operator==(const Rgb&, const Rgb&) = default;
 };
 
-inline constexpr Rgb kBlack{0, 0, 0};           // the track once the transfer begins
-inline constexpr Rgb kProgressGreen{0, 192, 0}; // the progress fill
+inline constexpr Rgb kBlack{0, 0, 0};            // the track once the transfer begins
+inline constexpr Rgb kProgressGreen{0, 192, 0};  // the progress fill
 
 // Thrown by cmdExit_Click (and by the window's close) to end the program at once from any
 // depth of nested waits: every wait loop in the logic calls ProcessEvents, so unwinding from
