@@ -148,6 +148,15 @@ ParsedOptions ParseSimOptions(const std::vector<std::string>& args) {
              o.noise = *text;
              return "";
          }},
+        {"--noise-after-enq",
+         [&](std::string_view v) -> std::string {
+             const auto text = Unescape(v);
+             if (!text) {
+                 return "--noise-after-enq: bad escape";
+             }
+             o.noiseAfterEnq = *text;
+             return "";
+         }},
         {"--bel-after-frame",
          [&](std::string_view v) -> std::string {
              // K or K:TIMES
@@ -273,6 +282,9 @@ void ApplyOptions(const SimOptions& o, SimulatedQ218& device) {
     if (!o.noise.empty()) {
         device.NoiseBeforeEnq(o.noise);
     }
+    if (!o.noiseAfterEnq.empty()) {
+        device.NoiseAfterEnq(o.noiseAfterEnq);
+    }
     if (o.silentBeforeEnq) {
         device.SilentBeforeEnq();
     }
@@ -315,6 +327,7 @@ Timing:
   --reply-delay-ms N       every reply starts N ms late
 Faults (frames count from 0, resends included):
   --noise TEXT             characters sent before ENQ
+  --noise-after-enq TEXT   characters sent right behind ENQ, before ACK
   --silent-before-enq      "977" is taken but ENQ never comes
   --bel-after-frame K[:N]  answer BEL to frame K (N times)
   --corrupt-frame K        a data byte of frame K is corrupted on the line

@@ -21,6 +21,7 @@ struct SimOptions {
     std::chrono::milliseconds replyDelay{0};
     std::optional<std::string> handshake;
     std::string noise;
+    std::string noiseAfterEnq;
     bool silentBeforeEnq = false;
     std::vector<std::pair<int, int>> belAfterFrame;  // frame, times
     std::optional<int> corruptFrame;

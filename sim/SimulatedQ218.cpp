@@ -142,6 +142,9 @@ void SimulatedQ218::HandshakeCharacters(std::string_view two) {
 void SimulatedQ218::NoiseBeforeEnq(std::string_view noise) {
     m_noise = std::string(noise);
 }
+void SimulatedQ218::NoiseAfterEnq(std::string_view noise) {
+    m_noiseAfterEnq = std::string(noise);
+}
 void SimulatedQ218::SilentBeforeEnq() {
     m_silentBeforeEnq = true;
 }
@@ -434,6 +437,9 @@ void SimulatedQ218::EnterBootloader(nanoseconds at) {
         Send(m_noise, EntryKind::Noise, at);
     }
     Send(std::string(1, static_cast<char>(kEnq)), EntryKind::Enq, at);
+    if (!m_noiseAfterEnq.empty()) {
+        Send(m_noiseAfterEnq, EntryKind::Noise, at);
+    }
     m_state = State::WaitingForAck;
 }
 

@@ -78,6 +78,9 @@ public:
 
     // --- Faults (frame index k counts every frame received, retries included, from 0) ------
     void NoiseBeforeEnq(std::string_view noise);
+    // Characters sent right behind ENQ, before the host's ACK: they wait in the host's
+    // buffer ahead of the two handshake characters.
+    void NoiseAfterEnq(std::string_view noise);
     // "977" is taken but ENQ never comes.
     void SilentBeforeEnq();
     // Frames k to k + times - 1 are answered BEL and not written.
@@ -175,6 +178,7 @@ private:
     std::chrono::nanoseconds m_replyDelay{};
     std::string m_handshake = "B2";
     std::string m_noise;
+    std::string m_noiseAfterEnq;
     bool m_silentBeforeEnq = false;
     std::map<int, int> m_belFrames;  // first frame -> times
     std::optional<int> m_corruptFrame;

@@ -246,9 +246,11 @@ TEST_F(DeviceTest, PacedFrameIsAnsweredAfterItsWordsAreWritten) {
     EXPECT_EQ(device.TakeReadable(), "T");
 }
 
-TEST_F(DeviceTest, HandshakeCharactersAreConfigurable) {
+TEST_F(DeviceTest, HandshakeCharactersAndNoiseAroundEnqAreConfigurable) {
     device.HandshakeCharacters("TT");
-    ASSERT_EQ(Exchange("977\r"), kEnq);
+    device.NoiseBeforeEnq("ab");
+    device.NoiseAfterEnq("c");
+    EXPECT_EQ(Exchange("977\r"), "ab" + kEnq + "c");
     EXPECT_EQ(Exchange(kAck), "TTT");
 }
 
