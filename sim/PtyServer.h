@@ -3,6 +3,9 @@
 // monotonic clock, and any program can open the slave side as if it were a serial port
 // (it configures the line itself; the master is raw so nothing is echoed or translated
 // before it does). A server without a device is a port where nothing answers.
+// Unlike a USB adapter whose driver stops reading when the port is closed, bytes the device
+// sends while no client has the slave open wait in the slave's input queue; a client that
+// must not see them flushes on open (QSerialPort::clear, tcflush).
 
 #include <atomic>
 #include <memory>
