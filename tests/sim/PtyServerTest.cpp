@@ -148,7 +148,7 @@ TEST_F(PtyServerTest, PacedRepliesTakeTheirLineTime) {
     EXPECT_EQ(ReadSome(fd, 30, 2000ms).bytes.size(), 30u);
     // 4 bytes in and 30 out at 960 bytes a second: at least 35 ms. (A lower bound only:
     // how much longer a loaded machine takes is not the device's business.)
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 34 * kByteTime);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 34 * std::chrono::nanoseconds(1s) / 960);
 }
 
 TEST_F(PtyServerTest, UnplugHangsUpTheSlave) {
