@@ -1,0 +1,388 @@
+// Every fault of the cable and the device, through the whole update: Form_Load, "OK", the
+// serial number, "&Update", with the headless window and the simulated Q218 in memory.
+// Whatever the fault: no crash, no wait without a way out, no "Update complete!" unless the
+// device's program memory equals the image, the serial number kept whenever the update
+// completes, and the device never left without its bootloader jump.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/Main.h"
+#include "sim/FakeClock.h"
+#include "sim/InMemoryLink.h"
+#include "sim/SimulatedQ218.h"
+#include "support/FakeView.h"
+
+namespace q218 {
+namespace {
+
+using namespace std::chrono_literals;
+using std::chrono::nanoseconds;
+
+constexpr std::int16_t kDevicePort = 3;
+constexpr std::int16_t kEmptyPort = 1;  // a cable with nothing at its end
+// No update of this image over the in-memory line takes a minute of the fake clock; a run
+// still going after this long waits without a way out.
+constexpr nanoseconds kRunBound = 10min;
+
+enum class Ending {
+    NoUpdate,        // the device was not taken: "&Update" never became enabled
+    Finished,        // "Update complete!"
+    TransferFailed,  // the message box "Update Error."
+    ProgramEnded,    // Exit or the window's close ended the program inside a wait
+};
+
+const char* EndingName(Ending ending) {
+    switch (ending) {
+        case Ending::NoUpdate:
+            return "NoUpdate";
+        case Ending::Finished:
+            return "Finished";
+        case Ending::TransferFailed:
+            return "TransferFailed";
+        case Ending::ProgramEnded:
+            return "ProgramEnded";
+    }
+    return "?";
+}
+
+// Thrown by the bound on the fake clock: nothing ended the run and nothing could.
+struct WaitedWithoutEnd {};
+
+struct Row {
+    const char* name = "";
+    sim::PreviousFirmware firmware = {};
+    std::function<void(sim::SimulatedQ218&)> fault = {};
+    // Happens to the device after "OK" has found it, before "&Update" is clicked.
+    std::function<void(sim::SimulatedQ218&)> beforeUpdate = {};
+    Ending expected = Ending::Finished;
+    // Typed into the serial-number box when the updater asks for one.
+    std::string typedSerial = "654321";
+    // Fake time after the click on "&Update" at which the technician clicks Exit (only
+    // acts while it is enabled) or closes the window (always ends the program).
+    std::optional<nanoseconds> exitClickAfter = {};
+    std::optional<nanoseconds> closeAfter = {};
+    // Fake time after the click on "&Update" at which the reset button is pressed.
+    std::optional<nanoseconds> resetByHandAfter = {};
+    // Frames answered BEL (and so sent again) in a finished run.
+    int repeatedFrames = 0;
+    // The device's identification reply is fixed by the fault: the panels after the update
+    // show that reply, not the new firmware.
+    bool identityFixed = false;
+};
+
+// The program words an image puts into the device, decoded here from the records
+// themselves: data records below word 0x2000, words low byte first; the reset vector's word
+// moves to word 3 behind the jump to the bootloader at words 0 to 2.
+std::map<std::uint32_t, std::uint16_t> ExpectedProgram(const FirmwareImage& image) {
+    auto byteAt = [](const std::string& line, std::size_t index) {
+        return static_cast<std::uint16_t>(std::stoi(line.substr(1 + 2 * index, 2), nullptr, 16));
+    };
+    std::map<std::uint32_t, std::uint16_t> words;
+    for (const std::string& line : image) {
+        if (line.empty() || line.front() != ':' || byteAt(line, 3) != 0) {
+            continue;
+        }
+        const std::uint16_t count = byteAt(line, 0);
+        const std::uint32_t wordAddress = (byteAt(line, 1) * 256u + byteAt(line, 2)) / 2;
+        if (wordAddress >= 0x2000) {
+            continue;
+        }
+        for (std::uint32_t k = 0; k < count / 2u; ++k) {
+            const auto low = byteAt(line, 4 + 2 * k);
+            const auto high = byteAt(line, 5 + 2 * k);
+            words[wordAddress + k] = static_cast<std::uint16_t>(high << 8 | low);
+        }
+        if (wordAddress == 0) {
+            words[3] = words[0];
+            words[0] = 0x158A;  // BSF PCLATH,3
+            words[1] = 0x160A;  // BSF PCLATH,4
+            words[2] = 0x2F40;  // GOTO 0x740: the bootloader at 0x1F40
+        }
+    }
+    return words;
+}
+
+// Lines of the image that go out as frames: records below word 0x2000 that are not the end.
+int FramesOfImage(const FirmwareImage& image) {
+    return static_cast<int>(std::count_if(image.begin(), image.end(), [](const std::string& l) {
+        return l.size() > 8 && l.front() == ':' && l.substr(7, 2) != "01" && l.substr(3, 2) < "40";
+    }));
+}
+
+std::string ReadSerialFromDevice(const sim::SimulatedQ218& device) {
+    // The identification table: ADDWF PCL,F at 0x1F00, then RETLW with each serial digit.
+    std::string serial;
+    for (std::uint32_t k = 1; k <= 6; ++k) {
+        serial += static_cast<char>(device.Word(0x1F00 + k) & 0xFF);
+    }
+    return serial;
+}
+
+class FaultMatrix : public testing::TestWithParam<Row> {};
+
+TEST_P(FaultMatrix, EndsAsExpectedAndNeverLosesTheDevice) {
+    const Row& row = GetParam();
+    SCOPED_TRACE(row.name);
+
+    sim::FakeClock clock;
+    sim::SimulatedQ218 device(clock, row.firmware);
+    sim::InMemoryLink link(clock);
+    link.Attach(kDevicePort, device);
+    link.AddSilentPort(kEmptyPort);
+    test::FakeView view(clock);
+    Main main(view, link, clock);
+    if (row.fault) {
+        row.fault(device);
+    }
+
+    const nanoseconds start = clock.Now();
+    std::optional<nanoseconds> updateClicked;
+    auto after = [&](nanoseconds delay) {
+        return [&, delay] { return updateClicked && clock.Now() >= *updateClicked + delay; };
+    };
+    view.OnProcessEvents([&] {
+        if (clock.Now() - start > kRunBound) {
+            throw WaitedWithoutEnd{};
+        }
+    });
+    if (row.exitClickAfter) {
+        view.WhenClick(after(*row.exitClickAfter), Button::cmdExit, [&] { main.cmdExit_Click(); });
+    }
+    if (row.closeAfter) {
+        // The title bar's close reaches cmdExit_Click whether or not Exit is enabled.
+        view.When(after(*row.closeAfter), [&] { main.cmdExit_Click(); });
+    }
+    if (row.resetByHandAfter) {
+        view.When(after(*row.resetByHandAfter), [&] { device.ResetByHand(); });
+    }
+
+    FirmwareImage imageSent;
+    bool askedForSerial = false;
+    std::optional<Ending> ending;
+    nanoseconds endedAt{};
+    try {
+        main.Form_Load();
+        main.cmdOK_Click();
+        if (view.IsVisible(TextBox::Text4)) {
+            view.SetText(TextBox::Text4, row.typedSerial);
+            main.Text4_KeyDown(kKeyEnter, 0);
+            askedForSerial = true;
+        }
+        if (view.IsEnabled(Button::cmdUpdate)) {
+            if (row.beforeUpdate) {
+                row.beforeUpdate(device);
+            }
+            imageSent = main.Image();
+            updateClicked = clock.Now();
+            main.cmdUpdate_Click();
+        } else {
+            ending = Ending::NoUpdate;
+        }
+    } catch (const ProgramEnded&) {
+        ending = Ending::ProgramEnded;
+        endedAt = clock.Now();
+    } catch (const WaitedWithoutEnd&) {
+        FAIL() << "still waiting after " << kRunBound.count() / 1e9
+               << " s with nothing that could end the wait; messages: "
+               << testing::PrintToString(view.Messages());
+    }
+
+    const auto& messages = view.Messages();
+    const bool complete =
+        std::find(messages.begin(), messages.end(), "Update complete!") != messages.end();
+    const std::vector<std::string> boxes = view.MessageBoxes();
+    if (!ending) {
+        if (complete) {
+            ending = Ending::Finished;
+        } else if (boxes == std::vector<std::string>{"Update Error."}) {
+            ending = Ending::TransferFailed;
+        }
+    }
+    ASSERT_TRUE(ending.has_value())
+        << "the update returned with neither ending; boxes: " << testing::PrintToString(boxes);
+    EXPECT_STREQ(EndingName(*ending), EndingName(row.expected));
+
+    // Invariants of every row.
+    EXPECT_FALSE(device.IsBricked()) << "the bootloader jump at words 0 to 2 is gone";
+    EXPECT_TRUE(view.Violations().empty()) << testing::PrintToString(view.Violations());
+    EXPECT_EQ(link.Misuses(), 0) << "a port operation the serial control would refuse";
+    EXPECT_FALSE(view.IsEnabled(Button::cmdUpdate) && *ending != Ending::NoUpdate)
+        << "one run of the updater serves one update";
+
+    if (complete) {
+        // No success without the image in the device, and the serial number with it.
+        const auto expected = ExpectedProgram(imageSent);
+        int wrongWords = 0;
+        for (const auto& [address, word] : expected) {
+            if (device.Word(address) != word && ++wrongWords <= 5) {
+                ADD_FAILURE() << std::hex << "word 0x" << address << " holds 0x"
+                              << device.Word(address) << ", the image has 0x" << word;
+            }
+        }
+        EXPECT_EQ(wrongWords, 0)
+            << "\"Update complete!\" with a device that differs from the image";
+        EXPECT_EQ(device.RefusedWords(), 0) << "frames aimed at the bootloader's own words";
+        EXPECT_EQ(device.FramesReceived(), FramesOfImage(imageSent) + row.repeatedFrames);
+
+        const std::string serial = askedForSerial ? row.typedSerial : row.firmware.serial;
+        EXPECT_EQ(ReadSerialFromDevice(device), serial) << "the serial number was not kept";
+        if (!row.identityFixed) {
+            // The fresh identification after the update shows the new firmware.
+            EXPECT_EQ(view.GetPanelText(kPanelSerial), serial);
+            EXPECT_EQ(view.GetPanelText(kPanelRevision), "R04.6");
+            EXPECT_EQ(view.GetPanelText(kPanelDate), "2022-04-18");
+        }
+        EXPECT_EQ(view.Focus(), FocusTarget::cmdExit);
+    }
+    if (*ending == Ending::TransferFailed) {
+        EXPECT_TRUE(view.IsEnabled(Button::cmdExit)) << "Exit is the way out after a failure";
+        EXPECT_EQ(boxes, std::vector<std::string>{"Update Error."});
+    }
+    if (*ending == Ending::ProgramEnded) {
+        EXPECT_FALSE(link.PortOpen()) << "the port is released as the program ends";
+        // A row that also closes the window clicks Exit only where Exit is disabled: the
+        // click must not be what ended the program.
+        const nanoseconds earliest = row.closeAfter ? *row.closeAfter : *row.exitClickAfter;
+        ASSERT_TRUE(updateClicked.has_value());
+        EXPECT_GE(endedAt - *updateClicked, earliest);
+    }
+    if (*ending == Ending::NoUpdate) {
+        const auto& transcript = device.Transcript();
+        EXPECT_TRUE(std::none_of(transcript.begin(), transcript.end(), [](const auto& entry) {
+            return entry.kind == sim::EntryKind::ResetCommand;
+        })) << "a device that was not taken must not be reset";
+    }
+}
+
+sim::PreviousFirmware Firmware(std::string serial) {
+    return sim::PreviousFirmware{
+        .serial = std::move(serial), .revision = "R04.5", .date = "2021-11-02"};
+}
+
+const Row kRows[] = {
+    {.name = "NoFault", .firmware = Firmware("123456"), .fault = {}, .expected = Ending::Finished},
+    {.name = "NoiseBeforeEnq",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.NoiseBeforeEnq("\r\nOK\x06T\x07 977\r\n"); },
+     .expected = Ending::Finished},
+    {.name = "TwoHandshakeCharactersThatLookLikeT",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.HandshakeCharacters("TT"); },
+     .expected = Ending::Finished},
+    {.name = "BelOnce",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.BelAfterFrame(5); },
+     .expected = Ending::Finished,
+     .repeatedFrames = 1},
+    {.name = "BelOnTheFirstFrame",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.BelAfterFrame(0); },
+     .expected = Ending::Finished,
+     .repeatedFrames = 1},
+    {.name = "Bel50TimesOnOneFrame",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.BelAfterFrame(7, 50); },
+     .expected = Ending::Finished,
+     .repeatedFrames = 50},
+    {.name = "CorruptedByte",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.CorruptByteInFrame(9); },
+     .expected = Ending::Finished,
+     .repeatedFrames = 1},
+    {.name = "LowerCaseT",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.ReplyAfterFrame(11, 't'); },
+     .expected = Ending::TransferFailed},
+    {.name = "Garbage",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.ReplyAfterFrame(13, "\xA5Zq"); },
+     .expected = Ending::TransferFailed},
+    {.name = "SilenceBeforeEnqThenExit",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.SilentBeforeEnq(); },
+     .expected = Ending::ProgramEnded,
+     .exitClickAfter = 30s},
+    {.name = "SilenceAfterEnqThenWindowClosed",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.SilentFromFrame(0); },
+     .expected = Ending::ProgramEnded,
+     // Exit is disabled once the bootloader has answered: the click does nothing.
+     .exitClickAfter = 30s,
+     .closeAfter = 60s},
+    {.name = "SilenceMidTransferThenWindowClosed",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.SilentFromFrame(200); },
+     .expected = Ending::ProgramEnded,
+     .closeAfter = 60s},
+    {.name = "UnplugBeforeTheReset",
+     .firmware = Firmware("123456"),
+     .fault = {},
+     .beforeUpdate = [](auto& d) { d.Unplug(); },
+     .expected = Ending::TransferFailed},
+    {.name = "UnplugMidTransfer",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.UnplugAtFrame(100); },
+     .expected = Ending::TransferFailed},
+    {.name = "UnplugAtTheLastFrame",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.UnplugAtFrame(366); },
+     .expected = Ending::TransferFailed},
+    {.name = "IdentificationShortForm",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.IdentificationReply("Q218\r\n"); },
+     .expected = Ending::Finished,
+     .identityFixed = true},
+    {.name = "IdentificationPlaceholderSerial",
+     .firmware = Firmware("999999"),
+     .fault = {},
+     .expected = Ending::Finished},
+    {.name = "IdentificationWithoutSerial",
+     .firmware = Firmware(""),
+     .fault = {},
+     .expected = Ending::Finished},
+    {.name = "IdentificationSerialNotSixDigits",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.IdentificationReply("12345 Q218 R04.5 2021-11-02 \r\n"); },
+     .expected = Ending::Finished,
+     .identityFixed = true},
+    {.name = "IdentificationSixthField",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.IdentificationReply("123456 Q218 R04.5 2021-11-02 x y \r\n"); },
+     .expected = Ending::NoUpdate},
+    {.name = "IdentificationLowerCaseModel",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.IdentificationReply("123456 q218 R04.5 2021-11-02 \r\n"); },
+     .expected = Ending::NoUpdate},
+    {.name = "IdentificationAfterTheSettleDelay",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.ReplyDelay(3s); },
+     .expected = Ending::NoUpdate},
+    {.name = "BootloaderOnlyResetByHand",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.BreakApplication(); },
+     .expected = Ending::Finished,
+     .resetByHandAfter = 5s},
+};
+
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.name;
+}
+
+std::string RowName(const testing::TestParamInfo<Row>& info) {
+    return info.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFault, FaultMatrix, testing::ValuesIn(kRows), RowName);
+
+}  // namespace
+}  // namespace q218
