@@ -1,0 +1,91 @@
+#pragma once
+// What the benchmark programs share: the CPU clocks, a window decorator that notes when the
+// download reports its end, and the one row format that scripts/bench prints as a table.
+
+#include <time.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "app/UpdaterView.h"
+
+namespace q218::bench {
+
+using Seconds = std::chrono::duration<double>;
+
+// CPU time of the calling thread: the updater's own work, without the simulated device's
+// server thread.
+inline Seconds ThreadCpu() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return Seconds(static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9);
+}
+
+inline Seconds WallNow() {
+    return std::chrono::duration_cast<Seconds>(std::chrono::steady_clock::now().time_since_epoch());
+}
+
+// One row of the table: what was measured, the figure, the target it is held against.
+inline void Row(std::string_view what, const std::string& value, std::string_view target) {
+    std::printf("%-58s %16s %12s\n", std::string(what).c_str(), value.c_str(),
+                std::string(target).c_str());
+    std::fflush(stdout);
+}
+
+inline std::string Fixed(double value, const char* unit, int decimals = 3) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f %s", decimals, value, unit);
+    return text;
+}
+
+// Passes every operation to the real (or fake) window and lets a benchmark watch the
+// message line and every ProcessEvents.
+class WatchedView final : public UpdaterView {
+public:
+    explicit WatchedView(UpdaterView& inner) : m_inner(inner) {}
+
+    // Called when Text2 is set, with the new text.
+    std::function<void(std::string_view)> onMessage;
+    // Called before each ProcessEvents; may throw ProgramEnded to end a wait.
+    std::function<void()> onProcessEvents;
+    long processEventsCalls = 0;
+
+    void SetText(TextBox box, std::string_view text) override {
+        m_inner.SetText(box, text);
+        if (box == TextBox::Text2 && onMessage) {
+            onMessage(text);
+        }
+    }
+    std::string GetText(TextBox box) const override { return m_inner.GetText(box); }
+    void SetVisible(TextBox box, bool visible) override { m_inner.SetVisible(box, visible); }
+    bool IsVisible(TextBox box) const override { return m_inner.IsVisible(box); }
+    void SetEnabled(Button button, bool enabled) override { m_inner.SetEnabled(button, enabled); }
+    void SetFocus(FocusTarget target) override { m_inner.SetFocus(target); }
+    void SetPanelText(std::string_view key, std::string_view text) override {
+        m_inner.SetPanelText(key, text);
+    }
+    std::string GetPanelText(std::string_view key) const override {
+        return m_inner.GetPanelText(key);
+    }
+    void SetProgress(float fraction) override { m_inner.SetProgress(fraction); }
+    void SetProgressBackground(Rgb colour) override { m_inner.SetProgressBackground(colour); }
+    void Beep() override { m_inner.Beep(); }
+    void ShowMessageBox(std::string_view text) override {
+        std::fprintf(stderr, "message box: %s\n", std::string(text).c_str());
+    }
+    void ProcessEvents() override {
+        ++processEventsCalls;
+        if (onProcessEvents) {
+            onProcessEvents();
+        }
+        m_inner.ProcessEvents();
+    }
+
+private:
+    UpdaterView& m_inner;
+};
+
+}  // namespace q218::bench

@@ -1,0 +1,197 @@
+// The updater at rest: its CPU share while the settle delay runs and while the download
+// waits for the bootloader's ENQ, and how soon a byte written to the serial line comes out
+// of Input (median and 95th percentile), all through the real window's ProcessEvents
+// (offscreen) and the QSerialPort link on a pseudo-terminal.
+// Usage: q218-bench-idle [reaction-samples]
+
+#include <QApplication>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "app/qt/QtUpdaterView.h"
+#include "download/DownloadRun.h"
+#include "image/FirmwareImage.h"
+#include "link/SettleDelay.h"
+#include "link/qt/QtSerialLink.h"
+#include "sim/PtyServer.h"
+
+namespace q218::bench {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::int16_t kPort = 1;
+constexpr Seconds kEnqWait{5.0};
+
+// A bare pseudo-terminal whose master side this program writes itself.
+struct BarePty {
+    int master = -1;
+    int slaveHold = -1;  // keeps the line up while the link closes and opens the slave
+    std::string slavePath;
+
+    bool Open() {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+            return false;
+        }
+        slavePath = ptsname(master);
+        slaveHold = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
+        termios raw{};
+        tcgetattr(slaveHold, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(slaveHold, TCSANOW, &raw);
+        return slaveHold >= 0;
+    }
+    ~BarePty() {
+        if (slaveHold >= 0)
+            close(slaveHold);
+        if (master >= 0)
+            close(master);
+    }
+};
+
+double Percentile(std::vector<double> values, double share) {
+    std::sort(values.begin(), values.end());
+    const auto index = static_cast<std::size_t>(share * static_cast<double>(values.size() - 1));
+    return values[index];
+}
+
+}  // namespace
+}  // namespace q218::bench
+
+int main(int argc, char** argv) {
+    using namespace q218;
+    using namespace q218::bench;
+    const int samples = argc > 1 ? std::max(10, std::atoi(argv[1])) : 300;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    int qtArgc = 1;
+    QApplication application(qtArgc, argv);
+    QtUpdaterView window;
+    window.show();
+    WatchedView view(window);
+    SteadyClock clock;
+
+    // 1. The settle delay, three times.
+    {
+        const Seconds cpuStart = ThreadCpu();
+        const Seconds wallStart = WallNow();
+        for (int i = 0; i < 3; ++i) {
+            SettleDelay(clock, view);
+        }
+        const double wall = (WallNow() - wallStart).count();
+        const double cpu = (ThreadCpu() - cpuStart).count();
+        Row("idle: CPU share during the settle delay (3 x)", Fixed(100.0 * cpu / wall, "%", 3),
+            "<= 2 %");
+        Row("idle: ProcessEvents calls per second of settle delay",
+            Fixed(static_cast<double>(view.processEventsCalls) / wall, "/s", 0), "-");
+    }
+
+    // 2. The download waiting for ENQ from a device that never sends it.
+    {
+        sim::PtyServer::Created created = sim::PtyServer::Create(sim::PreviousFirmware{});
+        if (!created.server) {
+            std::fprintf(stderr, "no pseudo-terminal: %s\n", created.error.c_str());
+            return 1;
+        }
+        created.server->WithDevice([](sim::SimulatedQ218& device) { device.SilentBeforeEnq(); });
+        const std::string slave = created.server->SlavePath();
+        QtSerialLink link([&](std::int16_t port) { return port == kPort ? slave : ""; });
+        LinkContext context{link, view, clock};
+        FirmwareImage image = Image_Build();
+        ReplyFields fields{};
+        view.SetPanelText(kPanelRevision, "R04.5");
+        Seconds waitStart{};
+        Seconds cpuStart{};
+        view.onMessage = [&](std::string_view) {
+            waitStart = WallNow();
+            cpuStart = ThreadCpu();
+        };
+        // The technician gives up: the same way out as Exit, from inside the wait.
+        view.onProcessEvents = [&] {
+            if (waitStart != Seconds{} && WallNow() - waitStart >= kEnqWait) {
+                throw ProgramEnded{};
+            }
+        };
+        try {
+            cmdUpdate_Click(context, image, kPort, fields);
+            std::fprintf(stderr, "the wait for ENQ ended by itself\n");
+            return 1;
+        } catch (const ProgramEnded&) {
+        }
+        const double wall = (WallNow() - waitStart).count();
+        const double cpu = (ThreadCpu() - cpuStart).count();
+        Row("idle: CPU share waiting for ENQ (5 s)", Fixed(100.0 * cpu / wall, "%", 3), "<= 2 %");
+        view.onMessage = nullptr;
+        view.onProcessEvents = nullptr;
+    }
+
+    // 3. Reaction: a byte written to the line at a random moment, until Input returns it.
+    {
+        BarePty pty;
+        if (!pty.Open()) {
+            std::fprintf(stderr, "no pseudo-terminal\n");
+            return 1;
+        }
+        QtSerialLink link([&](std::int16_t port) { return port == kPort ? pty.slavePath : ""; });
+        link.SetCommPort(kPort);
+        link.SetInputLen(1);
+        link.SetSettings(kLineSettings);
+        if (!link.SetPortOpen(true)) {
+            std::fprintf(stderr, "cannot open %s\n", pty.slavePath.c_str());
+            return 1;
+        }
+        std::vector<std::atomic<double>> writtenAt(static_cast<std::size_t>(samples));
+        std::thread writer([&] {
+            std::mt19937 random(218);
+            std::uniform_int_distribution<int> pause(2000, 15000);
+            for (auto& at : writtenAt) {
+                std::this_thread::sleep_for(std::chrono::microseconds(pause(random)));
+                at.store(WallNow().count());
+                const char byte = 'T';
+                if (write(pty.master, &byte, 1) != 1) {
+                    std::perror("write");
+                }
+            }
+        });
+        std::vector<double> reaction;
+        const Seconds cpuStart = ThreadCpu();
+        const Seconds wallStart = WallNow();
+        for (auto& at : writtenAt) {
+            while (link.InBufferCount() == 0) {
+                view.ProcessEvents();
+            }
+            const std::string got = link.Input();
+            const double now = WallNow().count();
+            if (got != "T") {
+                std::fprintf(stderr, "unexpected input\n");
+            }
+            reaction.push_back((now - at.load()) * 1e3);
+        }
+        const double cpu = (ThreadCpu() - cpuStart).count();
+        const double wall = (WallNow() - wallStart).count();
+        writer.join();
+        Row("reaction: byte written to Input returning it, median",
+            Fixed(Percentile(reaction, 0.5), "ms", 3), "< 1 ms");
+        Row("reaction: 95th percentile (" + std::to_string(samples) + " bytes)",
+            Fixed(Percentile(reaction, 0.95), "ms", 3), "-");
+        Row("reaction: CPU share while waiting for the bytes", Fixed(100.0 * cpu / wall, "%", 2),
+            "-");
+    }
+    return 0;
+}

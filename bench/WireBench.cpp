@@ -1,0 +1,144 @@
+// A whole update against the wire limit: the simulated Q218 on a pseudo-terminal, paced like
+// a 9600-baud 8N1 line with a flash write time per program word, driven through the real
+// QSerialPort link and the real window's ProcessEvents (offscreen). Prints the time the line
+// and the device force (every byte both ways at ten bit times, plus the write time), the
+// measured time, their ratio, and the updater thread's CPU time as a share of it.
+// Usage: q218-bench-wire [write-time-us-per-word]
+
+#include <QApplication>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "BenchSupport.h"
+#include "app/qt/QtUpdaterView.h"
+#include "download/DownloadRun.h"
+#include "image/FirmwareImage.h"
+#include "link/qt/QtSerialLink.h"
+#include "sim/PtyServer.h"
+
+namespace q218::bench {
+namespace {
+
+constexpr std::int16_t kDevicePort = 3;
+constexpr double kBitsPerByte = 10.0;  // start bit, 8 data bits, stop bit
+constexpr double kBaud = 9600.0;
+
+struct WireCount {
+    long bytes = 0;  // both directions, from the reset command to ":" "S"
+    long words = 0;  // program words the device wrote
+};
+
+// Counts what crossed the line during the download: the transcript entries from the reset
+// command up to the end of transfer.
+WireCount CountDownload(const sim::Transcript& transcript) {
+    WireCount count;
+    bool inDownload = false;
+    for (const sim::TranscriptEntry& entry : transcript) {
+        if (entry.kind == sim::EntryKind::ResetCommand) {
+            inDownload = true;
+        }
+        if (!inDownload || entry.kind == sim::EntryKind::Lost) {
+            continue;
+        }
+        count.bytes += static_cast<long>(entry.bytes.size());
+        if (entry.kind == sim::EntryKind::Frame && entry.bytes.size() > 1) {
+            count.words += static_cast<unsigned char>(entry.bytes[1]) / 2;
+        }
+        if (entry.kind == sim::EntryKind::End) {
+            break;
+        }
+    }
+    return count;
+}
+
+FirmwareImage PreparedImage() {
+    FirmwareImage image = Image_Build();
+    TagFields tags{};
+    Tag_Read(image, tags);
+    Serial_Patch(image, "123456");
+    return image;
+}
+
+}  // namespace
+}  // namespace q218::bench
+
+int main(int argc, char** argv) {
+    using namespace q218;
+    using namespace q218::bench;
+    const std::chrono::microseconds writeTime(argc > 1 ? std::atoi(argv[1]) : 1000);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    int qtArgc = 1;
+    QApplication application(qtArgc, argv);
+
+    sim::PtyServer::Created created = sim::PtyServer::Create(sim::PreviousFirmware{});
+    if (!created.server) {
+        std::fprintf(stderr, "no pseudo-terminal: %s\n", created.error.c_str());
+        return 1;
+    }
+    sim::PtyServer& server = *created.server;
+    server.WithDevice([&](sim::SimulatedQ218& device) {
+        device.Paced(true);
+        device.WordWriteTime(writeTime);
+    });
+    const std::string slave = server.SlavePath();
+    QtSerialLink link([&](std::int16_t port) { return port == kDevicePort ? slave : ""; });
+    QtUpdaterView window;
+    window.show();
+    WatchedView view(window);
+    SteadyClock clock;
+    LinkContext context{link, view, clock};
+    ReplyFields fields{};
+    Detect(context, kDevicePort, fields);  // fills the panels as the connect step does
+    if (view.GetPanelText(kPanelModel) != "Q218") {
+        std::fprintf(stderr, "the simulated device did not answer on %s\n", slave.c_str());
+        return 1;
+    }
+
+    FirmwareImage image = PreparedImage();
+    Seconds wallAtEnd{};
+    Seconds cpuAtEnd{};
+    long callsAtEnd = 0;
+    view.onMessage = [&](std::string_view text) {
+        if (text == "Update complete!") {
+            wallAtEnd = WallNow();
+            cpuAtEnd = ThreadCpu();
+            callsAtEnd = view.processEventsCalls;
+        }
+    };
+    const Seconds cpuStart = ThreadCpu();
+    const Seconds wallStart = WallNow();
+    const DownloadEnding ending = cmdUpdate_Click(context, image, kDevicePort, fields);
+    const Seconds wallClick = WallNow() - wallStart;
+    if (ending != DownloadEnding::Finished || wallAtEnd == Seconds{}) {
+        std::fprintf(stderr, "the update did not finish\n");
+        return 1;
+    }
+
+    const WireCount count = server.WithDevice(
+        [](sim::SimulatedQ218& device) { return CountDownload(device.Transcript()); });
+    const double lineTime = static_cast<double>(count.bytes) * kBitsPerByte / kBaud;
+    const double writing =
+        static_cast<double>(count.words) * std::chrono::duration<double>(writeTime).count();
+    const double bound = lineTime + writing;
+    const double measured = (wallAtEnd - wallStart).count();
+    const double cpu = (cpuAtEnd - cpuStart).count();
+
+    Row("pty: bytes on the line (both ways) / words written",
+        std::to_string(count.bytes) + " / " + std::to_string(count.words), "-");
+    Row("pty: write time per word", Fixed(static_cast<double>(writeTime.count()), "us", 0), "-");
+    Row("pty: wire-time bound (bytes x 10 / 9600 + write time)", Fixed(bound, "s"), "-");
+    Row("pty: measured, reset command to \"Update complete!\"", Fixed(measured, "s"), "-");
+    Row("pty: measured / bound", Fixed(measured / bound, "", 4), "<= 1.02");
+    Row("pty: updater CPU share of the measured time", Fixed(100.0 * cpu / measured, "%", 2),
+        "<= 2 %");
+    Row("pty: updater CPU per image line",
+        Fixed(cpu / static_cast<double>(image.size()) * 1e6, "us", 1), "-");
+    Row("pty: ProcessEvents calls during the transfer", std::to_string(callsAtEnd), "-");
+    Row("pty: whole click (+ settle delay and identification)", Fixed(wallClick.count(), "s"), "-");
+    return 0;
+}
