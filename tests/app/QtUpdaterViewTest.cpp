@@ -17,7 +17,10 @@
 
 #include <gtest/gtest.h>
 
+#include "app/Main.h"
 #include "app/qt/QtUpdaterView.h"
+#include "sim/FakeClock.h"
+#include "sim/InMemoryLink.h"
 
 namespace q218 {
 namespace {
@@ -396,6 +399,37 @@ TEST_F(QtUpdaterViewTest, IdleProcessEventsBlocksInsteadOfSpinning) {
     }
     EXPECT_LT(polls, 500);
     EXPECT_GE(polls, 2);
+}
+
+// The started window as drawn. The picture is also kept as window.png in the working folder,
+// for a person to compare with the control table.
+TEST(QtUpdaterViewStarted, DrawsTheStartedWindowsLook) {
+    sim::FakeClock clock;
+    sim::InMemoryLink link(clock);
+    QtUpdaterView view;
+    Main window(view, link, clock);
+    view.SetEvents(&window);
+    view.show();
+    view.Dispatch([&window] { window.Form_Load(); });
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    EXPECT_EQ(view.GetText(TextBox::Text2), "Connect Q218 to serial port.");
+    EXPECT_EQ(view.GetText(TextBox::Text3), "Q218  R04.6  2022-04-18");
+
+    const QImage shot = view.grab().toImage();
+    shot.save(QStringLiteral("window.png"));
+    const QColor face = view.palette().color(QPalette::Button);
+    // The message line is flat: no border line at its top-left corner.
+    EXPECT_EQ(shot.pixelColor(8, 24), face);
+    // The track has a single-line border and no fill is visible at the start.
+    EXPECT_NE(shot.pixelColor(8, 104), face);
+    EXPECT_EQ(shot.pixelColor(9, 113), face);
+    // The hidden serial-number box draws nothing above the message line's right-hand end.
+    EXPECT_EQ(shot.pixelColor(190, 20), view.palette().color(QPalette::Window));
+
+    view.SetProgress(1.0F);
+    const QImage full = view.grab().toImage();
+    EXPECT_EQ(full.pixelColor(9, 113), QColor(0, 192, 0));
+    EXPECT_EQ(full.pixelColor(198, 113), QColor(0, 192, 0));
 }
 
 }  // namespace
