@@ -1,0 +1,182 @@
+// Whole updates as a technician makes them: the real window on Qt's offscreen platform, the
+// real QSerialPort link and the simulated Q218 on a pseudo-terminal, the test clicking the
+// buttons. Each update ends with the device's program memory compared word for word with the
+// image.
+
+#include <ostream>
+
+#include <gtest/gtest.h>
+
+#include "ExpectedMemory.h"
+#include "UpdateSession.h"
+
+namespace q218::test {
+namespace {
+
+const sim::PreviousFirmware kWithSerial{
+    .serial = "123456", .revision = "R04.5", .date = "2021-11-02"};
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_image = ReadImageInput();
+        m_tag = TagFieldsOf(m_image);
+        ASSERT_EQ(m_tag.size(), 4U) << "the image input has no tag line";
+    }
+
+    // Starts the session and reads the device's memory before anything is sent.
+    std::unique_ptr<UpdateSession> Start(const sim::PreviousFirmware& firmware) {
+        auto session = std::make_unique<UpdateSession>(firmware);
+        if (session->Valid()) {
+            m_before = session->ReadMemory();
+        }
+        return session;
+    }
+
+    // The device's memory: the first `blocks` frames of an update with `serial` written over
+    // what it held before, nothing else changed.
+    void ExpectMemoryAfter(UpdateSession& session, const std::string& serial, std::size_t blocks) {
+        const std::vector<WrittenBlock> all = BlocksOfUpdate(m_image, serial);
+        const Memory expected = AfterBlocks(m_before, all, blocks);
+        const Memory actual = session.ReadMemory();
+        const MemoryDifference difference = Compare(actual, expected);
+        EXPECT_EQ(difference.count, 0U) << difference.firstFew;
+        EXPECT_EQ(actual.config, m_before.config) << "the configuration word was written";
+    }
+
+    // The ending every finished update shares: the message, a full bar, the panels showing
+    // the image's firmware with `serial`, only Exit left, and the memory as the image says.
+    void ExpectFinished(UpdateSession& session, const std::string& serial) {
+        EXPECT_FALSE(session.HungUp());
+        EXPECT_TRUE(session.MessageBoxes().empty());
+        EXPECT_EQ(session.Message(), "Update complete!");
+        EXPECT_DOUBLE_EQ(session.Progress(), 1.0);
+        EXPECT_EQ(session.Panel("mod"), "Q218");
+        EXPECT_EQ(session.Panel("ser"), serial);
+        EXPECT_EQ(session.Panel("rev"), m_tag[2]);
+        EXPECT_EQ(session.Panel("dat"), m_tag[3]);
+        EXPECT_FALSE(session.Enabled("cmdOK"));
+        EXPECT_FALSE(session.Enabled("cmdUpdate"));
+        EXPECT_TRUE(session.Enabled("cmdExit"));
+
+        const Memory memory = session.ReadMemory();
+        // The reset vector leads into the bootloader; the program's own first word follows.
+        EXPECT_EQ(memory.words[0], 0x158A);
+        EXPECT_EQ(memory.words[1], 0x160A);
+        EXPECT_EQ(memory.words[2], 0x2F40);
+        EXPECT_EQ(memory.words[3], 0x2806);
+        ExpectMemoryAfter(session, serial, BlocksOfUpdate(m_image, serial).size());
+        EXPECT_EQ(session.Device().WithDevice(
+                      [](sim::SimulatedQ218& d) { return d.IdentificationText(); }),
+                  serial + " Q218 " + m_tag[2] + " " + m_tag[3] + " \r");
+    }
+
+    std::vector<std::string> m_image;
+    std::vector<std::string> m_tag;
+    Memory m_before;
+};
+
+TEST_F(EndToEnd, DeviceWithASerialNumberKeepsItThroughTheUpdate) {
+    auto session = Start(kWithSerial);
+    ASSERT_TRUE(session->Valid()) << session->Error();
+
+    ASSERT_TRUE(session->Click("cmdOK"));
+    EXPECT_EQ(session->Message(), "Q218 found on COM 3");
+    EXPECT_EQ(session->Panel("ser"), "123456");
+    EXPECT_EQ(session->Panel("rev"), "R04.5");
+    EXPECT_FALSE(session->SerialBoxShown());
+    EXPECT_FALSE(session->Enabled("cmdOK"));
+    ASSERT_TRUE(session->Enabled("cmdUpdate"));
+
+    ASSERT_TRUE(session->Click("cmdUpdate"));
+    ExpectFinished(*session, "123456");
+}
+
+struct NoSerialRow {
+    const char* name;
+    const char* deviceSerial;
+};
+
+void PrintTo(const NoSerialRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class EndToEndNoSerial : public EndToEnd, public ::testing::WithParamInterface<NoSerialRow> {};
+
+TEST_P(EndToEndNoSerial, TechnicianTypesTheSerialNumber) {
+    auto session =
+        Start({.serial = GetParam().deviceSerial, .revision = "R04.5", .date = "2021-11-02"});
+    ASSERT_TRUE(session->Valid()) << session->Error();
+
+    ASSERT_TRUE(session->Click("cmdOK"));
+    EXPECT_EQ(session->Message(), "Enter serial number.");
+    ASSERT_TRUE(session->SerialBoxShown());
+    EXPECT_FALSE(session->Enabled("cmdUpdate"));
+
+    // A short entry is refused and the box stays open for another try.
+    session->TypeSerialAndEnter("12345");
+    EXPECT_TRUE(session->SerialBoxShown());
+    EXPECT_FALSE(session->Enabled("cmdUpdate"));
+
+    session->TypeSerialAndEnter("654321");
+    EXPECT_EQ(session->Message(), "Ready for update.");
+    EXPECT_FALSE(session->SerialBoxShown());
+    EXPECT_FALSE(session->Enabled("cmdOK"));
+    ASSERT_TRUE(session->Enabled("cmdUpdate"));
+
+    ASSERT_TRUE(session->Click("cmdUpdate"));
+    ExpectFinished(*session, "654321");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, EndToEndNoSerial,
+                         ::testing::Values(NoSerialRow{"EmptySerial", ""},
+                                           NoSerialRow{"FactoryPlaceholder", "999999"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EndToEnd, BelStormsAreAnsweredWithTheSameFrameUntilTheDeviceTakesIt) {
+    auto session = Start(kWithSerial);
+    ASSERT_TRUE(session->Valid()) << session->Error();
+    // Frame indexes count every frame received, repeats included: 40 refusals of the reset
+    // vector's record (frame 1), then 25 of a record in the middle.
+    constexpr int kFirstStorm = 40;
+    constexpr int kSecondStorm = 25;
+    session->Device().WithDevice([&](sim::SimulatedQ218& d) {
+        d.BelAfterFrame(1, kFirstStorm);
+        d.BelAfterFrame(200, kSecondStorm);
+    });
+
+    ASSERT_TRUE(session->Click("cmdOK"));
+    ASSERT_TRUE(session->Click("cmdUpdate"));
+    ExpectFinished(*session, "123456");
+    const int framesReceived =
+        session->Device().WithDevice([](sim::SimulatedQ218& d) { return d.FramesReceived(); });
+    EXPECT_EQ(framesReceived, static_cast<int>(BlocksOfUpdate(m_image, "123456").size()) +
+                                  kFirstStorm + kSecondStorm);
+}
+
+TEST_F(EndToEnd, AdapterPulledOutMidTransferEndsWithUpdateErrorNotAHang) {
+    auto session = Start(kWithSerial);
+    ASSERT_TRUE(session->Valid()) << session->Error();
+    constexpr std::size_t kPulledAtFrame = 150;
+    session->Device().WithDevice(
+        [](sim::SimulatedQ218& d) { d.UnplugAtFrame(static_cast<int>(kPulledAtFrame)); });
+
+    ASSERT_TRUE(session->Click("cmdOK"));
+    ASSERT_TRUE(session->Click("cmdUpdate"));
+
+    EXPECT_FALSE(session->HungUp());
+    EXPECT_EQ(session->MessageBoxes(), std::vector<std::string>{"Update Error."});
+    EXPECT_EQ(session->Message(), "Updating Q218 firmware.");
+    EXPECT_GT(session->Progress(), 0.0);
+    EXPECT_LT(session->Progress(), 1.0);
+    EXPECT_FALSE(session->Enabled("cmdOK"));
+    EXPECT_FALSE(session->Enabled("cmdUpdate"));
+    EXPECT_TRUE(session->Enabled("cmdExit"));
+    // The frames before the pull were written; the device still starts its bootloader, so
+    // the update can be made again once the adapter is back.
+    ExpectMemoryAfter(*session, "123456", kPulledAtFrame);
+    EXPECT_FALSE(session->Device().WithDevice([](sim::SimulatedQ218& d) { return d.IsBricked(); }));
+}
+
+}  // namespace
+}  // namespace q218::test
