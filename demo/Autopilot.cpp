@@ -7,6 +7,8 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <regex>
 #include <system_error>
