@@ -41,12 +41,13 @@ struct DemoOptions {
     bool paced = true;
     std::string serial = kDeviceSerial;
     std::chrono::seconds timeout = 300s;
+    std::optional<int> unplugAtFrame;
     bool help = false;
 };
 
 constexpr const char* kUsage =
     "usage: q218-demo [--autopilot | --window] [--shots DIR] [--unpaced] [--serial DIGITS]\n"
-    "                 [--timeout SECONDS]\n"
+    "                 [--timeout SECONDS] [--unplug-at-frame K]\n"
     "\n"
     "Runs the Q218 updater's window against a simulated Q218 on a pseudo-terminal (COM3);\n"
     "COM1 and COM2 are pseudo-terminals where nothing answers, COM4 does not exist.\n"
@@ -60,7 +61,10 @@ constexpr const char* kUsage =
     "  --unpaced          the simulated device answers at once instead of at 9600 baud\n"
     "  --serial DIGITS    the simulated device's serial number; \"\" or 999999 for none\n"
     "                     (the autopilot then types 654321)\n"
-    "  --timeout SECONDS  autopilot: give up after this long (default 300)\n";
+    "  --timeout SECONDS  autopilot: give up after this long (default 300)\n"
+    "  --unplug-at-frame K\n"
+    "                     the device's adapter is pulled out when frame K (counted from 0)\n"
+    "                     begins to arrive: shows how a failed update ends\n";
 
 std::optional<DemoOptions> ParseOptions(const std::vector<std::string>& args, std::string& error) {
     DemoOptions options;
@@ -99,18 +103,23 @@ std::optional<DemoOptions> ParseOptions(const std::vector<std::string>& args, st
                 return std::nullopt;
             }
             options.serial = *v;
-        } else if (arg == "--timeout") {
+        } else if (arg == "--timeout" || arg == "--unplug-at-frame") {
             auto v = value();
             if (!v) {
                 return std::nullopt;
             }
             char* end = nullptr;
-            const long seconds = std::strtol(v->c_str(), &end, 10);
-            if (v->empty() || *end != '\0' || seconds < 1) {
-                error = "--timeout takes a whole number of seconds";
+            const long number = std::strtol(v->c_str(), &end, 10);
+            const long least = arg == "--timeout" ? 1 : 0;
+            if (v->empty() || *end != '\0' || number < least || number > 100000) {
+                error = arg + " takes a whole number from " + std::to_string(least);
                 return std::nullopt;
             }
-            options.timeout = std::chrono::seconds(seconds);
+            if (arg == "--timeout") {
+                options.timeout = std::chrono::seconds(number);
+            } else {
+                options.unplugAtFrame = static_cast<int>(number);
+            }
         } else {
             error = "unknown option " + arg;
             return std::nullopt;
@@ -168,6 +177,11 @@ int main(int argc, char** argv) {
     if (!ports) {
         std::fprintf(stderr, "q218-demo: no pseudo-terminal: %s\n", error.c_str());
         return 1;
+    }
+    if (options.unplugAtFrame) {
+        ports->Device().WithDevice([frame = *options.unplugAtFrame](q218::sim::SimulatedQ218& d) {
+            d.UnplugAtFrame(frame);
+        });
     }
     std::printf("q218-demo: the updater's serial ports in this demo:\n%s",
                 ports->Describe().c_str());
