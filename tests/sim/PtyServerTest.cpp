@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ScriptedHost.h"
@@ -171,6 +172,12 @@ TEST_F(PtyServerTest, UnplugAtFrameHangsUpTheSlave) {
     ASSERT_EQ(ReadSome(fd, 1, 2000ms).bytes, "T");
     ASSERT_TRUE(WriteAll(fd, Bytes("3A 08 00 04 E0 01 8A 28 57 01 83 01 85")));
     EXPECT_TRUE(ReadSome(fd, 1, 2000ms).hangUp);
+    // The client sees the hang-up as soon as the master is closed, a moment before the
+    // serving thread records it: give the thread that moment.
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (!server->IsUnplugged() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
     EXPECT_TRUE(server->IsUnplugged());
 }
 
