@@ -3,7 +3,9 @@
 // QSerialPort link and the real window's ProcessEvents (offscreen). Prints the time the line
 // and the device force (every byte both ways at ten bit times, plus the write time), the
 // measured time, their ratio, and the updater thread's CPU time as a share of it.
-// Usage: q218-bench-wire [write-time-us-per-word]
+// Usage: q218-bench-wire [write-time-us-per-word] [hidden]
+// ("hidden" leaves the window unshown, so that nothing is painted: the window's share of the
+// CPU time is the difference between the two runs.)
 
 #include <QApplication>
 
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "BenchSupport.h"
 #include "app/qt/QtUpdaterView.h"
@@ -88,7 +91,10 @@ int main(int argc, char** argv) {
     const std::string slave = server.SlavePath();
     QtSerialLink link([&](std::int16_t port) { return port == kDevicePort ? slave : ""; });
     QtUpdaterView window;
-    window.show();
+    const bool hidden = argc > 2 && std::string_view(argv[2]) == "hidden";
+    if (!hidden) {
+        window.show();
+    }
     WatchedView view(window);
     SteadyClock clock;
     LinkContext context{link, view, clock};
