@@ -275,6 +275,12 @@ const Row kRows[] = {
      .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.NoiseBeforeEnq("\r\nOK\x06T\x07 977\r\n"); },
      .expected = Ending::Finished},
+    // A character right behind ENQ counts towards the two dropped after ACK, so the
+    // handshake's second character is read as the first reply: refused before any frame.
+    {.name = "CharacterRightBehindEnq",
+     .firmware = Firmware("123456"),
+     .fault = [](auto& d) { d.NoiseAfterEnq("x"); },
+     .expected = Ending::TransferFailed},
     {.name = "TwoHandshakeCharactersThatLookLikeT",
      .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.HandshakeCharacters("TT"); },
