@@ -75,6 +75,9 @@ struct Row {
     std::optional<nanoseconds> resetByHandAfter = {};
     // Frames answered BEL (and so sent again) in a finished run.
     int repeatedFrames = 0;
+    // Frames the device has received when a failed run ends: nothing is sent after a reply
+    // the protocol does not allow.
+    std::optional<int> framesAtFailure = {};
     // The device's identification reply is fixed by the fault: the panels after the update
     // show that reply, not the new firmware.
     bool identityFixed = false;
@@ -246,6 +249,9 @@ TEST_P(FaultMatrix, EndsAsExpectedAndNeverLosesTheDevice) {
     }
     if (*ending == Ending::TransferFailed) {
         EXPECT_TRUE(view.IsEnabled(Button::cmdExit)) << "Exit is the way out after a failure";
+        if (row.framesAtFailure) {
+            EXPECT_EQ(device.FramesReceived(), *row.framesAtFailure);
+        }
         EXPECT_EQ(boxes, std::vector<std::string>{"Update Error."});
     }
     if (*ending == Ending::ProgramEnded) {
@@ -280,7 +286,8 @@ const Row kRows[] = {
     {.name = "CharacterRightBehindEnq",
      .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.NoiseAfterEnq("x"); },
-     .expected = Ending::TransferFailed},
+     .expected = Ending::TransferFailed,
+     .framesAtFailure = 0},
     {.name = "TwoHandshakeCharactersThatLookLikeT",
      .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.HandshakeCharacters("TT"); },
@@ -308,11 +315,13 @@ const Row kRows[] = {
     {.name = "LowerCaseT",
      .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.ReplyAfterFrame(11, 't'); },
-     .expected = Ending::TransferFailed},
+     .expected = Ending::TransferFailed,
+     .framesAtFailure = 12},
     {.name = "Garbage",
      .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.ReplyAfterFrame(13, "\xA5Zq"); },
-     .expected = Ending::TransferFailed},
+     .expected = Ending::TransferFailed,
+     .framesAtFailure = 14},
     {.name = "SilenceBeforeEnqThenExit",
      .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.SilentBeforeEnq(); },
