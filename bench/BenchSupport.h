@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "app/UpdaterView.h"
+#include "image/FirmwareImage.h"
 
 namespace q218::bench {
 
@@ -26,6 +27,15 @@ inline Seconds ThreadCpu() {
 
 inline Seconds WallNow() {
     return std::chrono::duration_cast<Seconds>(std::chrono::steady_clock::now().time_since_epoch());
+}
+
+// The embedded image as the window has it before "&Update": tag line marked, serial patched.
+inline FirmwareImage PreparedImage() {
+    FirmwareImage image = Image_Build();
+    TagFields tags{};
+    Tag_Read(image, tags);
+    Serial_Patch(image, "123456");
+    return image;
 }
 
 // One row of the table: what was measured, the figure, the target it is held against.

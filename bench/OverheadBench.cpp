@@ -69,14 +69,6 @@ private:
     mutable std::chrono::nanoseconds m_inside{};
 };
 
-FirmwareImage PreparedImage() {
-    FirmwareImage image = Image_Build();
-    TagFields tags{};
-    Tag_Read(image, tags);
-    Serial_Patch(image, "123456");
-    return image;
-}
-
 }  // namespace
 }  // namespace q218::bench
 

@@ -57,14 +57,6 @@ WireCount CountDownload(const sim::Transcript& transcript) {
     return count;
 }
 
-FirmwareImage PreparedImage() {
-    FirmwareImage image = Image_Build();
-    TagFields tags{};
-    Tag_Read(image, tags);
-    Serial_Patch(image, "123456");
-    return image;
-}
-
 }  // namespace
 }  // namespace q218::bench
 
