@@ -9,7 +9,6 @@ namespace q218 {
 
 namespace {
 
-constexpr std::string_view kConnectMessage = "Connect Q218 to serial port.";
 constexpr std::string_view kEnterSerialMessage = "Enter serial number.";
 constexpr std::string_view kReadyMessage = "Ready for update.";
 

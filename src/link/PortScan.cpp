@@ -31,7 +31,7 @@ void Port_Scan(LinkContext& context, std::int16_t& portNumber, ReplyFields& fiel
 
     view.SetText(TextBox::Text2, "Q218 not found.");
     SettleDelay(context.clock, view);
-    view.SetText(TextBox::Text2, "Connect Q218 to serial port.");
+    view.SetText(TextBox::Text2, kConnectMessage);
     view.SetEnabled(Button::cmdOK, true);
     view.SetFocus(FocusTarget::cmdOK);
 }
