@@ -59,7 +59,8 @@ public:
 
     // Called when Text2 is set, with the new text.
     std::function<void(std::string_view)> onMessage;
-    // Called before each ProcessEvents; may throw ProgramEnded to end a wait.
+    // Called before each wait (ProcessEvents or ProcessEventsFor); may throw ProgramEnded to end a
+    // wait.
     std::function<void()> onProcessEvents;
     long processEventsCalls = 0;
 
@@ -92,6 +93,13 @@ public:
             onProcessEvents();
         }
         m_inner.ProcessEvents();
+    }
+    void ProcessEventsFor(std::chrono::nanoseconds limit) override {
+        ++processEventsCalls;
+        if (onProcessEvents) {
+            onProcessEvents();
+        }
+        m_inner.ProcessEventsFor(limit);
     }
 
 private:

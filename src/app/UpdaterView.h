@@ -2,6 +2,7 @@
 // The window operations that the updater's logic drives. The logic never touches a widget;
 // the Qt window (src/app/qt) and the headless fake of the tests both implement this.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -67,11 +68,19 @@ public:
     // Clicks and timers may run nested handlers while it is open.
     virtual void ShowMessageBox(std::string_view text) = 0;
 
-    // Lets the window handle pending input and repaint, blocking briefly (a few
-    // milliseconds at most) when nothing is pending so that polling loops do not spin a
-    // core. Handlers of clicks made meanwhile run inside this call; ProgramEnded thrown by
-    // one of them propagates out of it.
+    // The waits. Both let the window handle its pending input and repaint; handlers of
+    // clicks made meanwhile run inside the call, and ProgramEnded thrown by one of them
+    // propagates out of it. Neither wakes periodically, so an idle updater costs no CPU.
+    //
+    // ProcessEvents: when nothing is pending, sleeps until something happens (a click or
+    // key, serial data or a serial error, a timer) and handles it. A caller that waits for
+    // something that raises no event of its own must check for it before calling: bytes
+    // the serial link has already received wake nothing, so a reading loop reads everything
+    // waiting and calls ProcessEvents only when nothing is.
     virtual void ProcessEvents() = 0;
+    // As ProcessEvents, but sleeps at most `limit` (zero: handles what is pending and returns
+    // at once). The settle delay waits this way for its deadline.
+    virtual void ProcessEventsFor(std::chrono::nanoseconds limit) = 0;
 };
 
 }  // namespace q218

@@ -10,16 +10,14 @@ namespace {
 // so it lasts more than one and at most two seconds, whatever the phase of the start.
 constexpr std::chrono::seconds kSettleTicks{2};
 
-std::chrono::seconds WholeSeconds(const MonotonicClock& clock) {
-    return std::chrono::floor<std::chrono::seconds>(clock.Now());
-}
-
 }  // namespace
 
 void SettleDelay(const MonotonicClock& clock, UpdaterView& view) {
-    const std::chrono::seconds deadline = WholeSeconds(clock) + kSettleTicks;
-    while (WholeSeconds(clock) < deadline) {
-        view.ProcessEvents();
+    const std::chrono::seconds deadline =
+        std::chrono::floor<std::chrono::seconds>(clock.Now()) + kSettleTicks;
+    // The window sleeps until an event or the deadline, whichever comes first.
+    for (std::chrono::nanoseconds now = clock.Now(); now < deadline; now = clock.Now()) {
+        view.ProcessEventsFor(deadline - now);
     }
 }
 

@@ -5,7 +5,8 @@
 namespace q218 {
 
 // Waits more than one and at most two seconds: the clock is read in whole seconds and the
-// wait ends when it reaches the reading plus two. Processes window events between polls.
+// wait ends when it reaches the reading plus two. Processes window events meanwhile,
+// sleeping until an event or the deadline.
 void SettleDelay(const MonotonicClock& clock, UpdaterView& view);
 
 }  // namespace q218

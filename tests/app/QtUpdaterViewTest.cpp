@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -381,24 +382,37 @@ TEST_F(QtUpdaterViewTest, ClosingWhileIdleEndsTheProgramLikeExit) {
     EXPECT_TRUE(view.ProgramHasEnded());
 }
 
-TEST_F(QtUpdaterViewTest, IdleProcessEventsBlocksInsteadOfSpinning) {
+TEST_F(QtUpdaterViewTest, IdleWaitsSleepUntilAnEventOrTheirLimit) {
+    using namespace std::chrono_literals;
     // Posted work runs in the first call.
     bool posted = false;
     QTimer::singleShot(0, [&] { posted = true; });
     view.ProcessEvents();
     EXPECT_TRUE(posted);
 
-    // A spinning wait would poll millions of times in 100 ms; one that blocks for events
-    // with a ~10 ms bound polls a few dozen times at most.
+    // No periodic wake-up: a spinning wait would poll millions of times in 200 ms, one with
+    // a 10 ms tick about twenty; one that sleeps until the timer's event polls once or twice.
     bool fired = false;
-    QTimer::singleShot(100, Qt::PreciseTimer, [&] { fired = true; });
+    QTimer::singleShot(200, Qt::PreciseTimer, [&] { fired = true; });
     int polls = 0;
     while (!fired) {
         view.ProcessEvents();
         ++polls;
     }
-    EXPECT_LT(polls, 500);
-    EXPECT_GE(polls, 2);
+    EXPECT_LE(polls, 5);
+
+    // A bounded wait with nothing to do sleeps to its limit, and a zero limit not at all.
+    const auto start = std::chrono::steady_clock::now();
+    const auto limit = 100ms;
+    int bounded = 0;
+    for (auto waited = 0ns; waited < limit; waited = std::chrono::steady_clock::now() - start) {
+        view.ProcessEventsFor(limit - waited);
+        ++bounded;
+    }
+    EXPECT_LE(bounded, 5);
+    const auto zeroStart = std::chrono::steady_clock::now();
+    view.ProcessEventsFor(0ns);
+    EXPECT_LT(std::chrono::steady_clock::now() - zeroStart, 20ms);
 }
 
 // The started window as drawn. The picture is also kept as window.png in the working folder,

@@ -27,10 +27,10 @@ TEST(SettleDelayTest, LastsMoreThanOneAndAtMostTwoSeconds) {
     constexpr std::chrono::nanoseconds kCentury = std::chrono::hours(24 * 365 * 100);
     const PhaseRow rows[] = {
         {"on a whole second", 7s, 1ms, 2s},
-        {"just after a whole second", 7s + 1ns, 1ms, 2s},
+        {"just after a whole second", 7s + 1ns, 1ms, 2s - 1ns},
         {"a quarter into a second", 7s + 250ms, 1ms, 1750ms},
         {"just before a whole second", 7s + 999ms, 1ms, 1001ms},
-        {"a step that overshoots the deadline", 7s + 300ms, 400ms, 2000ms},
+        {"a coarse step ends at the deadline, not past it", 7s + 300ms, 400ms, 1700ms},
         {"a century after the origin", kCentury + 500ms, 1ms, 1500ms},
     };
     for (const PhaseRow& row : rows) {

@@ -1,5 +1,6 @@
 #include "support/FakeView.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace q218::test {
@@ -154,9 +155,15 @@ int FakeView::Beeps() const {
     return beeps;
 }
 
-void FakeView::ProcessEvents() {
+void FakeView::ProcessEvents() { Wait(m_step); }
+
+void FakeView::ProcessEventsFor(std::chrono::nanoseconds limit) {
+    Wait(std::clamp(limit, std::chrono::nanoseconds::zero(), m_step));
+}
+
+void FakeView::Wait(std::chrono::nanoseconds advance) {
     ++m_processEventsCalls;
-    m_clock.Advance(m_step);
+    m_clock.Advance(advance);
     for (auto& hook : m_hooks) {
         hook();
     }

@@ -19,8 +19,9 @@ namespace q218::test {
 
 class FakeView final : public UpdaterView {
 public:
-    // Each ProcessEvents advances `clock` by `step`, like the short blocking wait of the
-    // real window.
+    // Each ProcessEvents advances `clock` by `step`, as if the next event came after it;
+    // ProcessEventsFor(limit) advances it by `step` or `limit`, whichever is shorter, as the
+    // real window's bounded wait ends at its limit.
     explicit FakeView(sim::FakeClock& clock,
                       std::chrono::nanoseconds step = std::chrono::milliseconds(1));
 
@@ -41,6 +42,7 @@ public:
     void Beep() override;
     void ShowMessageBox(std::string_view text) override;
     void ProcessEvents() override;
+    void ProcessEventsFor(std::chrono::nanoseconds limit) override;
 
     // Inspection.
     bool IsEnabled(Button button) const;
@@ -55,6 +57,7 @@ public:
     const std::vector<std::string>& Events() const { return m_events; }
     std::vector<std::string> MessageBoxes() const;
     int Beeps() const;
+    // Waits of either kind.
     long ProcessEventsCalls() const { return m_processEventsCalls; }
     // Rule breaks the real window would not forgive: focus moved to a disabled or hidden
     // control, or a box other than Text4 shown/hidden.
@@ -71,6 +74,7 @@ public:
     void OnMessageBox(std::function<void(std::string_view)> hook) { m_boxHook = std::move(hook); }
 
 private:
+    void Wait(std::chrono::nanoseconds advance);
     void RunScripts();
 
     sim::FakeClock& m_clock;

@@ -43,9 +43,6 @@ constexpr Place kCmdExit{3120, 1440, 1215, 495};
 constexpr Place kUpdateBar{120, 1560, 2880, 285};
 constexpr Place kStatusBar1{120, 2040, 4200, 375};
 
-// An idle ProcessEvents blocks for window or serial events at most this long.
-constexpr std::chrono::milliseconds kIdleWaitBound{10};
-
 // The serial-number box holds at most six characters.
 constexpr int kSerialBoxLength = 6;
 
@@ -312,7 +309,6 @@ QtUpdaterView::QtUpdaterView(QWidget* parent) : QWidget(parent) {
 
     m_wake.setSingleShot(true);
     m_wake.setTimerType(Qt::PreciseTimer);
-    m_wake.setInterval(kIdleWaitBound);
 
     m_cmdOK->setFocus(Qt::OtherFocusReason);
 }
@@ -496,15 +492,23 @@ void QtUpdaterView::ShowMessageBox(std::string_view text) {
 }
 
 void QtUpdaterView::ProcessEvents() {
+    ProcessEventsFor(std::chrono::nanoseconds::max());
+}
+
+void QtUpdaterView::ProcessEventsFor(std::chrono::nanoseconds limit) {
+    // A limit beyond what a timer takes is no limit: the wait ends on an event only.
+    constexpr std::chrono::nanoseconds kLongestTimer = std::chrono::hours(24);
     ThrowIfEnding();
     {
         NestingScope scope(m_nesting);
         QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread());
         const bool handledSome = dispatcher->processEvents(QEventLoop::AllEvents);
-        if (!handledSome && !m_ending) {
+        if (!handledSome && !m_ending && limit > std::chrono::nanoseconds::zero()) {
             // Nothing was pending: sleep until a window or serial event (QSerialPort's
-            // socket notifier wakes the loop) or the short timer, instead of spinning.
-            m_wake.start();
+            // socket notifier wakes the loop on data and on errors), or the limit's timer.
+            if (limit < kLongestTimer) {
+                m_wake.start(std::chrono::ceil<std::chrono::milliseconds>(limit));
+            }
             dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
             m_wake.stop();
         }

@@ -62,6 +62,7 @@ public:
     void Beep() override;
     void ShowMessageBox(std::string_view text) override;
     void ProcessEvents() override;
+    void ProcessEventsFor(std::chrono::nanoseconds limit) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -87,7 +88,7 @@ private:
     QFrame* m_statusBar1 = nullptr;
     std::map<std::string, QLabel*, std::less<>> m_panels;
 
-    // Bounds the blocking wait of an idle ProcessEvents.
+    // Wakes a bounded wait (ProcessEventsFor) at its limit; nothing else wakes a wait.
     QTimer m_wake;
     // How many ProcessEvents calls and message boxes are running: a handler that ends the
     // program at a depth above 0 ran nested inside one of them.
