@@ -2,17 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "Bytes.h"
+#include "support/Bytes.h"
 #include "download/RecordSend.h"
 #include "image/FirmwareImage.h"
 #include "sim/FakeClock.h"
 #include "sim/InMemoryLink.h"
 #include "sim/SimulatedQ218.h"
+#include "support/ExpectedMemory.h"
 #include "support/FakeView.h"
 
 namespace q218 {
@@ -110,27 +109,6 @@ std::vector<std::string> AllFrames(const FirmwareImage& compacted) {
     return entries;
 }
 
-// Program words the image's data records put below 0x2000, read straight from the text.
-std::map<std::uint32_t, std::uint16_t> ImageWords(const FirmwareImage& image) {
-    std::map<std::uint32_t, std::uint16_t> words;
-    for (const std::string& line : image) {
-        unsigned count = 0;
-        unsigned address = 0;
-        unsigned type = 0;
-        if (std::sscanf(line.c_str(), ":%2x%4x%2x", &count, &address, &type) != 3 || type != 0 ||
-            address >= 0x4000) {
-            continue;
-        }
-        for (unsigned k = 0; k < count / 2; ++k) {
-            unsigned low = 0;
-            unsigned high = 0;
-            std::sscanf(line.c_str() + 9 + 4 * k, "%2x%2x", &low, &high);
-            words[address / 2 + k] = static_cast<std::uint16_t>(high << 8 | low);
-        }
-    }
-    return words;
-}
-
 // Words 0 to 2 still lead into the bootloader: the device can always be updated again.
 void ExpectNotBricked(const Bench& bench) {
     EXPECT_FALSE(bench.device.IsBricked());
@@ -170,10 +148,8 @@ TEST(DownloadRun, CleanRunOfTheEmbeddedImage) {
     EXPECT_EQ(bench.device.RefusedWords(), 0);
 
     // What the device holds now is the image, with its own reset vector moved to word 3.
-    for (const auto& [address, word] : ImageWords(patched)) {
-        if (address > 0) {
-            EXPECT_EQ(bench.device.Word(address), word) << "word " << address;
-        }
+    for (const auto& [address, word] : test::ProgramWords(patched)) {
+        EXPECT_EQ(bench.device.Word(address), word) << "word " << address;
     }
     EXPECT_EQ(bench.device.Word(3), 0x2806);
     EXPECT_EQ(bench.device.Word(0x2007), 0x3F32) << "the configuration word is never sent";

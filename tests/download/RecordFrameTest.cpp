@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Bytes.h"
+#include "support/Bytes.h"
 #include "download/RecordSend.h"
 #include "sim/FakeClock.h"
 #include "support/FakeView.h"

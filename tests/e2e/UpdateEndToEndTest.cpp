@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ExpectedMemory.h"
+#include "support/ExpectedMemory.h"
 #include "UpdateSession.h"
 
 namespace q218::test {

@@ -14,7 +14,7 @@
 
 #include <QTimer>
 
-#include "ExpectedMemory.h"
+#include "support/ExpectedMemory.h"
 #include "app/Main.h"
 #include "app/qt/QtUpdaterView.h"
 #include "link/MonotonicClock.h"

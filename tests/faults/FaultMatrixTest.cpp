@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -20,6 +19,7 @@
 #include "sim/FakeClock.h"
 #include "sim/InMemoryLink.h"
 #include "sim/SimulatedQ218.h"
+#include "support/ExpectedMemory.h"
 #include "support/FakeView.h"
 
 namespace q218 {
@@ -82,45 +82,6 @@ struct Row {
     // show that reply, not the new firmware.
     bool identityFixed = false;
 };
-
-// The program words an image puts into the device, decoded here from the records
-// themselves: data records below word 0x2000, words low byte first; the reset vector's word
-// moves to word 3 behind the jump to the bootloader at words 0 to 2.
-std::map<std::uint32_t, std::uint16_t> ExpectedProgram(const FirmwareImage& image) {
-    auto byteAt = [](const std::string& line, std::size_t index) {
-        return static_cast<std::uint16_t>(std::stoi(line.substr(1 + 2 * index, 2), nullptr, 16));
-    };
-    std::map<std::uint32_t, std::uint16_t> words;
-    for (const std::string& line : image) {
-        if (line.empty() || line.front() != ':' || byteAt(line, 3) != 0) {
-            continue;
-        }
-        const std::uint16_t count = byteAt(line, 0);
-        const std::uint32_t wordAddress = (byteAt(line, 1) * 256u + byteAt(line, 2)) / 2;
-        if (wordAddress >= 0x2000) {
-            continue;
-        }
-        for (std::uint32_t k = 0; k < count / 2u; ++k) {
-            const auto low = byteAt(line, 4 + 2 * k);
-            const auto high = byteAt(line, 5 + 2 * k);
-            words[wordAddress + k] = static_cast<std::uint16_t>(high << 8 | low);
-        }
-        if (wordAddress == 0) {
-            words[3] = words[0];
-            words[0] = 0x158A;  // BSF PCLATH,3
-            words[1] = 0x160A;  // BSF PCLATH,4
-            words[2] = 0x2F40;  // GOTO 0x740: the bootloader at 0x1F40
-        }
-    }
-    return words;
-}
-
-// Lines of the image that go out as frames: records below word 0x2000 that are not the end.
-int FramesOfImage(const FirmwareImage& image) {
-    return static_cast<int>(std::count_if(image.begin(), image.end(), [](const std::string& l) {
-        return l.size() > 8 && l.front() == ':' && l.substr(7, 2) != "01" && l.substr(3, 2) < "40";
-    }));
-}
 
 std::string ReadSerialFromDevice(const sim::SimulatedQ218& device) {
     // The identification table: ADDWF PCL,F at 0x1F00, then RETLW with each serial digit.
@@ -224,7 +185,7 @@ TEST_P(FaultMatrix, EndsAsExpectedAndNeverLosesTheDevice) {
 
     if (complete) {
         // No success without the image in the device, and the serial number with it.
-        const auto expected = ExpectedProgram(imageSent);
+        const auto expected = test::ProgramWords(imageSent);
         int wrongWords = 0;
         for (const auto& [address, word] : expected) {
             if (device.Word(address) != word && ++wrongWords <= 5) {
@@ -235,7 +196,8 @@ TEST_P(FaultMatrix, EndsAsExpectedAndNeverLosesTheDevice) {
         EXPECT_EQ(wrongWords, 0)
             << "\"Update complete!\" with a device that differs from the image";
         EXPECT_EQ(device.RefusedWords(), 0) << "frames aimed at the bootloader's own words";
-        EXPECT_EQ(device.FramesReceived(), FramesOfImage(imageSent) + row.repeatedFrames);
+        EXPECT_EQ(device.FramesReceived(),
+                  static_cast<int>(test::BlocksOfUpdate(imageSent).size()) + row.repeatedFrames);
 
         const std::string serial = askedForSerial ? row.typedSerial : row.firmware.serial;
         EXPECT_EQ(ReadSerialFromDevice(device), serial) << "the serial number was not kept";

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "ScriptedHost.h"
-#include "WireBytes.h"
+#include "support/Bytes.h"
 #include "image/FirmwareImage.h"
 #include "sim/FakeClock.h"
 #include "sim/InMemoryLink.h"
@@ -20,7 +20,7 @@ namespace q218::sim {
 namespace {
 
 using namespace std::chrono_literals;
-using test::Bytes;
+using test::ByteText;
 using test::FrameForRecord;
 using test::HostResult;
 using test::ScriptedHost;
@@ -31,12 +31,12 @@ TEST(HostEncoder, MatchesTheFrameTable) {
         std::optional<std::string> frame;
     };
     const Row rows[] = {
-        {":020000040000FA", Bytes("3A 08 00 00 CA 15 8A 16 0A 2F 40 00 00")},
-        {":020000000628D0", Bytes("3A 08 00 00 9C 15 8A 16 0A 2F 40 28 06")},
-        {":080008008A01572883018501DC", Bytes("3A 08 00 04 E0 01 8A 28 57 01 83 01 85")},
+        {":020000040000FA", ByteText("3A 08 00 00 CA 15 8A 16 0A 2F 40 00 00")},
+        {":020000000628D0", ByteText("3A 08 00 00 9C 15 8A 16 0A 2F 40 28 06")},
+        {":080008008A01572883018501DC", ByteText("3A 08 00 04 E0 01 8A 28 57 01 83 01 85")},
         {":10001000860187018801890197019D0100308C00CC",
-         Bytes("3A 10 00 08 D4 01 86 01 87 01 88 01 89 01 97 01 9D 30 00 00 8C")},
-        {":022080006828CE", Bytes("3A 08 10 40 5E 28 68 3F FF 3F FF 3F FF")},
+         ByteText("3A 10 00 08 D4 01 86 01 87 01 88 01 89 01 97 01 9D 30 00 00 8C")},
+        {":022080006828CE", ByteText("3A 08 10 40 5E 28 68 3F FF 3F FF 3F FF")},
         {":02400E00323F3F", std::nullopt},
         {":00000001FF", std::nullopt},
     };

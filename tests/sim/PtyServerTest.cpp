@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "ScriptedHost.h"
-#include "WireBytes.h"
+#include "support/Bytes.h"
 #include "image/FirmwareImage.h"
 
 extern char** environ;
@@ -30,7 +30,7 @@ namespace q218::sim {
 namespace {
 
 using namespace std::chrono_literals;
-using test::Bytes;
+using test::ByteText;
 
 // Opens `path` the way a terminal program opens a serial port: 9600 baud, 8 data bits,
 // no parity, 1 stop bit, raw. -1 when it cannot be opened.
@@ -168,9 +168,9 @@ TEST_F(PtyServerTest, UnplugAtFrameHangsUpTheSlave) {
     ASSERT_EQ(ReadSome(fd, 1, 2000ms).bytes, "\x05");
     ASSERT_TRUE(WriteAll(fd, "\x06"));
     ASSERT_EQ(ReadSome(fd, 3, 2000ms).bytes, "B2T");
-    ASSERT_TRUE(WriteAll(fd, Bytes("3A 08 00 04 E0 01 8A 28 57 01 83 01 85")));
+    ASSERT_TRUE(WriteAll(fd, ByteText("3A 08 00 04 E0 01 8A 28 57 01 83 01 85")));
     ASSERT_EQ(ReadSome(fd, 1, 2000ms).bytes, "T");
-    ASSERT_TRUE(WriteAll(fd, Bytes("3A 08 00 04 E0 01 8A 28 57 01 83 01 85")));
+    ASSERT_TRUE(WriteAll(fd, ByteText("3A 08 00 04 E0 01 8A 28 57 01 83 01 85")));
     EXPECT_TRUE(ReadSome(fd, 1, 2000ms).hangUp);
     // The client sees the hang-up as soon as the master is closed, a moment before the
     // serving thread records it: give the thread that moment.

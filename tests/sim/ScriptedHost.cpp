@@ -1,5 +1,7 @@
 #include "ScriptedHost.h"
 
+#include "support/ExpectedMemory.h"
+
 namespace q218::test {
 
 namespace {
@@ -12,39 +14,15 @@ constexpr char kBel = 0x07;
 // How far the host moves the fake clock between two polls.
 constexpr std::chrono::nanoseconds kPollStep = 100us;
 
-int HexValue(char c) {
-    return c <= '9' ? c - '0' : c - 'A' + 10;
-}
-
-std::vector<std::uint8_t> RecordBytes(std::string_view record) {
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 1; i + 1 < record.size(); i += 2) {
-        bytes.push_back(
-            static_cast<std::uint8_t>(HexValue(record[i]) * 16 + HexValue(record[i + 1])));
-    }
-    return bytes;
-}
-
 }  // namespace
 
 std::optional<std::string> FrameForRecord(std::string_view record) {
-    const std::vector<std::uint8_t> r = RecordBytes(record);
-    const unsigned count = r[0];
-    const unsigned wordAddress = ((r[1] << 8) | r[2]) / 2;
-    const unsigned type = r[3];
-    if (wordAddress >= 0x2000 || type == 1) {
+    const std::vector<WrittenBlock> blocks = BlocksOfUpdate({std::string(record)});
+    if (blocks.empty()) {
         return std::nullopt;
     }
-    std::vector<std::uint16_t> words;
-    for (unsigned i = 0; i < count / 2; ++i) {
-        words.push_back(static_cast<std::uint16_t>(r[4 + 2 * i] | (r[5 + 2 * i] << 8)));
-    }
-    if (wordAddress == 0) {
-        words = {0x158A, 0x160A, 0x2F40, words.at(0)};
-    }
-    while (words.size() % 4 != 0) {
-        words.push_back(0x3FFF);
-    }
+    const std::vector<std::uint16_t>& words = blocks.front().words;
+    const unsigned wordAddress = blocks.front().first;
     std::string frame(1, ':');
     frame.push_back(static_cast<char>(words.size() * 2));
     frame.push_back(static_cast<char>(wordAddress >> 8));

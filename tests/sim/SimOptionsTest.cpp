@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "WireBytes.h"
+#include "support/Bytes.h"
 #include "sim/FakeClock.h"
 
 namespace q218::sim {
@@ -81,7 +81,7 @@ TEST(SimOptions, ParsedOptionsReachTheDevice) {
     device.Receive("\x06");
     clock.Advance(std::chrono::seconds(1));
     EXPECT_EQ(device.TakeReadable(), std::string("\0TT", 3));
-    const std::string frame = test::Bytes("3A 08 00 04 E0 01 8A 28 57 01 83 01 85");
+    const std::string frame = test::ByteText("3A 08 00 04 E0 01 8A 28 57 01 83 01 85");
     const std::string replies[] = {"\x07", "\x07", "t"};
     for (const std::string& expected : replies) {
         device.Receive(frame);

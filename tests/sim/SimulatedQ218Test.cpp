@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "WireBytes.h"
+#include "support/Bytes.h"
 #include "sim/FakeClock.h"
 
 namespace q218::sim {
 namespace {
 
 using namespace std::chrono_literals;
-using test::Bytes;
+using test::ByteText;
 
 // Restated here on purpose: a changed constant in the device must fail these tests.
 const std::string kEnq = "\x05";
@@ -88,13 +88,13 @@ TEST_F(DeviceTest, HandshakeThenFramesAreWrittenHighByteFirst) {
     EXPECT_TRUE(device.InBootloader());
     EXPECT_EQ(Exchange(kAck), "B2T");
     // Words 4 to 7 (byte address 0x0008): 0x018A 0x2857 0x0183 0x0185.
-    EXPECT_EQ(Exchange(Bytes("3A 08 00 04 E0 01 8A 28 57 01 83 01 85")), "T");
+    EXPECT_EQ(Exchange(ByteText("3A 08 00 04 E0 01 8A 28 57 01 83 01 85")), "T");
     EXPECT_EQ(device.Word(4), 0x018A);
     EXPECT_EQ(device.Word(5), 0x2857);
     EXPECT_EQ(device.Word(6), 0x0183);
     EXPECT_EQ(device.Word(7), 0x0185);
     // One word and three erased fill words at 0x1040.
-    EXPECT_EQ(Exchange(Bytes("3A 08 10 40 5E 28 68 3F FF 3F FF 3F FF")), "T");
+    EXPECT_EQ(Exchange(ByteText("3A 08 10 40 5E 28 68 3F FF 3F FF 3F FF")), "T");
     EXPECT_EQ(device.Word(0x1040), 0x2868);
     EXPECT_EQ(device.Word(0x1041), 0x3FFF);
     EXPECT_EQ(device.FramesReceived(), 2);
@@ -107,12 +107,12 @@ TEST_F(DeviceTest, MalformedFrameIsAnsweredBelAndNotWritten) {
         unsigned address;
     };
     const std::vector<Row> rows = {
-        {"checksum one off", Bytes("3A 08 00 04 E1 01 8A 28 57 01 83 01 85"), 4},
-        {"data byte changed", Bytes("3A 08 00 04 E0 01 8A 28 57 01 83 01 86"), 4},
+        {"checksum one off", ByteText("3A 08 00 04 E1 01 8A 28 57 01 83 01 85"), 4},
+        {"data byte changed", ByteText("3A 08 00 04 E0 01 8A 28 57 01 83 01 86"), 4},
         // 10 data bytes: not a whole number of four-word groups. Checksum is right.
-        {"length not a multiple of 8", Bytes("3A 0A 00 20 C7 00 01 00 02 00 03 00 04 00 05"), 0x20},
+        {"length not a multiple of 8", ByteText("3A 0A 00 20 C7 00 01 00 02 00 03 00 04 00 05"), 0x20},
         // 56 data bytes: more than the bootloader's 48-byte buffer. Checksum is right.
-        {"longer than 48", Bytes("3A 38 00 40 88") + std::string(56, '\0'), 0x40},
+        {"longer than 48", ByteText("3A 38 00 40 88") + std::string(56, '\0'), 0x40},
     };
     EnterBootloader();
     for (const Row& row : rows) {
@@ -122,7 +122,7 @@ TEST_F(DeviceTest, MalformedFrameIsAnsweredBelAndNotWritten) {
         EXPECT_EQ(device.Word(row.address), before);
     }
     // The bootloader still takes a good frame afterwards.
-    EXPECT_EQ(Exchange(Bytes("3A 08 00 04 E0 01 8A 28 57 01 83 01 85")), "T");
+    EXPECT_EQ(Exchange(ByteText("3A 08 00 04 E0 01 8A 28 57 01 83 01 85")), "T");
 }
 
 TEST_F(DeviceTest, BootloaderRefusesToOverwriteItself) {
@@ -130,11 +130,11 @@ TEST_F(DeviceTest, BootloaderRefusesToOverwriteItself) {
     const std::uint16_t at1F40 = device.Word(0x1F40);
     const std::uint16_t at1F43 = device.Word(0x1F43);
     // Four words at 0x1F40: "T", nothing written.
-    EXPECT_EQ(Exchange(Bytes("3A 08 1F 40 99 00 00 00 00 00 00 00 00")), "T");
+    EXPECT_EQ(Exchange(ByteText("3A 08 1F 40 99 00 00 00 00 00 00 00 00")), "T");
     EXPECT_EQ(device.Word(0x1F40), at1F40);
     EXPECT_EQ(device.RefusedWords(), 4);
     // Words 0x1F3C to 0x1F43: the four below the bootloader are written, the rest refused.
-    EXPECT_EQ(Exchange(Bytes("3A 10 1F 3C BB 34 41 34 42 34 43 34 44 00 00 00 00 00 00 00 00")),
+    EXPECT_EQ(Exchange(ByteText("3A 10 1F 3C BB 34 41 34 42 34 43 34 44 00 00 00 00 00 00 00 00")),
               "T");
     EXPECT_EQ(device.Word(0x1F3C), 0x3441);
     EXPECT_EQ(device.Word(0x1F3F), 0x3444);
@@ -147,7 +147,7 @@ TEST_F(DeviceTest, BootloaderRefusesToOverwriteItself) {
 TEST_F(DeviceTest, EndOfTransferRestartsTheApplicationFromMemory) {
     EnterBootloader();
     // Serial digits 6, 5, 4, 3, 2, 1 at 0x1F01 to 0x1F06 and the space at 0x1F07.
-    EXPECT_EQ(Exchange(Bytes("3A 10 1F 00 87 07 82 34 36 34 35 34 34 34 33 34 32 34 31 34 20")),
+    EXPECT_EQ(Exchange(ByteText("3A 10 1F 00 87 07 82 34 36 34 35 34 34 34 33 34 32 34 31 34 20")),
               "T");
     EXPECT_EQ(Exchange(":S"), "");
     EXPECT_FALSE(device.InBootloader());
@@ -157,7 +157,7 @@ TEST_F(DeviceTest, EndOfTransferRestartsTheApplicationFromMemory) {
 TEST_F(DeviceTest, OverwrittenResetVectorBricksTheDevice) {
     EnterBootloader();
     // Words 0 to 3 all NOP: the jump to 0x1F40 is gone.
-    EXPECT_EQ(Exchange(Bytes("3A 08 00 00 F8 00 00 00 00 00 00 00 00")), "T");
+    EXPECT_EQ(Exchange(ByteText("3A 08 00 00 F8 00 00 00 00 00 00 00 00")), "T");
     EXPECT_TRUE(device.IsBricked());
     EXPECT_EQ(Exchange(":S"), "");
     EXPECT_EQ(Exchange("990\r"), "");
@@ -238,7 +238,7 @@ TEST_F(DeviceTest, PacedFrameIsAnsweredAfterItsWordsAreWritten) {
     device.WordWriteTime(2ms);
     const auto start = clock.Now();
     // 13 bytes on the wire, four words written, then "T" takes one byte time.
-    device.Receive(Bytes("3A 08 00 04 E0 01 8A 28 57 01 83 01 85"));
+    device.Receive(ByteText("3A 08 00 04 E0 01 8A 28 57 01 83 01 85"));
     const auto due = start + 13 * byte + 4 * 2ms + byte;
     clock.Set(due - 1ns);
     EXPECT_EQ(device.TakeReadable(), "");

@@ -61,7 +61,7 @@ std::vector<std::string> TagFieldsOf(const std::vector<std::string>& lines) {
 }
 
 std::vector<WrittenBlock> BlocksOfUpdate(const std::vector<std::string>& lines,
-                                         const std::string& serial) {
+                                         std::string_view serial) {
     std::vector<WrittenBlock> blocks;
     for (const std::string& line : lines) {
         if (line.empty() || line[0] != ':') {
@@ -86,7 +86,7 @@ std::vector<WrittenBlock> BlocksOfUpdate(const std::vector<std::string>& lines,
         if (firstWord == 0) {
             block.words = {kJump[0], kJump[1], kJump[2], block.words.at(0)};
         }
-        if (firstWord == kSerialRecordWord) {
+        if (firstWord == kSerialRecordWord && !serial.empty()) {
             for (std::size_t i = 0; i < 6; ++i) {
                 block.words.at(1 + i) =
                     static_cast<std::uint16_t>(kRetlw | static_cast<std::uint8_t>(serial.at(i)));
@@ -98,6 +98,17 @@ std::vector<WrittenBlock> BlocksOfUpdate(const std::vector<std::string>& lines,
         blocks.push_back(std::move(block));
     }
     return blocks;
+}
+
+std::map<std::uint32_t, std::uint16_t> ProgramWords(const std::vector<std::string>& lines,
+                                                    std::string_view serial) {
+    std::map<std::uint32_t, std::uint16_t> words;
+    for (const WrittenBlock& block : BlocksOfUpdate(lines, serial)) {
+        for (std::size_t i = 0; i < block.words.size(); ++i) {
+            words[block.first + static_cast<std::uint32_t>(i)] = block.words[i] & 0x3FFF;
+        }
+    }
+    return words;
 }
 
 Memory AfterBlocks(Memory before, const std::vector<WrittenBlock>& blocks, std::size_t count) {

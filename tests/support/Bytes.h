@@ -1,6 +1,7 @@
 #pragma once
-// Test helpers that let expectations read like the byte tables: Bytes("3A 08 00 00") and
-// the reverse, for readable failure messages.
+// Test helpers that let expectations read like the byte tables: Bytes("3A 08 00 00") as the
+// frame builder's byte vector, ByteText("3A 08 00 00") as the characters a line carries, and
+// Hex() the reverse, for readable failure messages.
 
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +21,11 @@ inline std::vector<std::uint8_t> Bytes(std::string_view text) {
         bytes.push_back(static_cast<std::uint8_t>(std::stoul(token, nullptr, 16)));
     }
     return bytes;
+}
+
+inline std::string ByteText(std::string_view text) {
+    const std::vector<std::uint8_t> bytes = Bytes(text);
+    return {bytes.begin(), bytes.end()};
 }
 
 inline std::string Hex(const std::vector<std::uint8_t>& bytes) {

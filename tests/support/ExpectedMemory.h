@@ -8,7 +8,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace q218::test {
@@ -34,12 +36,17 @@ std::vector<std::string> ReadImageInput();
 std::vector<std::string> TagFieldsOf(const std::vector<std::string>& lines);
 
 // One block per record the bootloader is sent, in sending order, with `serial` (six digits)
-// in the identification table.
+// in the identification table; an empty `serial` leaves the table as the lines carry it.
 std::vector<WrittenBlock> BlocksOfUpdate(const std::vector<std::string>& lines,
-                                         const std::string& serial);
+                                         std::string_view serial = {});
+
+// Every program word a whole update of `lines` writes, by word address.
+std::map<std::uint32_t, std::uint16_t> ProgramWords(const std::vector<std::string>& lines,
+                                                    std::string_view serial = {});
 
 // `before` with the first `count` blocks written.
-Memory AfterBlocks(Memory before, const std::vector<WrittenBlock>& blocks, std::size_t count);
+Memory AfterBlocks(Memory before, const std::vector<WrittenBlock>& blocks,
+                   std::size_t count = SIZE_MAX);
 
 // "word 0x0123: 0x3FFF, expected 0x2806" for each difference (at most `limit` of them), and
 // the number of differences.
