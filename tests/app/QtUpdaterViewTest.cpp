@@ -3,6 +3,7 @@
 // end the program from inside a nested wait.
 
 #include <QApplication>
+#include <QBitmap>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -115,11 +116,6 @@ TEST_F(QtUpdaterViewTest, StartsInTheControlTablesInitialState) {
     EXPECT_FALSE(Child<QPushButton>("cmdUpdate")->isEnabled());
     EXPECT_TRUE(Child<QPushButton>("cmdExit")->isEnabled());
     EXPECT_EQ(Child<QPushButton>("cmdUpdate")->text(), "&Update");
-    for (const char* name : {"cmdOK", "cmdUpdate", "cmdExit"}) {
-        SCOPED_TRACE(name);
-        EXPECT_FALSE(Child<QPushButton>(name)->isDefault());
-        EXPECT_FALSE(Child<QPushButton>(name)->autoDefault());
-    }
     for (const char* key : {"mod", "ser", "rev", "dat"}) {
         SCOPED_TRACE(key);
         EXPECT_EQ(view.GetPanelText(key), "");
@@ -165,11 +161,15 @@ TEST_F(QtUpdaterViewTest, TabMovesThroughTheControlsInTheirDesignedOrder) {
 TEST_F(QtUpdaterViewTest, DisabledAndHiddenControlsAreSkippedByTab) {
     view.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    view.SetText(TextBox::Text3, "Q218  R04.6  2022-04-18");
     view.SetFocus(FocusTarget::cmdExit);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget()->objectName(), "Text3");
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget()->objectName(), "cmdOK");
+    view.SetFocus(FocusTarget::cmdExit);
+    view.SetEnabled(Button::cmdExit, false);  // as the transfer does: the focus falls to Text3
+    EXPECT_FALSE(Child<QLineEdit>("Text3")->hasSelectedText());
 }
 
 TEST_F(QtUpdaterViewTest, SerialBoxTakesAtMostSixCharacters) {
@@ -244,6 +244,23 @@ TEST_F(QtUpdaterViewTest, AltUClicksUpdateOnlyWhileItIsEnabled) {
     EXPECT_EQ(events.calls, std::vector<std::string>{"Update"});
 }
 
+TEST_F(QtUpdaterViewTest, EnterClicksTheFocusedButtonOnceAndNeverByAutoRepeat) {
+    view.SetEnabled(Button::cmdUpdate, true);
+    const std::tuple<const char*, Qt::Key, bool, const char*> rows[] = {
+        {"cmdOK", Qt::Key_Return, false, "OK"},    {"cmdUpdate", Qt::Key_Enter, false, "Update"},
+        {"cmdUpdate", Qt::Key_Return, true, ""},   {"Text2", Qt::Key_Return, false, ""},
+        {"Text3", Qt::Key_Enter, false, ""},       {"cmdOK", Qt::Key_Escape, false, ""},
+        {"cmdExit", Qt::Key_Return, false, "Exit"}};  // last: it ends the program
+    for (const auto& [focus, key, autoRepeat, click] : rows) {
+        SCOPED_TRACE(std::string(focus) + " " + std::to_string(key) + (autoRepeat ? " held" : ""));
+        events.calls.clear();
+        Child<QWidget>(focus)->setFocus();
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(), autoRepeat);
+        QApplication::sendEvent(view.focusWidget(), &press);
+        EXPECT_EQ(events.calls, std::vector<std::string>(*click != '\0' ? 1 : 0, click));
+    }
+}
+
 TEST_F(QtUpdaterViewTest, ButtonsReachTheirHandlersOnlyWhileEnabled) {
     QTest::mouseClick(Child<QPushButton>("cmdOK"), Qt::LeftButton);
     QTest::mouseClick(Child<QPushButton>("cmdUpdate"), Qt::LeftButton);
@@ -302,6 +319,26 @@ TEST_F(QtUpdaterViewTest, TextsAndPanelsKeepEveryByteValue) {
     view.SetPanelText("Mod", "x");
     EXPECT_EQ(view.GetPanelText("mod"), "Q218");
     EXPECT_EQ(view.GetPanelText("Mod"), "");
+}
+
+TEST_F(QtUpdaterViewTest, DeviceFieldsShowLiterallyOnOneLineInPlace) {
+    const std::string rows[] = {"<h1><b>123456</b>", "<img\tsrc=:/q218-updater.png>",
+                                "1234\n5678\n9012", std::string(3000, 'W')};
+    for (const char* key : {"mod", "ser", "rev", "dat"}) {
+        auto* panel = Child<QLabel>(key);
+        for (const std::string& text : rows) {
+            SCOPED_TRACE(key + text.substr(0, 30));
+            view.SetPanelText(key, text);
+            EXPECT_EQ(view.GetPanelText(key), text);
+            const QImage drawn = panel->grab(panel->rect().adjusted(1, 1, -1, -1)).toImage();
+            const QRect ink =
+                QRegion(QBitmap::fromImage(drawn, Qt::ThresholdDither)).boundingRect();
+            EXPECT_GE(ink.right(), drawn.width() - 8);  // literal text is wider than a panel
+            EXPECT_LE(ink.height(), panel->fontMetrics().height());  // and one line high
+            EXPECT_EQ(panel->size(), QSize(70, 25));
+            EXPECT_EQ(view.size(), QSize(294, 162));
+        }
+    }
 }
 
 TEST_F(QtUpdaterViewTest, MessageBoxIsModalWithOneOkAndTheProgramsTitle) {

@@ -80,6 +80,40 @@ QIcon MakeIcon() {
     return QIcon(QPixmap::fromImage(image));
 }
 
+// What a status-bar panel shows of a text: the text itself, never read as markup, with line
+// breaks and other control characters (a tab excepted) drawn as spaces, so that a field from
+// the device stays on one line, as the text boxes draw it.
+QString PanelDisplay(std::string_view text) {
+    QString shown = ToQt(text);
+    for (QChar& character : shown) {
+        if (character.unicode() < 0x20 && character != u'\t') {
+            character = u' ';
+        }
+    }
+    return shown;
+}
+
+// The message line and the image line. Like the original platform's text box, it does not
+// select its whole text when the focus arrives by Tab, or when Qt moves the focus on from a
+// button being disabled (every button is disabled during the transfer): a selection there is
+// one the technician did not make.
+class TextLine final : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void focusInEvent(QFocusEvent* event) override {
+        const Qt::FocusReason reason = event->reason();
+        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+            reason == Qt::ShortcutFocusReason) {
+            QFocusEvent plain(event->type(), Qt::OtherFocusReason);
+            QLineEdit::focusInEvent(&plain);
+            return;
+        }
+        QLineEdit::focusInEvent(event);
+    }
+};
+
 // The platform-neutral key code that Text4_KeyDown expects: 13 for Enter, the code of the
 // upper-case letter or of the digit, and the usual codes of the editing keys; 0 for a key
 // that has none.
@@ -246,12 +280,15 @@ QtUpdaterView::QtUpdaterView(QWidget* parent) : QWidget(parent) {
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         panel->setLineWidth(1);
         panel->setIndent(2);
+        // Device text is shown as it is: a reply field read as markup could load any local
+        // file (an image tag naming /dev/zero never ends).
+        panel->setTextFormat(Qt::PlainText);
         panel->setGeometry(panelLeft, 0, PixelsFromTwips(kPanelWidth), m_statusBar1->height());
         panelLeft += PixelsFromTwips(kPanelWidth);
-        m_panels.emplace(std::string(spec.key), panel);
+        m_panels.emplace(std::string(spec.key), Panel{panel, {}});
     }
 
-    m_text2 = new QLineEdit(this);
+    m_text2 = new TextLine(this);
     m_text2->setObjectName(QStringLiteral("Text2"));
     m_text2->setAccessibleName(QStringLiteral("Message"));
     MakeFlat(*m_text2);
@@ -268,7 +305,7 @@ QtUpdaterView::QtUpdaterView(QWidget* parent) : QWidget(parent) {
     PlaceAt(*m_text1, kText1);
     m_text1->hide();
 
-    m_text3 = new QLineEdit(this);
+    m_text3 = new TextLine(this);
     m_text3->setObjectName(QStringLiteral("Text3"));
     m_text3->setAccessibleName(QStringLiteral("Firmware image"));
     MakeFlat(*m_text3);
@@ -295,10 +332,13 @@ QtUpdaterView::QtUpdaterView(QWidget* parent) : QWidget(parent) {
     setTabOrder(m_text1, m_text3);
     setTabOrder(m_text3, m_text4);
 
-    // No button is the default or the cancel button: Enter acts only on the focused control.
+    // No button is the default or the cancel button: Enter acts only on the focused control,
+    // and the window's filter gives it to the focused button (not auto-default: such a button
+    // would also click on an auto-repeated Enter, and be drawn as the default when focused).
     for (QPushButton* button : {m_cmdOK, m_cmdUpdate, m_cmdExit}) {
         button->setAutoDefault(false);
         button->setDefault(false);
+        button->installEventFilter(this);
     }
     connect(m_cmdOK, &QPushButton::clicked, this,
             [this] { Dispatch([this] { m_events->cmdOK_Click(); }); });
@@ -372,6 +412,19 @@ bool QtUpdaterView::eventFilter(QObject* watched, QEvent* event) {
         Dispatch([this, keyCode, shift] { m_events->Text4_KeyDown(keyCode, shift); });
         // Enter belongs to the handler; every other key is typed into the box as usual.
         return keyCode == kKeyEnter || m_ending;
+    }
+    auto* button = qobject_cast<QPushButton*>(watched);
+    if (button != nullptr && event->type() == QEvent::KeyPress) {
+        const auto& keyEvent = static_cast<const QKeyEvent&>(*event);
+        if (keyEvent.key() == Qt::Key_Return || keyEvent.key() == Qt::Key_Enter) {
+            // Enter clicks the focused button once, never by auto-repeat: an Enter held in the
+            // serial-number box after a valid entry would otherwise start the download on the
+            // "&Update" that has just taken the focus.
+            if (!keyEvent.isAutoRepeat()) {
+                button->click();
+            }
+            return true;
+        }
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -450,13 +503,14 @@ void QtUpdaterView::SetFocus(FocusTarget target) {
 void QtUpdaterView::SetPanelText(std::string_view key, std::string_view text) {
     auto it = m_panels.find(key);
     if (it != m_panels.end()) {
-        it->second->setText(ToQt(text));
+        it->second.text = text;
+        it->second.label->setText(PanelDisplay(text));
     }
 }
 
 std::string QtUpdaterView::GetPanelText(std::string_view key) const {
     auto it = m_panels.find(key);
-    return it == m_panels.end() ? std::string() : FromQt(it->second->text());
+    return it == m_panels.end() ? std::string() : it->second.text;
 }
 
 void QtUpdaterView::SetProgress(float fraction) {
@@ -481,6 +535,7 @@ void QtUpdaterView::ShowMessageBox(std::string_view text) {
     QMessageBox box(QMessageBox::NoIcon, windowTitle(), ToQt(text), QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("MessageBox"));
     box.setAccessibleName(windowTitle());
+    box.setTextFormat(Qt::PlainText);
     {
         // Clicks and timers run handlers inside the box's own event loop.
         NestingScope scope(m_nesting);

@@ -86,7 +86,12 @@ private:
     QLabel* m_updateBarBG = nullptr;
     QLabel* m_updateBarFG = nullptr;
     QFrame* m_statusBar1 = nullptr;
-    std::map<std::string, QLabel*, std::less<>> m_panels;
+    // Each panel keeps the text it was given; its label shows that text on one line.
+    struct Panel {
+        QLabel* label;
+        std::string text;
+    };
+    std::map<std::string, Panel, std::less<>> m_panels;
 
     // Wakes a bounded wait (ProcessEventsFor) at its limit; nothing else wakes a wait.
     QTimer m_wake;
