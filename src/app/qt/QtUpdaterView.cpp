@@ -5,12 +5,10 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QIcon>
-#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPixmap>
 #include <QPushButton>
 #include <algorithm>
 #include <array>
@@ -59,25 +57,6 @@ QString ToQt(std::string_view text) {
 
 std::string FromQt(const QString& text) {
     return text.toLatin1().toStdString();
-}
-
-// The 16 x 16 black-and-white icon: an arrow loading into a chip.
-QIcon MakeIcon() {
-    static constexpr std::array<const char*, 16> kRows = {
-        "................", ".......##.......", ".......##.......", ".......##.......",
-        ".....######.....", "......####......", ".......##.......", "................",
-        ".##############.", ".#............#.", ".#.##########.#.", ".#.#...##...#.#.",
-        ".#.##########.#.", ".#............#.", ".##############.", "..#.#.#..#.#.#..",
-    };
-    QImage image(16, 16, QImage::Format_Mono);
-    image.setColor(0, qRgb(255, 255, 255));
-    image.setColor(1, qRgb(0, 0, 0));
-    for (int y = 0; y < 16; ++y) {
-        for (int x = 0; x < 16; ++x) {
-            image.setPixel(x, y, kRows[static_cast<std::size_t>(y)][x] == '#' ? 1 : 0);
-        }
-    }
-    return QIcon(QPixmap::fromImage(image));
 }
 
 // What a status-bar panel shows of a text: the text itself, never read as markup, with line
@@ -224,7 +203,8 @@ QtUpdaterView::QtUpdaterView(QWidget* parent) : QWidget(parent) {
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(PixelsFromTwips(kClientWidth), PixelsFromTwips(kClientHeight));
-    setWindowIcon(MakeIcon());
+    // The 16 x 16 black-and-white icon, the same file the desktop entry installs.
+    setWindowIcon(QIcon(QStringLiteral(":/q218-updater.png")));
 
     QFont defaultFont(QStringLiteral("MS Sans Serif"));
     defaultFont.setStyleHint(QFont::SansSerif);
