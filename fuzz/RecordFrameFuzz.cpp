@@ -73,8 +73,8 @@ void CheckAgainstRecord(const std::vector<int>& record, const q218::RecordFrame&
         return;
     }
     const bool countFits = count % 2 == 0 && count <= 48;
-    // The reset vector is judged at its first word, before the rest of its data are read.
-    if (countFits && wordAddress == 0 && count > 2 && record.size() >= 6) {
+    // The goto check comes first: word address 0 takes one word, whatever the count or data.
+    if (wordAddress == 0 && count != 2 && count != 0) {
         Require(built.outcome == RecordOutcome::Rejected, "a long reset vector is refused");
         return;
     }

@@ -36,15 +36,28 @@ class RecordText {
 public:
     explicit RecordText(std::string_view text) : m_text(text) {}
 
-    // The next byte field, or nothing when fewer than two characters are left or either is
-    // not an upper-case hex digit (the conversion would then give a value above 255).
-    std::optional<int> TakeByte() {
-        if (m_text.size() < 2 || !IsHexDigit(m_text[0]) || !IsHexDigit(m_text[1])) {
+    // The next two characters, or nothing when fewer are left.
+    std::optional<std::string_view> TakeField() {
+        if (m_text.size() < 2) {
             return std::nullopt;
         }
-        const int value = Hex_Convert(m_text.substr(0, 2));
+        const std::string_view field = m_text.substr(0, 2);
         m_text.remove_prefix(2);
-        return value;
+        return field;
+    }
+
+    // The next byte field, or nothing when it is missing or either character is not an
+    // upper-case hex digit (the conversion would then give a value above 255).
+    std::optional<int> TakeByte() {
+        const std::optional<std::string_view> field = TakeField();
+        if (!field || !IsHexByte(*field)) {
+            return std::nullopt;
+        }
+        return Hex_Convert(*field);
+    }
+
+    static bool IsHexByte(std::string_view field) {
+        return IsHexDigit(field[0]) && IsHexDigit(field[1]);
     }
 
 private:
@@ -63,30 +76,29 @@ RecordFrame Record_Frame(std::string_view line) {
     }
     RecordText text(line.substr(1));
 
-    const std::optional<int> countField = text.TakeByte();
+    // The count and the address's low byte are judged only below the skipped range: a line
+    // whose address's high byte puts it at word 0x2000 or above is skipped whatever they hold.
+    const std::optional<std::string_view> countField = text.TakeField();
     const std::optional<int> byteAddressHigh = text.TakeByte();
-    const std::optional<int> byteAddressLow = text.TakeByte();
+    const std::optional<std::string_view> byteAddressLow = text.TakeField();
     if (!countField || !byteAddressHigh || !byteAddressLow) {
         return Outcome(RecordOutcome::Malformed);
     }
-    int count = *countField;
+    // Byte address to word address: halve the 16-bit pair, carrying the high byte's lowest
+    // bit into the low byte.
+    const int addressHigh = *byteAddressHigh / 2;
+    if (addressHigh >= kFirstSkippedAddressHigh) {
+        return Outcome(RecordOutcome::Skipped);
+    }
+    if (!RecordText::IsHexByte(*countField) || !RecordText::IsHexByte(*byteAddressLow)) {
+        return Outcome(RecordOutcome::Malformed);
+    }
+    int count = Hex_Convert(*countField);
     int pad = 0;
     while ((count + pad) % kFrameMultiple != 0) {
         ++pad;
     }
-
-    // Byte address to word address: halve the 16-bit pair, carrying the high byte's lowest
-    // bit into the low byte.
-    int addressHigh = *byteAddressHigh;
-    int addressLow = *byteAddressLow;
-    if (addressHigh % 2 != 0) {
-        addressLow += 256;
-    }
-    addressHigh /= 2;
-    addressLow /= 2;
-    if (addressHigh >= kFirstSkippedAddressHigh) {
-        return Outcome(RecordOutcome::Skipped);
-    }
+    const int addressLow = (Hex_Convert(*byteAddressLow) + (*byteAddressHigh % 2) * 256) / 2;
 
     const std::optional<int> type = text.TakeByte();
     if (!type) {
@@ -94,6 +106,12 @@ RecordFrame Record_Frame(std::string_view line) {
     }
     if (*type == kEndOfFileType) {
         return Outcome(RecordOutcome::End);
+    }
+    // The goto check comes first: a record at word address 0 must hold exactly the one word
+    // of the reset vector, whatever else is wrong with its count.
+    const bool resetVector = addressHigh == 0 && addressLow == 0;
+    if (resetVector && count != 2 && count != 0) {
+        return Outcome(RecordOutcome::Rejected);
     }
     // Every other type (data, and the extended address record at address 0) goes out as data.
     if (count % 2 != 0 || count > kFrameDataMax) {
@@ -112,11 +130,8 @@ RecordFrame Record_Frame(std::string_view line) {
         }
         entries[2 * k + 1] = *low;
         entries[2 * k] = *high;
-        if (addressHigh == 0 && addressLow == 0) {
-            // The goto check: the reset vector must be one word, which moves to word 3.
-            if (count != 2) {
-                return Outcome(RecordOutcome::Rejected);
-            }
+        if (resetVector) {
+            // The reset vector's one word moves to word 3.
             entries[6] = entries[0];
             entries[7] = entries[1];
             for (std::size_t i = 0; i < kBootloaderJump.size(); ++i) {

@@ -36,9 +36,10 @@ struct RecordFrame {
 
 // Pure: takes one image line apart. Safe on any input line: reads only the characters it
 // has, writes only the 48 data bytes a frame can hold. Fields are taken in the record's
-// order, each of them two upper-case hex digits; the byte count is judged (even, at most 48)
-// only when the data are about to be taken, so a line at word address 0x2000 or above is
-// Skipped before its type is read and an end-of-file record is End whatever its count.
+// order. A line whose address's high byte (two upper-case hex digits) puts it at word 0x2000
+// or above is Skipped before its count, the address's low byte or its type are looked at; an
+// end-of-file record is End whatever its count; a record at word address 0 that is not one
+// word is Rejected before its count is judged (even, at most 48).
 RecordFrame Record_Frame(std::string_view line);
 
 // Builds the frame of `line` and writes it one byte per Output; on Rejected shows the goto

@@ -64,6 +64,8 @@ TEST(RecordFrame, WordAddressesAndChecksumEdges) {
          RecordOutcome::Skipped, ""},
         {"type not even hex is never read above 0x4000", ":02400EZZ323F", RecordOutcome::Skipped,
          ""},
+        {"count not hex above 0x4000", ":Z2400E00323F3F", RecordOutcome::Skipped, ""},
+        {"address low byte not hex above 0x4000", ":02400G00323F3F", RecordOutcome::Skipped, ""},
         {"record checksum is never read", ":020100003412", RecordOutcome::Sent,
          "3A 08 00 80 78 12 34 3F FF 3F FF 3F FF"},
         {"zero-count data record is an empty frame", ":0000100000", RecordOutcome::Sent,
@@ -80,6 +82,8 @@ TEST(RecordFrame, ResetVectorRecordMustHoldExactlyOneWord) {
          ""},
         // Byte address 1 halves to word address 0 as well.
         {"odd byte address 1 is word 0", ":0400010006280000CD", RecordOutcome::Rejected, ""},
+        {"odd count at address 0", ":0300000006280000CF", RecordOutcome::Rejected, ""},
+        {"count 50 at address 0", ":32000000" + std::string(100, '1'), RecordOutcome::Rejected, ""},
     });
 }
 
