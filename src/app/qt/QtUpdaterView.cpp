@@ -15,6 +15,8 @@
 #include <chrono>
 #include <cmath>
 
+#include "app/qt/ControlNames.h"
+
 namespace q218 {
 
 namespace {
@@ -196,7 +198,7 @@ private:
 
 QtUpdaterView::QtUpdaterView(QWidget* parent) : QWidget(parent) {
     setWindowTitle(QString::fromLatin1(kWindowTitle));
-    setObjectName(QStringLiteral("Main"));
+    setObjectName(QString::fromLatin1(control::Main));
     setAccessibleName(QString::fromLatin1(kWindowTitle));
     // Fixed size: no maximize or minimize box.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -215,19 +217,19 @@ QtUpdaterView::QtUpdaterView(QWidget* parent) : QWidget(parent) {
     // cmdUpdate 0, the two bar labels 1 and 2, cmdOK 3, StatusBar1 4, Text2 5, cmdExit 6,
     // Text1 7, Text3 8, Text4 9. Labels and the status bar take no focus.
     m_cmdUpdate = new QPushButton(QStringLiteral("&Update"), this);
-    m_cmdUpdate->setObjectName(QStringLiteral("cmdUpdate"));
+    m_cmdUpdate->setObjectName(QString::fromLatin1(control::cmdUpdate));
     m_cmdUpdate->setAccessibleName(QStringLiteral("Update"));
     m_cmdUpdate->setEnabled(false);
     PlaceAt(*m_cmdUpdate, kCmdUpdate);
 
     m_updateBarBG = new QLabel(this);
-    m_updateBarBG->setObjectName(QStringLiteral("UpdateBarBG"));
+    m_updateBarBG->setObjectName(QString::fromLatin1(control::UpdateBarBG));
     m_updateBarBG->setAccessibleName(QStringLiteral("Progress track"));
     MakeBarLabel(*m_updateBarBG, palette().color(QPalette::Button));
     PlaceAt(*m_updateBarBG, kUpdateBar);
 
     m_updateBarFG = new QLabel(this);
-    m_updateBarFG->setObjectName(QStringLiteral("UpdateBarFG"));
+    m_updateBarFG->setObjectName(QString::fromLatin1(control::UpdateBarFG));
     m_updateBarFG->setAccessibleName(QStringLiteral("Progress"));
     MakeBarLabel(*m_updateBarFG,
                  QColor(kProgressGreen.red, kProgressGreen.green, kProgressGreen.blue));
@@ -235,12 +237,12 @@ QtUpdaterView::QtUpdaterView(QWidget* parent) : QWidget(parent) {
     m_updateBarFG->resize(0, m_updateBarFG->height());
 
     m_cmdOK = new QPushButton(QStringLiteral("OK"), this);
-    m_cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    m_cmdOK->setObjectName(QString::fromLatin1(control::cmdOK));
     m_cmdOK->setAccessibleName(QStringLiteral("OK"));
     PlaceAt(*m_cmdOK, kCmdOK);
 
     m_statusBar1 = new QFrame(this);
-    m_statusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    m_statusBar1->setObjectName(QString::fromLatin1(control::StatusBar1));
     m_statusBar1->setAccessibleName(QStringLiteral("Device"));
     m_statusBar1->setFocusPolicy(Qt::NoFocus);
     PlaceAt(*m_statusBar1, kStatusBar1);
@@ -269,30 +271,30 @@ QtUpdaterView::QtUpdaterView(QWidget* parent) : QWidget(parent) {
     }
 
     m_text2 = new TextLine(this);
-    m_text2->setObjectName(QStringLiteral("Text2"));
+    m_text2->setObjectName(QString::fromLatin1(control::Text2));
     m_text2->setAccessibleName(QStringLiteral("Message"));
     MakeFlat(*m_text2);
     PlaceAt(*m_text2, kText2);
 
     m_cmdExit = new QPushButton(QStringLiteral("Exit"), this);
-    m_cmdExit->setObjectName(QStringLiteral("cmdExit"));
+    m_cmdExit->setObjectName(QString::fromLatin1(control::cmdExit));
     m_cmdExit->setAccessibleName(QStringLiteral("Exit"));
     PlaceAt(*m_cmdExit, kCmdExit);
 
     m_text1 = new QLineEdit(this);
-    m_text1->setObjectName(QStringLiteral("Text1"));
+    m_text1->setObjectName(QString::fromLatin1(control::Text1));
     m_text1->setAccessibleName(QStringLiteral("Download working text"));
     PlaceAt(*m_text1, kText1);
     m_text1->hide();
 
     m_text3 = new TextLine(this);
-    m_text3->setObjectName(QStringLiteral("Text3"));
+    m_text3->setObjectName(QString::fromLatin1(control::Text3));
     m_text3->setAccessibleName(QStringLiteral("Firmware image"));
     MakeFlat(*m_text3);
     PlaceAt(*m_text3, kText3);
 
     m_text4 = new QLineEdit(QStringLiteral("888888"), this);
-    m_text4->setObjectName(QStringLiteral("Text4"));
+    m_text4->setObjectName(QString::fromLatin1(control::Text4));
     m_text4->setAccessibleName(QStringLiteral("Serial number"));
     m_text4->setMaxLength(kSerialBoxLength);
     QFont serialFont = defaultFont;
@@ -513,7 +515,7 @@ void QtUpdaterView::Beep() {
 void QtUpdaterView::ShowMessageBox(std::string_view text) {
     ThrowIfEnding();
     QMessageBox box(QMessageBox::NoIcon, windowTitle(), ToQt(text), QMessageBox::Ok, this);
-    box.setObjectName(QStringLiteral("MessageBox"));
+    box.setObjectName(QString::fromLatin1(control::MessageBox));
     box.setAccessibleName(windowTitle());
     box.setTextFormat(Qt::PlainText);
     {
