@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "download/Messages.h"
 #include "download/RecordSend.h"
 #include "link/SettleDelay.h"
 
@@ -16,12 +17,6 @@ inline constexpr std::string_view kReady = "T";  // the bootloader wants the nex
 inline constexpr std::string_view kRepeat = "\x07";  // BEL: send the last frame again
 inline constexpr std::string_view kEndColon = ":";   // ":" then "S", two writes, end the transfer
 inline constexpr std::string_view kEndS = "S";
-
-inline constexpr std::string_view kPleaseReset = "Please reset Q218 to start update.";
-inline constexpr std::string_view kResetting = "Resetting Q218 to start update.";
-inline constexpr std::string_view kUpdating = "Updating Q218 firmware.";
-inline constexpr std::string_view kComplete = "Update complete!";
-inline constexpr std::string_view kUpdateError = "Update Error.";
 
 // The download reads one character at a time.
 inline constexpr int kOneCharacter = 1;

@@ -29,7 +29,7 @@ void Port_Scan(LinkContext& context, std::int16_t& portNumber, ReplyFields& fiel
         }
     }
 
-    view.SetText(TextBox::Text2, "Q218 not found.");
+    view.SetText(TextBox::Text2, kNotFoundMessage);
     SettleDelay(context.clock, view);
     view.SetText(TextBox::Text2, kConnectMessage);
     view.SetEnabled(Button::cmdOK, true);

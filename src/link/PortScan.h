@@ -10,6 +10,8 @@ namespace q218 {
 // The message line while the updater waits for the device, at start and after a scan that
 // found nothing.
 inline constexpr std::string_view kConnectMessage = "Connect Q218 to serial port.";
+// The message line after a scan that found no Q218 on any port.
+inline constexpr std::string_view kNotFoundMessage = "Q218 not found.";
 
 // Looks for the Q218 on COM1 to COM4 in turn and stops at the first port whose "mod" panel
 // reads "Q218". Leaves `portNumber` at the port found, or 4 when none was.
