@@ -16,16 +16,13 @@
 #include <string>
 #include <string_view>
 
-class QLabel;
-class QLineEdit;
-class QPushButton;
+#include "app/qt/WindowDriver.h"
 
-namespace q218 {
-class QtUpdaterView;
-namespace sim {
+class QMessageBox;
+
+namespace q218::sim {
 class PtyServer;
-}
-}  // namespace q218
+}  // namespace q218::sim
 
 namespace q218::demo {
 
@@ -57,34 +54,24 @@ private:
     void OnProgressResized();
     // One step of the technician's part, taken on the autopilot's own timer.
     void Act();
-    void HandleMessageBox();
+    void OnMessageBox(QMessageBox& box);
     void TypeSerial();
     void Verify();
     void Fail(std::string_view why);
     void Leave();
-    void ClickSoon(QPushButton* button);
+    void ClickSoon(Button button);
     void Shoot(std::string_view what);
     void Print(std::string_view text);
 
-    QtUpdaterView& m_window;
+    WindowDriver m_driver;
     sim::PtyServer& m_device;
     AutopilotSettings m_settings;
     std::FILE* m_out;
 
-    QLineEdit* m_text2 = nullptr;
-    QLineEdit* m_text4 = nullptr;
-    QPushButton* m_cmdOK = nullptr;
-    QPushButton* m_cmdUpdate = nullptr;
-    QPushButton* m_cmdExit = nullptr;
-    QLabel* m_track = nullptr;
-    QLabel* m_fill = nullptr;
-    std::array<QLabel*, 4> m_panels{};
-
     QTimer m_tick;
-    QTimer m_deadline;
     QElapsedTimer m_elapsed;
     int m_shotNumber = 0;
-    std::array<QString, 4> m_shownPanels;
+    std::array<std::string, 4> m_shownPanels;
     QString m_shownButtons;
     int m_shownDecile = 0;
     bool m_clickPending = false;

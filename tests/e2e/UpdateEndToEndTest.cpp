@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "support/ExpectedMemory.h"
 #include "UpdateSession.h"
 
 namespace q218::test {
@@ -47,17 +46,18 @@ protected:
     // The ending every finished update shares: the message, a full bar, the panels showing
     // the image's firmware with `serial`, only Exit left, and the memory as the image says.
     void ExpectFinished(UpdateSession& session, const std::string& serial) {
-        EXPECT_FALSE(session.HungUp());
-        EXPECT_TRUE(session.MessageBoxes().empty());
-        EXPECT_EQ(session.Message(), "Update complete!");
-        EXPECT_DOUBLE_EQ(session.Progress(), 1.0);
-        EXPECT_EQ(session.Panel("mod"), "Q218");
-        EXPECT_EQ(session.Panel("ser"), serial);
-        EXPECT_EQ(session.Panel("rev"), m_tag[2]);
-        EXPECT_EQ(session.Panel("dat"), m_tag[3]);
-        EXPECT_FALSE(session.Enabled("cmdOK"));
-        EXPECT_FALSE(session.Enabled("cmdUpdate"));
-        EXPECT_TRUE(session.Enabled("cmdExit"));
+        const WindowDriver& window = session.Window();
+        EXPECT_FALSE(window.WatchdogFired());
+        EXPECT_TRUE(window.MessageBoxes().empty());
+        EXPECT_EQ(window.Text(TextBox::Text2), "Update complete!");
+        EXPECT_DOUBLE_EQ(window.Progress(), 1.0);
+        EXPECT_EQ(window.Panel("mod"), "Q218");
+        EXPECT_EQ(window.Panel("ser"), serial);
+        EXPECT_EQ(window.Panel("rev"), m_tag[2]);
+        EXPECT_EQ(window.Panel("dat"), m_tag[3]);
+        EXPECT_FALSE(window.Enabled(Button::cmdOK));
+        EXPECT_FALSE(window.Enabled(Button::cmdUpdate));
+        EXPECT_TRUE(window.Enabled(Button::cmdExit));
 
         const Memory memory = session.ReadMemory();
         // The reset vector leads into the bootloader; the program's own first word follows.
@@ -79,16 +79,17 @@ protected:
 TEST_F(EndToEnd, DeviceWithASerialNumberKeepsItThroughTheUpdate) {
     auto session = Start(kWithSerial);
     ASSERT_TRUE(session->Valid()) << session->Error();
+    WindowDriver& window = session->Window();
 
-    ASSERT_TRUE(session->Click("cmdOK"));
-    EXPECT_EQ(session->Message(), "Q218 found on COM 3");
-    EXPECT_EQ(session->Panel("ser"), "123456");
-    EXPECT_EQ(session->Panel("rev"), "R04.5");
-    EXPECT_FALSE(session->SerialBoxShown());
-    EXPECT_FALSE(session->Enabled("cmdOK"));
-    ASSERT_TRUE(session->Enabled("cmdUpdate"));
+    ASSERT_TRUE(session->Click(Button::cmdOK));
+    EXPECT_EQ(window.Text(TextBox::Text2), "Q218 found on COM 3");
+    EXPECT_EQ(window.Panel("ser"), "123456");
+    EXPECT_EQ(window.Panel("rev"), "R04.5");
+    EXPECT_FALSE(window.SerialBoxShown());
+    EXPECT_FALSE(window.Enabled(Button::cmdOK));
+    ASSERT_TRUE(window.Enabled(Button::cmdUpdate));
 
-    ASSERT_TRUE(session->Click("cmdUpdate"));
+    ASSERT_TRUE(session->Click(Button::cmdUpdate));
     ExpectFinished(*session, "123456");
 }
 
@@ -107,24 +108,25 @@ TEST_P(EndToEndNoSerial, TechnicianTypesTheSerialNumber) {
     auto session =
         Start({.serial = GetParam().deviceSerial, .revision = "R04.5", .date = "2021-11-02"});
     ASSERT_TRUE(session->Valid()) << session->Error();
+    WindowDriver& window = session->Window();
 
-    ASSERT_TRUE(session->Click("cmdOK"));
-    EXPECT_EQ(session->Message(), "Enter serial number.");
-    ASSERT_TRUE(session->SerialBoxShown());
-    EXPECT_FALSE(session->Enabled("cmdUpdate"));
+    ASSERT_TRUE(session->Click(Button::cmdOK));
+    EXPECT_EQ(window.Text(TextBox::Text2), "Enter serial number.");
+    ASSERT_TRUE(window.SerialBoxShown());
+    EXPECT_FALSE(window.Enabled(Button::cmdUpdate));
 
     // A short entry is refused and the box stays open for another try.
-    session->TypeSerialAndEnter("12345");
-    EXPECT_TRUE(session->SerialBoxShown());
-    EXPECT_FALSE(session->Enabled("cmdUpdate"));
+    window.TypeSerialAndEnter("12345");
+    EXPECT_TRUE(window.SerialBoxShown());
+    EXPECT_FALSE(window.Enabled(Button::cmdUpdate));
 
-    session->TypeSerialAndEnter("654321");
-    EXPECT_EQ(session->Message(), "Ready for update.");
-    EXPECT_FALSE(session->SerialBoxShown());
-    EXPECT_FALSE(session->Enabled("cmdOK"));
-    ASSERT_TRUE(session->Enabled("cmdUpdate"));
+    window.TypeSerialAndEnter("654321");
+    EXPECT_EQ(window.Text(TextBox::Text2), "Ready for update.");
+    EXPECT_FALSE(window.SerialBoxShown());
+    EXPECT_FALSE(window.Enabled(Button::cmdOK));
+    ASSERT_TRUE(window.Enabled(Button::cmdUpdate));
 
-    ASSERT_TRUE(session->Click("cmdUpdate"));
+    ASSERT_TRUE(session->Click(Button::cmdUpdate));
     ExpectFinished(*session, "654321");
 }
 
@@ -145,8 +147,8 @@ TEST_F(EndToEnd, BelStormsAreAnsweredWithTheSameFrameUntilTheDeviceTakesIt) {
         d.BelAfterFrame(200, kSecondStorm);
     });
 
-    ASSERT_TRUE(session->Click("cmdOK"));
-    ASSERT_TRUE(session->Click("cmdUpdate"));
+    ASSERT_TRUE(session->Click(Button::cmdOK));
+    ASSERT_TRUE(session->Click(Button::cmdUpdate));
     ExpectFinished(*session, "123456");
     const int framesReceived =
         session->Device().WithDevice([](sim::SimulatedQ218& d) { return d.FramesReceived(); });
@@ -157,21 +159,22 @@ TEST_F(EndToEnd, BelStormsAreAnsweredWithTheSameFrameUntilTheDeviceTakesIt) {
 TEST_F(EndToEnd, AdapterPulledOutMidTransferEndsWithUpdateErrorNotAHang) {
     auto session = Start(kWithSerial);
     ASSERT_TRUE(session->Valid()) << session->Error();
+    WindowDriver& window = session->Window();
     constexpr std::size_t kPulledAtFrame = 150;
     session->Device().WithDevice(
         [](sim::SimulatedQ218& d) { d.UnplugAtFrame(static_cast<int>(kPulledAtFrame)); });
 
-    ASSERT_TRUE(session->Click("cmdOK"));
-    ASSERT_TRUE(session->Click("cmdUpdate"));
+    ASSERT_TRUE(session->Click(Button::cmdOK));
+    ASSERT_TRUE(session->Click(Button::cmdUpdate));
 
-    EXPECT_FALSE(session->HungUp());
-    EXPECT_EQ(session->MessageBoxes(), std::vector<std::string>{"Update Error."});
-    EXPECT_EQ(session->Message(), "Updating Q218 firmware.");
-    EXPECT_GT(session->Progress(), 0.0);
-    EXPECT_LT(session->Progress(), 1.0);
-    EXPECT_FALSE(session->Enabled("cmdOK"));
-    EXPECT_FALSE(session->Enabled("cmdUpdate"));
-    EXPECT_TRUE(session->Enabled("cmdExit"));
+    EXPECT_FALSE(window.WatchdogFired());
+    EXPECT_EQ(window.MessageBoxes(), std::vector<std::string>{"Update Error."});
+    EXPECT_EQ(window.Text(TextBox::Text2), "Updating Q218 firmware.");
+    EXPECT_GT(window.Progress(), 0.0);
+    EXPECT_LT(window.Progress(), 1.0);
+    EXPECT_FALSE(window.Enabled(Button::cmdOK));
+    EXPECT_FALSE(window.Enabled(Button::cmdUpdate));
+    EXPECT_TRUE(window.Enabled(Button::cmdExit));
     // The frames before the pull were written; the device still starts its bootloader, so
     // the update can be made again once the adapter is back.
     ExpectMemoryAfter(*session, "123456", kPulledAtFrame);

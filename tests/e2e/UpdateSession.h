@@ -1,29 +1,21 @@
 #pragma once
 // One technician's session, end to end: the updater's Qt window (offscreen), its window
-// logic and its QSerialPort link, with COM3 leading to the simulated Q218 on a
-// pseudo-terminal, COM2 to a pseudo-terminal where nothing answers, COM1 and COM4 to names
-// that do not exist. The test clicks the buttons and types into the widgets as a person does;
-// a watchdog closes the window (which ends any wait) if the session hangs, and every message
-// box is read and closed with its "OK" button.
+// logic and its QSerialPort link on the demo's ports (COM3 the simulated Q218 on a
+// pseudo-terminal, COM1 and COM2 pseudo-terminals where nothing answers, COM4 a name that does
+// not exist). The test drives the window as a person does through the window driver; a
+// watchdog closes the window (which ends any wait) if a click's handler hangs, and every
+// message box is read and closed with its "OK" button.
 
-#include <chrono>
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
 
-#include <QTimer>
-
-#include "support/ExpectedMemory.h"
 #include "app/Main.h"
 #include "app/qt/QtUpdaterView.h"
+#include "app/qt/WindowDriver.h"
+#include "demo/DemoPorts.h"
 #include "link/MonotonicClock.h"
 #include "link/qt/QtSerialLink.h"
-#include "sim/PtyServer.h"
-
-class QLabel;
-class QLineEdit;
-class QPushButton;
+#include "support/ExpectedMemory.h"
 
 namespace q218::test {
 
@@ -36,45 +28,26 @@ public:
     UpdateSession(const UpdateSession&) = delete;
     UpdateSession& operator=(const UpdateSession&) = delete;
 
-    bool Valid() const { return m_device != nullptr; }
+    bool Valid() const { return m_ports != nullptr; }
     const std::string& Error() const { return m_error; }
-    sim::PtyServer& Device() { return *m_device; }
+    sim::PtyServer& Device() { return m_ports->Device(); }
+    WindowDriver& Window() { return *m_driver; }
 
     // Program memory as the device holds it now.
     Memory ReadMemory();
 
-    // A click on the button, through its own click path; returns when the handler has
-    // finished (or the watchdog ended the session). False if the button was disabled.
-    bool Click(const char* buttonName);
-    // Types `text` into the serial-number box key by key, then presses Enter.
-    void TypeSerialAndEnter(const std::string& text);
-
-    std::string Message() const;
-    std::string Panel(const char* key) const;
-    bool Enabled(const char* buttonName) const;
-    bool SerialBoxShown() const;
-    // Fill width as a fraction of the track's.
-    double Progress() const;
-
-    // Texts of the message boxes that opened, in order.
-    const std::vector<std::string>& MessageBoxes() const { return m_boxes; }
-    // True if the watchdog had to end a wait.
-    bool HungUp() const { return m_hung; }
+    // A click on the button under the watchdog; returns when the handler has finished (or
+    // the watchdog ended the session). False if the button was disabled.
+    bool Click(Button button);
 
 private:
-    QPushButton* ButtonNamed(const char* name) const;
-
     std::string m_error;
-    std::unique_ptr<sim::PtyServer> m_silent;
-    std::unique_ptr<sim::PtyServer> m_device;
+    std::unique_ptr<demo::DemoPorts> m_ports;
     std::unique_ptr<QtSerialLink> m_link;
     SteadyClock m_clock;
     std::unique_ptr<QtUpdaterView> m_view;
     std::unique_ptr<Main> m_main;
-    QTimer m_boxCloser;
-    QTimer m_watchdog;
-    std::vector<std::string> m_boxes;
-    bool m_hung = false;
+    std::unique_ptr<WindowDriver> m_driver;
 };
 
 }  // namespace q218::test
