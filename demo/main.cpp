@@ -6,13 +6,13 @@
 // itself, printing a transcript and saving screenshots.
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "Autopilot.h"
 #include "DemoPorts.h"
@@ -42,86 +42,81 @@ struct DemoOptions {
     std::string serial = kDeviceSerial;
     std::chrono::seconds timeout = 300s;
     std::optional<int> unplugAtFrame;
-    bool help = false;
 };
 
-constexpr const char* kUsage =
-    "usage: q218-demo [--autopilot | --window] [--shots DIR] [--unpaced] [--serial DIGITS]\n"
-    "                 [--timeout SECONDS] [--unplug-at-frame K]\n"
-    "\n"
-    "Runs the Q218 updater's window against a simulated Q218 on a pseudo-terminal (COM3);\n"
-    "COM1 and COM2 are pseudo-terminals where nothing answers, COM4 does not exist.\n"
-    "\n"
-    "  --autopilot        drive the window without a person, on Qt's offscreen platform\n"
-    "                     unless QT_QPA_PLATFORM says otherwise (the default without a\n"
-    "                     display); exits 0 only when the device reports the new firmware\n"
-    "  --window           open the window for a person even without DISPLAY set\n"
-    "  --shots DIR        autopilot: save a PNG of the window at each state in DIR\n"
-    "                     (default: demo-shots)\n"
-    "  --unpaced          the simulated device answers at once instead of at 9600 baud\n"
-    "  --serial DIGITS    the simulated device's serial number; \"\" or 999999 for none\n"
-    "                     (the autopilot then types 654321)\n"
-    "  --timeout SECONDS  autopilot: give up after this long (default 300)\n"
-    "  --unplug-at-frame K\n"
-    "                     the device's adapter is pulled out when frame K (counted from 0)\n"
-    "                     begins to arrive: shows how a failed update ends\n";
+struct DemoParser {
+    QCommandLineParser parser;
+    QCommandLineOption help{{"h", "help"}, "Show this help."};
+    QCommandLineOption autopilot{
+        "autopilot",
+        "Drive the window without a person, on Qt's offscreen platform unless "
+        "QT_QPA_PLATFORM says otherwise (the default without a display); exits 0 "
+        "only when the device reports the new firmware."};
+    QCommandLineOption window{"window", "Open the window for a person even without DISPLAY set."};
+    QCommandLineOption shots{"shots",
+                             "Autopilot: save a PNG of the window at each state in DIR (default: "
+                             "demo-shots).",
+                             "DIR"};
+    QCommandLineOption unpaced{"unpaced",
+                               "The simulated device answers at once instead of at 9600 baud."};
+    QCommandLineOption serial{"serial",
+                              "The simulated device's serial number; \"\" or 999999 for none "
+                              "(the autopilot then types 654321).",
+                              "DIGITS"};
+    QCommandLineOption timeout{"timeout", "Autopilot: give up after this long (default 300).",
+                               "SECONDS"};
+    QCommandLineOption unplugAtFrame{"unplug-at-frame",
+                                     "The device's adapter is pulled out when frame K (counted "
+                                     "from 0) begins to arrive: shows how a failed update ends.",
+                                     "K"};
 
-std::optional<DemoOptions> ParseOptions(const std::vector<std::string>& args, std::string& error) {
+    DemoParser() {
+        parser.setApplicationDescription(
+            "Runs the Q218 updater's window against a simulated Q218 on a pseudo-terminal "
+            "(COM3);\nCOM1 and COM2 are pseudo-terminals where nothing answers, COM4 does not "
+            "exist.");
+        parser.addOptions(
+            {help, autopilot, window, shots, unpaced, serial, timeout, unplugAtFrame});
+    }
+};
+
+// A whole number of at least `least`, or nothing.
+std::optional<int> WholeNumber(const QString& text, int least) {
+    constexpr int kMost = 100000;
+    bool ok = false;
+    const int number = text.toInt(&ok);
+    return ok && number >= least && number <= kMost ? std::optional(number) : std::nullopt;
+}
+
+std::optional<DemoOptions> ReadOptions(const DemoParser& p, std::string& error) {
+    const QCommandLineParser& parser = p.parser;
     DemoOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= args.size()) {
-                error = arg + " needs a value";
-                return std::nullopt;
-            }
-            return args[++i];
-        };
-        if (arg == "--autopilot") {
-            options.mode = Mode::Autopilot;
-        } else if (arg == "--window") {
-            options.mode = Mode::Window;
-        } else if (arg == "--unpaced") {
-            options.paced = false;
-        } else if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--shots") {
-            auto v = value();
-            if (!v) {
-                return std::nullopt;
-            }
-            options.shots = *v;
-        } else if (arg == "--serial") {
-            auto v = value();
-            if (!v) {
-                return std::nullopt;
-            }
-            const bool digits =
-                v->size() == 6 && v->find_first_not_of("0123456789") == std::string::npos;
-            if (!v->empty() && !digits) {
-                error = "--serial takes six digits or \"\"";
-                return std::nullopt;
-            }
-            options.serial = *v;
-        } else if (arg == "--timeout" || arg == "--unplug-at-frame") {
-            auto v = value();
-            if (!v) {
-                return std::nullopt;
-            }
-            char* end = nullptr;
-            const long number = std::strtol(v->c_str(), &end, 10);
-            const long least = arg == "--timeout" ? 1 : 0;
-            if (v->empty() || *end != '\0' || number < least || number > 100000) {
-                error = arg + " takes a whole number from " + std::to_string(least);
-                return std::nullopt;
-            }
-            if (arg == "--timeout") {
-                options.timeout = std::chrono::seconds(number);
-            } else {
-                options.unplugAtFrame = static_cast<int>(number);
-            }
-        } else {
-            error = "unknown option " + arg;
+    if (parser.isSet(p.autopilot)) {
+        options.mode = Mode::Autopilot;
+    } else if (parser.isSet(p.window)) {
+        options.mode = Mode::Window;
+    }
+    options.paced = !parser.isSet(p.unpaced);
+    options.shots = parser.value(p.shots).toStdString();
+    if (parser.isSet(p.serial)) {
+        options.serial = parser.value(p.serial).toStdString();
+        if (!options.serial.empty() && !q218::IsUsableDeviceSerial(options.serial)) {
+            error = "--serial takes six digits or \"\"";
+            return std::nullopt;
+        }
+    }
+    if (parser.isSet(p.timeout)) {
+        const std::optional<int> seconds = WholeNumber(parser.value(p.timeout), 1);
+        if (!seconds) {
+            error = "--timeout takes a whole number from 1";
+            return std::nullopt;
+        }
+        options.timeout = std::chrono::seconds(*seconds);
+    }
+    if (parser.isSet(p.unplugAtFrame)) {
+        options.unplugAtFrame = WholeNumber(parser.value(p.unplugAtFrame), 0);
+        if (!options.unplugAtFrame) {
+            error = "--unplug-at-frame takes a whole number from 0";
             return std::nullopt;
         }
     }
@@ -149,18 +144,30 @@ std::string ImageRevision() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string error;
-    const std::optional<DemoOptions> parsed =
-        ParseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
-    if (!parsed) {
-        std::fprintf(stderr, "q218-demo: %s\n%s", error.c_str(), kUsage);
-        return 2;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
     }
-    const DemoOptions& options = *parsed;
-    if (options.help) {
-        std::fputs(kUsage, stdout);
+    DemoParser demoParser;
+    std::string error;
+    const bool parsed = demoParser.parser.parse(arguments);
+    if (!parsed) {
+        error = demoParser.parser.errorText().toStdString();
+    }
+    const std::optional<DemoOptions> read =
+        parsed ? ReadOptions(demoParser, error) : std::optional<DemoOptions>();
+    if (!read || demoParser.parser.isSet(demoParser.help)) {
+        // An application object, without a window, names the program in the usage text.
+        QCoreApplication named(argc, argv);
+        const std::string help = demoParser.parser.helpText().toStdString();
+        if (!read) {
+            std::fprintf(stderr, "q218-demo: %s\n%s", error.c_str(), help.c_str());
+            return 2;
+        }
+        std::fputs(help.c_str(), stdout);
         return 0;
     }
+    const DemoOptions& options = *read;
     const bool autopilot =
         options.mode == Mode::Autopilot || (options.mode == Mode::FromDisplay && !HasDisplay());
     if (autopilot) {
@@ -195,7 +202,8 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<q218::demo::Autopilot> pilot;
     if (autopilot) {
-        const bool hasSerial = !options.serial.empty() && options.serial != "999999";
+        const bool hasSerial = q218::IsUsableDeviceSerial(options.serial) &&
+                               options.serial != q218::kPlaceholderSerial;
         q218::demo::AutopilotSettings settings{
             .shots = options.shots.empty() ? std::filesystem::path("demo-shots")
                                            : std::filesystem::path(options.shots),

@@ -12,9 +12,6 @@ namespace {
 constexpr std::string_view kEnterSerialMessage = "Enter serial number.";
 constexpr std::string_view kReadyMessage = "Ready for update.";
 
-// What a device without a serial number of its own reports: the factory placeholder.
-constexpr std::string_view kPlaceholderSerial = "999999";
-
 constexpr std::size_t kSerialDigits = 6;
 
 bool IsSixDigits(std::string_view text) {

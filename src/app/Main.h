@@ -27,6 +27,9 @@
 
 namespace q218 {
 
+// What a device without a serial number of its own reports: the factory placeholder.
+inline constexpr std::string_view kPlaceholderSerial = "999999";
+
 // The only text a typed serial number may be: six decimal digits, value 1 to 999999. Blanks,
 // signs, decimal points and exponents are refused, because the serial record is built from
 // the box's first six characters as they stand.
