@@ -1,5 +1,8 @@
-// The window tests need a QApplication; they run on Qt's offscreen platform, also when the
-// build lists them (test discovery runs the program without the tests' environment).
+// The main of the test programs that need Qt: the window's and the end-to-end tests need a
+// QApplication, the QSerialPort tests an application object for their event notifiers. They
+// run on Qt's offscreen platform unless the environment names another, so that no window
+// appears on a developer's desktop, also when the build lists the tests (test discovery runs
+// the program without the tests' environment).
 #include <QApplication>
 
 #include <gtest/gtest.h>
