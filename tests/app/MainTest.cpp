@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "sim/InMemoryLink.h"
 #include "sim/SimulatedQ218.h"
 #include "support/FakeView.h"
+#include "support/ImageInput.h"
 
 namespace q218 {
 namespace {
@@ -23,7 +25,6 @@ const std::string kConnect = "Connect Q218 to serial port.";
 const std::string kEnterSerial = "Enter serial number.";
 const std::string kReady = "Ready for update.";
 const std::string kFoundOn3 = "Q218 found on COM 3";
-const std::string kVersionLine = "Q218  R04.6  2022-04-18";
 
 // The image's serial record as built, and as patched for two numbers (restated here so that
 // a changed record layout is caught).
@@ -31,7 +32,14 @@ const std::string kPlaceholderRecord = ":103E00008207303430343034303430343034203
 const std::string kRecord123456 = ":103E00008207313432343334343435343634203468";
 const std::string kRecord999999 = ":103E00008207393439343934393439343934203447";
 const std::string kRecord000001 = ":103E0000820730343034303430343034313420347C";
-constexpr std::size_t kSerialRecordIndex = 364;
+// Where the image input carries the serial record.
+const std::size_t kSerialRecordIndex = [] {
+    const std::vector<std::string> lines = test::ReadImageInput();
+    return static_cast<std::size_t>(
+        std::find_if(lines.begin(), lines.end(),
+                     [](const std::string& line) { return line.starts_with(":103E00008207"); }) -
+        lines.begin());
+}();
 
 // A wait that would never end fails the test instead of hanging it.
 constexpr long kProcessEventsLimit = 5'000'000;
@@ -111,7 +119,7 @@ TEST(MainStartUp, ShowsTheImageAndWaitsForConnect) {
     const auto& view = bench.view;
 
     EXPECT_EQ(StateOf(view), kWaitingForConnect);
-    EXPECT_EQ(view.GetText(TextBox::Text3), kVersionLine);
+    EXPECT_EQ(view.GetText(TextBox::Text3), test::InputTag().VersionLine());
     EXPECT_EQ(view.ProgressHistory(), std::vector<float>{0.0F});
     for (const char* key : {"mod", "ser", "rev", "dat"}) {
         SCOPED_TRACE(key);
@@ -120,7 +128,7 @@ TEST(MainStartUp, ShowsTheImageAndWaitsForConnect) {
     EXPECT_EQ(bench.main.ExpectedModel(), "Q218");
     EXPECT_EQ(bench.main.PortNumber(), 0);
     // The tag line is marked for removal, the records are untouched.
-    ASSERT_EQ(bench.main.Image().size(), 370U);
+    ASSERT_EQ(bench.main.Image().size(), test::ReadImageInput().size());
     EXPECT_EQ(bench.main.Image()[0], std::string(1, '\0'));
     EXPECT_EQ(bench.main.Image()[kSerialRecordIndex], kPlaceholderRecord);
     EXPECT_EQ(bench.main.Tags()[0], ".DORVANE");
@@ -412,9 +420,9 @@ TEST(MainUpdate, TheSettledSerialNumberSurvivesTheUpdateOnTheDevice) {
         bench.main.cmdUpdate_Click();
 
         EXPECT_EQ(bench.view.GetText(TextBox::Text2), "Update complete!");
-        EXPECT_EQ(device.IdentificationText(), row.expectedSerial + " Q218 R04.6 2022-04-18 \r");
+        EXPECT_EQ(device.IdentificationText(), test::InputTag().Identification(row.expectedSerial));
         EXPECT_EQ(bench.view.GetPanelText("ser"), row.expectedSerial);
-        EXPECT_EQ(bench.view.GetPanelText("rev"), "R04.6");
+        EXPECT_EQ(bench.view.GetPanelText("rev"), test::InputTag().revision);
         // One run serves one update: only Exit is left.
         EXPECT_EQ(StateOf(bench.view), (WindowState{"Update complete!", false, false, true, false,
                                                     FocusTarget::cmdExit}));

@@ -23,6 +23,7 @@
 #include "app/qt/QtUpdaterView.h"
 #include "sim/FakeClock.h"
 #include "sim/InMemoryLink.h"
+#include "support/ImageInput.h"
 
 namespace q218 {
 namespace {
@@ -464,7 +465,7 @@ TEST(QtUpdaterViewStarted, DrawsTheStartedWindowsLook) {
     view.Dispatch([&window] { window.Form_Load(); });
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
     EXPECT_EQ(view.GetText(TextBox::Text2), "Connect Q218 to serial port.");
-    EXPECT_EQ(view.GetText(TextBox::Text3), "Q218  R04.6  2022-04-18");
+    EXPECT_EQ(view.GetText(TextBox::Text3), test::InputTag().VersionLine());
 
     const QImage shot = view.grab().toImage();
     shot.save(QStringLiteral("window.png"));

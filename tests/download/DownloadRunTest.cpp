@@ -134,7 +134,8 @@ TEST(DownloadRun, CleanRunOfTheEmbeddedImage) {
 
     ASSERT_EQ(bench.Run(), DownloadEnding::Finished);
 
-    ASSERT_EQ(bench.image.size(), 369U) << "the tag line is dropped for good";
+    ASSERT_EQ(bench.image.size(), test::ReadImageInput().size() - 1)
+        << "the tag line is dropped for good";
     EXPECT_EQ(bench.image.front(), ":020000040000FA");
     std::vector<std::string> expected = Opening();
     for (const std::string& entry : AllFrames(bench.image)) {
@@ -144,7 +145,8 @@ TEST(DownloadRun, CleanRunOfTheEmbeddedImage) {
     expected.push_back(Out(EntryKind::IdentifyQuery, "990\r"));
     expected.push_back(In(EntryKind::IdentifyReply, bench.device.IdentificationText()));
     EXPECT_EQ(bench.Transcript(), expected);
-    EXPECT_EQ(bench.device.FramesReceived(), 367) << "every record but the configuration word";
+    EXPECT_EQ(bench.device.FramesReceived(), static_cast<int>(test::BlocksOfUpdate(patched).size()))
+        << "every record but the configuration word";
     EXPECT_EQ(bench.device.RefusedWords(), 0);
 
     // What the device holds now is the image, with its own reset vector moved to word 3.
@@ -155,10 +157,10 @@ TEST(DownloadRun, CleanRunOfTheEmbeddedImage) {
     EXPECT_EQ(bench.device.Word(0x2007), 0x3F32) << "the configuration word is never sent";
     ExpectNotBricked(bench);
 
-    EXPECT_EQ(bench.view.GetPanelText("rev"), "R04.6");
+    EXPECT_EQ(bench.view.GetPanelText("rev"), test::InputTag().revision);
     EXPECT_EQ(bench.view.GetPanelText("ser"), "123456");
     EXPECT_EQ(bench.view.GetPanelText("mod"), "Q218");
-    EXPECT_EQ(bench.view.GetPanelText("dat"), "2022-04-18");
+    EXPECT_EQ(bench.view.GetPanelText("dat"), test::InputTag().date);
     const std::vector<std::string> messages = {"Resetting Q218 to start update.", kUpdating,
                                                "Update complete!"};
     EXPECT_EQ(bench.view.Messages(), messages);
@@ -170,9 +172,10 @@ TEST(DownloadRun, CleanRunOfTheEmbeddedImage) {
 
     // One step per line, full width exactly when the last line (end of file) has its turn;
     // the configuration line's step is taken without a reply.
+    const double last = static_cast<double>(bench.image.size() - 1);
     std::vector<float> steps;
-    for (int i = 0; i <= 368; ++i) {
-        steps.push_back(static_cast<float>(i / 368.0));
+    for (int i = 0; i <= last; ++i) {
+        steps.push_back(static_cast<float>(i / last));
     }
     EXPECT_EQ(bench.view.ProgressHistory(), steps);
 }
@@ -199,7 +202,7 @@ TEST(DownloadRun, DeviceThatGaveItsModelAloneIsResetByHand) {
     EXPECT_EQ(bench.link.Written(kPort).substr(writtenBefore.size()),
               usual.link.Written(kPort).substr(usualBefore.size()));
     ExpectNotBricked(bench);
-    EXPECT_EQ(bench.view.GetPanelText("rev"), "R04.6");
+    EXPECT_EQ(bench.view.GetPanelText("rev"), test::InputTag().revision);
 }
 
 TEST(DownloadRun, WhateverComesBeforeTheFirstReplyIsDropped) {
@@ -233,7 +236,8 @@ TEST(DownloadRun, WhateverComesBeforeTheFirstReplyIsDropped) {
             expected);
         // Line 0 goes out once, after the "T" that follows the handshake.
         EXPECT_EQ(transcript[expected.size()], Frame(bench.image[0]));
-        EXPECT_EQ(bench.device.FramesReceived(), 367);
+        EXPECT_EQ(bench.device.FramesReceived(),
+                  static_cast<int>(test::BlocksOfUpdate(test::ReadImageInput()).size()));
         ExpectNotBricked(bench);
     }
 }
@@ -246,7 +250,7 @@ TEST(DownloadRun, BelRepeatsTheLastFrameAndMovesTheBarBack) {
     ASSERT_EQ(bench.Run(), DownloadEnding::Finished);
 
     const sim::Transcript frames = bench.device.Frames();
-    ASSERT_EQ(frames.size(), 370U);
+    ASSERT_EQ(frames.size(), test::BlocksOfUpdate(test::ReadImageInput()).size() + 3);
     for (int retry = 6; retry <= 8; ++retry) {
         EXPECT_EQ(frames[retry].bytes, frames[5].bytes) << "frame " << retry;
     }
@@ -254,9 +258,10 @@ TEST(DownloadRun, BelRepeatsTheLastFrameAndMovesTheBarBack) {
               Frame(bench.image[6]));
     // Line 5 had its turn, then three BELs gave the turn back to it each time.
     const std::vector<float>& history = bench.view.ProgressHistory();
-    const float five = static_cast<float>(5 / 368.0);
+    const double last = static_cast<double>(bench.image.size() - 1);
+    const float five = static_cast<float>(5 / last);
     const std::vector<float> around(history.begin() + 5, history.begin() + 10);
-    EXPECT_EQ(around, (std::vector<float>{five, five, five, five, static_cast<float>(6 / 368.0)}));
+    EXPECT_EQ(around, (std::vector<float>{five, five, five, five, static_cast<float>(6 / last)}));
     EXPECT_EQ(history.back(), 1.0F);
     ExpectNotBricked(bench);
 }
@@ -533,7 +538,7 @@ TEST(DownloadRunPreloaded, RepliesWaitingBehindEnqAndBelBeforeAnyFrame) {
         sim::FakeClock clock;
         test::FakeView view(clock);
         view.SetPanelText("rev", "R04.5");
-        PreloadedLink link({row.replies, "123456 Q218 R04.6 2022-04-18 \r"});
+        PreloadedLink link({row.replies, test::InputTag().Identification("123456")});
         LinkContext context{link, view, clock};
         ReplyFields fields{};
         FirmwareImage image = {kMarkerText, addressRecord, resetVector, endRecord};
@@ -544,7 +549,7 @@ TEST(DownloadRunPreloaded, RepliesWaitingBehindEnqAndBelBeforeAnyFrame) {
                   test::Hex(test::Bytes("39 37 37 0D 06")) + " " +
                       test::Hex({row.frames.begin(), row.frames.end()}) + " 3A 53 39 39 30 0D");
         EXPECT_EQ(view.ProgressHistory().back(), 1.0F);
-        EXPECT_EQ(view.GetPanelText("rev"), "R04.6");
+        EXPECT_EQ(view.GetPanelText("rev"), test::InputTag().revision);
         EXPECT_TRUE(view.Violations().empty());
     }
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "image/FirmwareImage.h"
+#include "support/ImageInput.h"
 
 namespace q218 {
 namespace {
@@ -18,9 +19,10 @@ TEST(TagRead, EmbeddedImageShowsItsVersionAndMarksOnlyTheTagLine) {
     const FirmwareImage built = image;
     TagFields fields;
 
-    EXPECT_EQ(Tag_Read(image, fields), "Q218  R04.6  2022-04-18");
-    EXPECT_EQ(fields, (TagFields{".DORVANE", "Q218", "R04.6", "2022-04-18", "", ""}));
-    ASSERT_EQ(image.size(), 370u);
+    const test::PayloadTag& tag = test::InputTag();
+    EXPECT_EQ(Tag_Read(image, fields), tag.VersionLine());
+    EXPECT_EQ(fields, (TagFields{".DORVANE", tag.model, tag.revision, tag.date, "", ""}));
+    ASSERT_EQ(image.size(), test::ReadImageInput().size());
     EXPECT_EQ(image[0], kMarker);
     EXPECT_EQ(image[0].size(), 1u);  // one NUL, not the empty text
     EXPECT_TRUE(std::equal(image.begin() + 1, image.end(), built.begin() + 1));

@@ -1,8 +1,6 @@
 #include "ExpectedMemory.h"
 
 #include <cstdio>
-#include <fstream>
-#include <stdexcept>
 
 namespace q218::test {
 
@@ -27,38 +25,6 @@ std::string Hex4(unsigned value) {
 }
 
 }  // namespace
-
-std::vector<std::string> ReadImageInput() {
-    std::ifstream file(Q218_FIRMWARE_INPUT);
-    if (!file) {
-        throw std::runtime_error("cannot read " + std::string(Q218_FIRMWARE_INPUT));
-    }
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(file, line);) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-std::vector<std::string> TagFieldsOf(const std::vector<std::string>& lines) {
-    std::vector<std::string> fields;
-    for (const std::string& line : lines) {
-        if (line.rfind(".DORVANE", 0) == 0) {
-            fields.clear();
-            std::size_t start = 0;
-            for (std::size_t us = line.find('_'); us != std::string::npos;
-                 us = line.find('_', start)) {
-                fields.push_back(line.substr(start, us - start));
-                start = us + 1;
-            }
-            fields.push_back(line.substr(start));
-        }
-    }
-    return fields;
-}
 
 std::vector<WrittenBlock> BlocksOfUpdate(const std::vector<std::string>& lines,
                                          std::string_view serial) {

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/ImageInput.h"
+
 namespace q218::test {
 
 inline constexpr std::uint16_t kProgramWords = 0x2000;
@@ -28,12 +30,6 @@ struct WrittenBlock {
     std::uint16_t first = 0;
     std::vector<std::uint16_t> words;
 };
-
-// The image input file as lines (tag line first).
-std::vector<std::string> ReadImageInput();
-
-// The image's tag fields: marker, model, revision, date.
-std::vector<std::string> TagFieldsOf(const std::vector<std::string>& lines);
 
 // One block per record the bootloader is sent, in sending order, with `serial` (six digits)
 // in the identification table; an empty `serial` leaves the table as the lines carry it.
