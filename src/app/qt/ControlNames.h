@@ -5,17 +5,13 @@
 
 namespace q218::control {
 
-inline constexpr const char* Main = "Main";
-inline constexpr const char* Text1 = "Text1";
-inline constexpr const char* Text2 = "Text2";
-inline constexpr const char* Text3 = "Text3";
-inline constexpr const char* Text4 = "Text4";
-inline constexpr const char* cmdOK = "cmdOK";
-inline constexpr const char* cmdUpdate = "cmdUpdate";
-inline constexpr const char* cmdExit = "cmdExit";
-inline constexpr const char* UpdateBarBG = "UpdateBarBG";
-inline constexpr const char* UpdateBarFG = "UpdateBarFG";
+// The window and its message box.
+inline constexpr const char *Main = "Main", *MessageBox = "MessageBox";
+// The download's working text, the message line, the image line, the serial-number box.
+inline constexpr const char *Text1 = "Text1", *Text2 = "Text2", *Text3 = "Text3", *Text4 = "Text4";
+inline constexpr const char *cmdOK = "cmdOK", *cmdUpdate = "cmdUpdate", *cmdExit = "cmdExit";
+// The progress bar's track and fill, and the status bar that holds the panels.
+inline constexpr const char *UpdateBarBG = "UpdateBarBG", *UpdateBarFG = "UpdateBarFG";
 inline constexpr const char* StatusBar1 = "StatusBar1";
-inline constexpr const char* MessageBox = "MessageBox";
 
 }  // namespace q218::control
