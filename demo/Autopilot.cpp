@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
-#include <QPushButton>
 #include <cctype>
 #include <cmath>
 #include <regex>
