@@ -1,6 +1,7 @@
 #include "download/DownloadRun.h"
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 
 #include "download/Messages.h"
@@ -32,15 +33,19 @@ float ProgressFraction(std::int32_t lineIndex, std::int32_t lastIndex) {
     return static_cast<float>(static_cast<double>(lineIndex) / static_cast<double>(lastIndex));
 }
 
-// Lets the window run while waiting; false once the line has vanished under the port (an
-// adapter pulled out), which no amount of waiting brings back. A present but silent device
-// is waited for without a limit.
-bool KeepWaiting(LinkContext& context) {
-    if (context.link.LineLost()) {
-        return false;
+// Waits until at least `count` characters are waiting. Characters already received raise
+// no event, so the window's wait (which sleeps until one) is entered only while fewer are
+// waiting: junk that is already buffered is read without a single wait. False once the
+// line has vanished under the port (an adapter pulled out), which no amount of waiting
+// brings back; a present but silent device is waited for without a limit.
+bool WaitForInput(LinkContext& context, int count) {
+    while (context.link.InBufferCount() < count) {
+        if (context.link.LineLost()) {
+            return false;
+        }
+        context.view.ProcessEvents();
     }
-    context.view.ProcessEvents();
-    return !context.link.LineLost();
+    return true;
 }
 
 DownloadEnding TransferFailed(UpdaterView& view) {
@@ -84,19 +89,17 @@ DownloadEnding cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::
     // Waiting for the bootloader: whatever the application still says before it restarts
     // is read and dropped. Exit stays usable here; its handler ends the program by
     // throwing ProgramEnded out of ProcessEvents, which this run lets pass.
-    while (link.Input() != std::string_view(&kEnq, 1)) {
-        if (!KeepWaiting(context)) {
+    do {
+        if (!WaitForInput(context, kOneCharacter)) {
             return TransferFailed(view);
         }
-    }
+    } while (link.Input() != std::string_view(&kEnq, 1));
 
     // Handshake. Characters already waiting behind ENQ count towards the two dropped ones.
     view.SetEnabled(Button::cmdExit, false);
     link.Output(std::string_view(&kAck, 1));
-    while (link.InBufferCount() < kDroppedAfterAck) {
-        if (!KeepWaiting(context)) {
-            return TransferFailed(view);
-        }
+    if (!WaitForInput(context, kDroppedAfterAck)) {
+        return TransferFailed(view);
     }
     for (int i = 0; i < kDroppedAfterAck; ++i) {
         link.Input();
@@ -111,10 +114,8 @@ DownloadEnding cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::
     bool awaitReply = true;
     while (lineIndex <= lastIndex) {
         if (awaitReply) {
-            while (link.InBufferCount() == 0) {
-                if (!KeepWaiting(context)) {
-                    return TransferFailed(view);
-                }
+            if (!WaitForInput(context, kOneCharacter)) {
+                return TransferFailed(view);
             }
             view.SetText(TextBox::Text1, link.Input());
             const std::string reply = view.GetText(TextBox::Text1);
@@ -124,7 +125,9 @@ DownloadEnding cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::
                 if (lineIndex > 0) {
                     --lineIndex;
                 }
-                view.ProcessEvents();
+                // Lets the window catch up without sleeping: the bootloader waits for the
+                // frame, so nothing would wake a wait here.
+                view.ProcessEventsFor(std::chrono::nanoseconds::zero());
             } else if (reply != kReady) {
                 return TransferFailed(view);
             }

@@ -17,6 +17,8 @@
 namespace q218 {
 namespace {
 
+using namespace std::chrono_literals;
+
 constexpr std::int16_t kPort = 3;
 // A wait that never ends on a line still present is cut here, failing the test, not hanging.
 constexpr long kProcessEventsLimit = 2'000'000;
@@ -24,6 +26,7 @@ struct RunHung {};
 
 const std::string kUpdateError = "Update Error.";
 const std::string kUpdating = "Updating Q218 firmware.";
+constexpr char kAckByte = 0x06;
 
 // Device, line, window and image as the connect workflow leaves them before "&Update".
 struct Bench {
@@ -239,6 +242,41 @@ TEST(DownloadRun, WhateverComesBeforeTheFirstReplyIsDropped) {
         EXPECT_EQ(bench.device.FramesReceived(),
                   static_cast<int>(test::BlocksOfUpdate(test::ReadImageInput()).size()));
         ExpectNotBricked(bench);
+    }
+}
+
+// Characters already received raise no event of the window: the run reads them without
+// waiting, and waits only when nothing is buffered. Dropping 2,000 characters of junk
+// before ENQ costs a few waits, not one wait per character.
+TEST(DownloadRun, JunkAlreadyReceivedIsDroppedWithoutWaiting) {
+    struct Row {
+        const char* name;
+        bool paced;
+        std::chrono::nanoseconds wait;  // how long one wait of the window lasts
+    };
+    const Row rows[] = {
+        {"junk and ENQ arrive together", false, 1ms},
+        // The junk takes 2.1 s on a 9600-baud line: the first wait ends with part of it
+        // received, the second with the rest and ENQ.
+        {"junk, then ENQ a wait later", true, 1500ms},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bench bench;
+        bench.device.Paced(row.paced);
+        bench.device.NoiseBeforeEnq(std::string(2000, 'x'));
+        bench.Connect();
+        bench.view.OnProcessEvents([&] { bench.clock.Advance(row.wait - 1ms); });
+        const long before = bench.view.ProcessEventsCalls();
+        long atAck = -1;
+        bench.view.When(
+            [&] { return bench.link.Written(kPort).find(kAckByte) != std::string::npos; },
+            [&] { atAck = bench.view.ProcessEventsCalls(); });
+
+        ASSERT_EQ(bench.Run(), DownloadEnding::Finished);
+        ASSERT_GE(atAck, 0);
+        EXPECT_LE(atAck - before, 4) << "waits from the reset command to just after ACK";
+        EXPECT_EQ(bench.device.FramesReceived(), 367);
     }
 }
 
