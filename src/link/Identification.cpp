@@ -17,6 +17,13 @@ constexpr std::size_t kModelField = 1;
 constexpr std::size_t kRevisionField = 2;
 constexpr std::size_t kDateField = 3;
 
+// A device on a true 9600-baud line sends at most 960 characters a second, so no more than
+// 1,920 reach the read at the end of the longest settle delay (a real reply is about 30).
+// More can only come from a port that ignores the baud rate (a USB virtual port of a
+// misbehaving device); it is dropped, so that one reply can put no more than this into a
+// panel. Five fields fit many times over.
+constexpr std::size_t kLongestReply = 1920;
+
 }  // namespace
 
 ReplyForm ParseReply(std::string_view reply, ReplyFields& fields) {
@@ -63,6 +70,9 @@ void Detect(LinkContext& context, std::int16_t portNumber, ReplyFields& fields) 
     // has closed the port and lost its input: that is a query without a reply.
     std::string reply = link.LineLost() ? std::string() : link.Input();
     link.SetPortOpen(false);
+    if (reply.size() > kLongestReply) {
+        reply.resize(kLongestReply);
+    }
 
     if (ParseReply(reply, fields) == ReplyForm::SixthField) {
         return;

@@ -287,26 +287,13 @@ TEST_F(QtSerialLinkTest, DeviceUnpluggedDuringTheQueryCountsAsNoReply) {
     EXPECT_EQ(window.view.GetPanelText("ser"), "");
 }
 
-TEST(LineSettingsTest, ParsesTheSettingsText) {
-    const auto line = ParseLineSettings("9600,n,8,1");
-    ASSERT_TRUE(line.has_value());
-    EXPECT_EQ(line->baudRate, 9600);
-    EXPECT_EQ(line->parity, QSerialPort::NoParity);
-    EXPECT_EQ(line->dataBits, QSerialPort::Data8);
-    EXPECT_EQ(line->stopBits, QSerialPort::OneStop);
-
-    const auto other = ParseLineSettings("19200,E,7,2");
-    ASSERT_TRUE(other.has_value());
-    EXPECT_EQ(other->baudRate, 19200);
-    EXPECT_EQ(other->parity, QSerialPort::EvenParity);
-    EXPECT_EQ(other->dataBits, QSerialPort::Data7);
-    EXPECT_EQ(other->stopBits, QSerialPort::TwoStop);
-
-    for (const char* bad : {"", "9600", "9600,n,8", "9600,n,8,1,", "9600,x,8,1", "9600,n,9,1",
-                            "-9600,n,8,1", "9600x,n,8,1", "9600,,8,1", "9600,n,8,3"}) {
-        SCOPED_TRACE(bad);
-        EXPECT_FALSE(ParseLineSettings(bad).has_value());
-    }
+// Only the updater's own settings are supported; another text must not pass silently as a
+// port at the wrong speed.
+TEST(LineSettingsDeathTest, AnyOtherSettingsTextEndsTheProgramLoudly) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QtSerialLink link([](std::int16_t) { return std::string(); });
+    link.SetSettings(kLineSettings);
+    EXPECT_DEATH(link.SetSettings("9600,e,8,1"), "unsupported line settings \"9600,e,8,1\"");
 }
 
 }  // namespace

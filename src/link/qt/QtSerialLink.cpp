@@ -1,8 +1,6 @@
 #include "link/qt/QtSerialLink.h"
 
-#include <charconv>
 #include <utility>
-#include <vector>
 
 #ifdef __linux__
 #include <linux/serial.h>
@@ -13,93 +11,57 @@ namespace q218 {
 
 namespace {
 
+// What kLineSettings stands for: 9600 baud, no parity, 8 data bits, 1 stop bit.
+constexpr qint32 kBaudRate = 9600;
+
+// QSerialPort's read buffer grows without limit by default, and USB virtual ports ignore
+// the baud rate: a misbehaving device could fill memory at pseudo-terminal speed. A reply
+// is about 30 characters and a 9600-baud line carries at most 1,920 in the longest settle
+// delay; 64 KiB holds that many times over. Once it is full QSerialPort stops reading, the
+// rest waits in the driver (which drops what it cannot hold), and the updater reads on as
+// it empties the buffer.
+constexpr qint64 kReadBufferBytes = 64 * 1024;
+
+#ifdef __linux__
 // USB serial adapters hold received bytes for up to their latency timer (16 ms by default)
 // before passing them on; the download waits for ~370 one-character acknowledgements, so
-// the timer would add seconds. Best effort: a pty or a built-in UART does not support it.
-void RequestLowLatency([[maybe_unused]] auto handle) {
-#ifdef __linux__
+// the timer would add seconds. Linux offers low-latency mode per port (ASYNC_LOW_LATENCY);
+// a pty or a built-in UART without it refuses the request and stays as it is. Returns the
+// flags found when it changed them, so that the close can put them back.
+std::optional<int> RequestLowLatency(int handle) {
     serial_struct info{};
-    if (::ioctl(handle, TIOCGSERIAL, &info) == 0) {
-        info.flags |= ASYNC_LOW_LATENCY;
-        ::ioctl(handle, TIOCSSERIAL, &info);
-    }
-#endif
-}
-
-std::vector<std::string_view> SplitAtCommas(std::string_view text) {
-    std::vector<std::string_view> parts;
-    for (std::size_t comma = text.find(','); comma != std::string_view::npos;
-         comma = text.find(',')) {
-        parts.push_back(text.substr(0, comma));
-        text.remove_prefix(comma + 1);
-    }
-    parts.push_back(text);
-    return parts;
-}
-
-std::optional<int> WholeNumber(std::string_view text) {
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value <= 0) {
+    if (::ioctl(handle, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY) != 0) {
         return std::nullopt;
     }
-    return value;
+    const int found = info.flags;
+    info.flags |= ASYNC_LOW_LATENCY;
+    if (::ioctl(handle, TIOCSSERIAL, &info) != 0) {
+        return std::nullopt;
+    }
+    return found;
 }
+
+// Best effort: a port whose device vanished refuses it, and there is nothing left to restore.
+void RestoreFlags(int handle, int flags) {
+    serial_struct info{};
+    if (::ioctl(handle, TIOCGSERIAL, &info) == 0) {
+        info.flags = flags;
+        ::ioctl(handle, TIOCSSERIAL, &info);
+    }
+}
+#else
+// Windows sets an adapter's latency timer in its driver's properties and macOS has no such
+// request: the link leaves the port's settings alone there.
+std::optional<int> RequestLowLatency(QSerialPort::Handle) {
+    return std::nullopt;
+}
+void RestoreFlags(QSerialPort::Handle, int) {}
+#endif
 
 }  // namespace
 
-std::optional<LineSettings> ParseLineSettings(std::string_view settings) {
-    const std::vector<std::string_view> parts = SplitAtCommas(settings);
-    if (parts.size() != 4 || parts[1].size() != 1) {
-        return std::nullopt;
-    }
-    LineSettings line;
-    const std::optional<int> baud = WholeNumber(parts[0]);
-    const std::optional<int> data = WholeNumber(parts[2]);
-    if (!baud || !data || *data < 5 || *data > 8) {
-        return std::nullopt;
-    }
-    line.baudRate = *baud;
-    line.dataBits = static_cast<QSerialPort::DataBits>(*data);
-
-    switch (parts[1][0]) {
-        case 'n':
-        case 'N':
-            line.parity = QSerialPort::NoParity;
-            break;
-        case 'e':
-        case 'E':
-            line.parity = QSerialPort::EvenParity;
-            break;
-        case 'o':
-        case 'O':
-            line.parity = QSerialPort::OddParity;
-            break;
-        case 'm':
-        case 'M':
-            line.parity = QSerialPort::MarkParity;
-            break;
-        case 's':
-        case 'S':
-            line.parity = QSerialPort::SpaceParity;
-            break;
-        default:
-            return std::nullopt;
-    }
-
-    if (parts[3] == "1") {
-        line.stopBits = QSerialPort::OneStop;
-    } else if (parts[3] == "1.5") {
-        line.stopBits = QSerialPort::OneAndHalfStop;
-    } else if (parts[3] == "2") {
-        line.stopBits = QSerialPort::TwoStop;
-    } else {
-        return std::nullopt;
-    }
-    return line;
-}
-
 QtSerialLink::QtSerialLink(PortNameMap portNames) : m_portNames(std::move(portNames)) {
+    m_port.setReadBufferSize(kReadBufferBytes);
     m_errorConnection =
         QObject::connect(&m_port, &QSerialPort::errorOccurred,
                          [this](QSerialPort::SerialPortError error) { OnError(error); });
@@ -109,8 +71,16 @@ QtSerialLink::~QtSerialLink() {
     // The handler must not run while the port is being destroyed.
     QObject::disconnect(m_errorConnection);
     if (m_port.isOpen()) {
-        m_port.close();
+        ClosePort();
     }
+}
+
+void QtSerialLink::ClosePort() {
+    if (m_flagsFound) {
+        RestoreFlags(m_port.handle(), *m_flagsFound);
+        m_flagsFound.reset();
+    }
+    m_port.close();
 }
 
 bool QtSerialLink::PortOpen() const {
@@ -120,7 +90,7 @@ bool QtSerialLink::PortOpen() const {
 bool QtSerialLink::SetPortOpen(bool open) {
     if (m_port.isOpen()) {
         // Closing drops whatever was received and not read.
-        m_port.close();
+        ClosePort();
     }
     if (!open) {
         return true;
@@ -131,15 +101,15 @@ bool QtSerialLink::SetPortOpen(bool open) {
         return false;
     }
     m_port.setPortName(QString::fromStdString(name));
-    m_port.setBaudRate(m_settings.baudRate);
-    m_port.setParity(m_settings.parity);
-    m_port.setDataBits(m_settings.dataBits);
-    m_port.setStopBits(m_settings.stopBits);
+    m_port.setBaudRate(kBaudRate);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
         return false;
     }
-    RequestLowLatency(m_port.handle());
+    m_flagsFound = RequestLowLatency(m_port.handle());
     // Bytes the OS took in before this open belong to no query of ours.
     m_port.clear();
     m_lineLost = false;
@@ -157,10 +127,11 @@ void QtSerialLink::SetInputLen(int length) {
 }
 
 void QtSerialLink::SetSettings(std::string_view settings) {
-    // A malformed text keeps the previous settings; the updater only ever passes
-    // kLineSettings.
-    if (const std::optional<LineSettings> parsed = ParseLineSettings(settings)) {
-        m_settings = *parsed;
+    // The updater only ever passes kLineSettings, which the open applies; another text is a
+    // caller's mistake that must not pass silently as a port at the wrong speed.
+    if (settings != kLineSettings) {
+        qFatal("QtSerialLink: unsupported line settings \"%.*s\" (only %s)",
+               static_cast<int>(settings.size()), settings.data(), kLineSettings.data());
     }
 }
 
@@ -177,8 +148,21 @@ std::string QtSerialLink::Input() {
     if (!m_port.isOpen()) {
         return {};
     }
-    const QByteArray data = m_inputLen == 0 ? m_port.readAll() : m_port.read(m_inputLen);
-    return std::string(data.constData(), static_cast<std::size_t>(data.size()));
+    // A full read buffer makes QSerialPort stop reading from the driver; Qt reads on once a
+    // read empties the buffer (QIODevice then calls readData, which starts reading again).
+    std::string taken;
+    if (m_inputLen == 1) {
+        // The download reads one character at a time, junk before ENQ included: no
+        // allocation per character.
+        char one = 0;
+        if (m_port.getChar(&one)) {
+            taken.assign(1, one);
+        }
+    } else {
+        const QByteArray data = m_inputLen == 0 ? m_port.readAll() : m_port.read(m_inputLen);
+        taken.assign(data.constData(), static_cast<std::size_t>(data.size()));
+    }
+    return taken;
 }
 
 int QtSerialLink::InBufferCount() const {
@@ -195,7 +179,7 @@ void QtSerialLink::OnError(QSerialPort::SerialPortError error) {
     const bool lineGone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
                           error == QSerialPort::WriteError;
     if (lineGone && m_port.isOpen()) {
-        m_port.close();
+        ClosePort();
         m_lineLost = true;
     }
 }

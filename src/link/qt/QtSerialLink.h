@@ -14,17 +14,6 @@
 
 namespace q218 {
 
-// The line settings a Settings text stands for, e.g. "9600,n,8,1".
-struct LineSettings {
-    qint32 baudRate = 9600;
-    QSerialPort::Parity parity = QSerialPort::NoParity;
-    QSerialPort::DataBits dataBits = QSerialPort::Data8;
-    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
-};
-
-// Parses "baud,parity,data,stop" (parity n, e, o, m or s); nullopt when malformed.
-std::optional<LineSettings> ParseLineSettings(std::string_view settings);
-
 class QtSerialLink final : public SerialLink {
 public:
     explicit QtSerialLink(PortNameMap portNames);
@@ -36,6 +25,8 @@ public:
     bool SetPortOpen(bool open) override;
     void SetCommPort(std::int16_t port) override;
     void SetInputLen(int length) override;
+    // Only kLineSettings is supported: any other text is a programming error and ends the
+    // program with a message (qFatal), in every build.
     void SetSettings(std::string_view settings) override;
     void Output(std::string_view bytes) override;
     std::string Input() override;
@@ -44,14 +35,17 @@ public:
 
 private:
     void OnError(QSerialPort::SerialPortError error);
+    // Puts the port's driver flags back as the open found them, then closes it.
+    void ClosePort();
 
     PortNameMap m_portNames;
     QMetaObject::Connection m_errorConnection;
     QSerialPort m_port;
     std::int16_t m_commPort = 1;
     int m_inputLen = 0;
-    LineSettings m_settings;
     bool m_lineLost = false;
+    // The driver flags the open found, while the open changed them.
+    std::optional<int> m_flagsFound;
 };
 
 }  // namespace q218

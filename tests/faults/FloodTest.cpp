@@ -1,0 +1,106 @@
+// A device that floods its port (the real window and QSerialPort link, a pseudo-terminal):
+// it answers the query, then sends junk (no space, no ENQ) as fast as the line takes it,
+// through the settle delay and the wait for ENQ, and a person then ends the program.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QPushButton>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "app/Main.h"
+#include "app/qt/QtUpdaterView.h"
+#include "link/PseudoTerminal.h"
+#include "link/qt/QtSerialLink.h"
+
+namespace q218 {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+long ResidentKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line) && line.rfind("VmRSS:", 0) != 0) {
+    }
+    return line.empty() ? -1 : std::stol(line.substr(6));
+}
+
+TEST(FloodTest, MemoryStaysBoundedAndTheWindowStillEndsTheProgram) {
+    const std::pair<const char*, std::function<void(QtUpdaterView&)>> rows[] = {
+        {"Exit", [](QtUpdaterView& v) { v.findChild<QPushButton*>("cmdExit")->click(); }},
+        {"the window's close", [](QtUpdaterView& v) { v.close(); }},
+    };
+    for (const auto& [name, end] : rows) {
+        SCOPED_TRACE(name);
+        test::PseudoTerminal pty;
+        ASSERT_TRUE(pty.Valid());
+        QtSerialLink link([&pty](std::int16_t n) { return n == 1 ? pty.SlaveName() : ""; });
+        SteadyClock clock;
+        QtUpdaterView view;
+        Main window(view, link, clock);
+        view.SetEvents(&window);
+        view.show();
+        view.Dispatch([&window] { window.Form_Load(); });
+        const long startKb = ResidentKb();
+
+        // The device, on a thread of its own; it also samples the process's memory.
+        std::atomic<bool> stop{false};
+        std::atomic<long> peakKb{0};
+        std::atomic<Clock::time_point> endAt{};
+        std::thread device([&] {
+            ::fcntl(pty.MasterFd(), F_SETFL, O_NONBLOCK);
+            const std::string junk(64 * 1024, 'x');
+            std::string heard;
+            std::size_t sent = 0;
+            for (bool replied = false; !stop;) {
+                peakKb = std::max(peakKb.load(), ResidentKb());
+                pollfd fd{pty.MasterFd(), static_cast<short>(POLLIN | POLLOUT), 0};
+                ::poll(&fd, 1, 10);
+                char in[64];
+                if (const ssize_t got = ::read(pty.MasterFd(), in, sizeof in); got > 0) {
+                    heard.append(in, static_cast<std::size_t>(got));
+                } else if (fd.revents & POLLHUP) {
+                    std::this_thread::sleep_for(1ms);  // closed between the query and the update
+                }
+                if (!replied && heard.find("990\r") != std::string::npos) {
+                    replied = pty.Write("123456 Q218 R04.5 2021-11-02 ");
+                } else if (replied && sent < 50'000'000) {
+                    sent += std::max<ssize_t>(0, ::write(pty.MasterFd(), junk.data(), junk.size()));
+                    if (sent >= 50'000'000) {
+                        endAt = Clock::now();
+                        QMetaObject::invokeMethod(
+                            qApp, [&] { end(view); }, Qt::QueuedConnection);
+                    }
+                }
+            }
+        });
+
+        const auto okAt = Clock::now();
+        view.findChild<QPushButton*>("cmdOK")->click();
+        EXPECT_LT(Clock::now() - okAt, 3s) << "the identification outlasted its settle delay";
+        EXPECT_EQ(view.GetPanelText("dat"), "2021-11-02");
+        view.findChild<QPushButton*>("cmdUpdate")->click();  // returns once the program ended
+        const auto endedAt = Clock::now();
+        stop = true;
+        device.join();
+
+        EXPECT_TRUE(view.ProgramHasEnded());
+        EXPECT_NE(endAt.load(), Clock::time_point{}) << "the flood did not get through";
+        EXPECT_LT(endedAt - endAt.load(), 500ms) << "the end waited for the flood";
+        EXPECT_LE(peakKb - startKb, 32 * 1024) << "kB above the start";
+    }
+}
+
+}  // namespace
+}  // namespace q218
