@@ -283,11 +283,12 @@ TEST(PortScanTest, NoDeviceAnywhere) {
         const char* name;
         std::vector<std::int16_t> silent;
         std::int16_t deviceOn;  // 0: none
+        std::chrono::nanoseconds scanAtMost;  // until "Q218 not found.": a delay per open
     };
     const Row rows[] = {
-        {"no ports at all", {}, 0},
-        {"four silent ports", {1, 2, 3, 4}, 0},
-        {"device on COM5 only", {1, 3}, 5},
+        {"no ports at all", {}, 0, 100ms},
+        {"four silent ports", {1, 2, 3, 4}, 0, 8s + 4ms},
+        {"device on COM5 only", {1, 3}, 5, 4s + 2ms},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -317,6 +318,7 @@ TEST(PortScanTest, NoDeviceAnywhere) {
         EXPECT_EQ(bench.view.Focus(), FocusTarget::cmdOK);
         EXPECT_NE(bench.view.GetPanelText("mod"), "Q218");
         ASSERT_TRUE(notFoundAt.has_value()) << "no wait after \"Q218 not found.\"";
+        EXPECT_LE(*notFoundAt - start, row.scanAtMost);
         EXPECT_GT(bench.clock.Now() - *notFoundAt, 1s - 1ms);
         EXPECT_LE(bench.clock.Now() - start, 10s + 5ms) << "at most five settle delays";
         EXPECT_EQ(bench.link.OpenCount(5), 0);
