@@ -6,9 +6,12 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/UpdaterView.h"
 #include "image/FirmwareImage.h"
@@ -36,6 +39,47 @@ inline FirmwareImage PreparedImage() {
     Tag_Read(image, tags);
     Serial_Patch(image, "123456");
     return image;
+}
+
+// The updater's threads: every thread of this process at the moment of the call. Taken before
+// the simulated device's server starts, so that the device's thread is not counted; under
+// the xcb platform it includes Qt's X event reader.
+inline std::vector<int> UpdaterThreads() {
+    std::vector<int> ids;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        ids.push_back(std::stoi(task.path().filename().string()));
+    }
+    return ids;
+}
+
+// What the updater's threads have used so far: CPU time (the scheduler's own count, in
+// nanoseconds) and voluntary context switches, each one a sleep that something woke.
+struct ThreadsUsage {
+    Seconds cpu{};
+    long wakeups = 0;
+};
+
+inline ThreadsUsage UsageOf(const std::vector<int>& threads) {
+    ThreadsUsage usage;
+    for (int id : threads) {
+        const std::string task = "/proc/self/task/" + std::to_string(id);
+        std::ifstream schedstat(task + "/schedstat");
+        double runNs = 0;
+        if (schedstat >> runNs) {
+            usage.cpu += Seconds(runNs * 1e-9);
+        }
+        std::ifstream status(task + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) {
+                usage.wakeups += std::stol(line.substr(line.find(':') + 1));
+            }
+        }
+    }
+    return usage;
+}
+
+inline ThreadsUsage operator-(const ThreadsUsage& end, const ThreadsUsage& start) {
+    return {end.cpu - start.cpu, end.wakeups - start.wakeups};
 }
 
 // One row of the table: what was measured, the figure, the target it is held against.
