@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,5 +40,11 @@ std::vector<ImageProblem> Image_Check(const std::vector<std::string>& lines);
 
 // "file:line: message", or "file: message" for a whole-file rule.
 std::string FormatProblem(std::string_view file, const ImageProblem& problem);
+
+// The q218-image-check tool: checks the file `input` and prints each broken rule to `errors`;
+// with a sound input and a non-empty `output` it writes there the C++ table that Image_Build
+// copies. A failed check removes `output`, so that the build stops. Returns the exit status:
+// 0 sound, 1 broken, 2 file error.
+int ImageCheckRun(const std::string& input, const std::string& output, std::ostream& errors);
 
 }  // namespace q218

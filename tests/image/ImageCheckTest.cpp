@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -140,7 +139,15 @@ TEST(ImageCheck, RejectsEachBrokenRuleAtItsLine) {
         {"second address record among the data", [](Lines& l) { l[300] = ":020000040000FA"; }, 301,
          "record type"},
         {"empty line", [](Lines& l) { l[150] = ""; }, 151, "empty line"},
-        {"carriage return from a DOS file", [](Lines& l) { l[150] += "\r"; }, 151, "characters"},
+        {"carriage return from a DOS file", [](Lines& l) { l[150] += "\r"; }, 0, "line ends"},
+        {"carriage return inside a line", [](Lines& l) { l[150].insert(5, "\r"); }, 151,
+         "characters"},
+        {"a broken rule behind a CRLF line end",
+         [](Lines& l) {
+             l[100].back() = l[100].back() == '0' ? '1' : '0';
+             l[100] += "\r";
+         },
+         101, "checksum"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -159,39 +166,43 @@ TEST(ImageCheck, SplitsTheFileIntoLines) {
     EXPECT_EQ(SplitImageText(""), Lines{});
 }
 
-// The tool as the build runs it: a broken input fails with "file:line: rule" and leaves no
-// generated table behind; a sound one writes the table.
+// The tool's run as the build runs it: a broken input fails with "file:line: rule" and leaves
+// no generated table behind; a file checked out with CRLF gets one message saying what to do;
+// a sound one writes the table.
 TEST(ImageCheck, ToolFailsTheBuildOnABrokenInputAndWritesTheTableOtherwise) {
     namespace fs = std::filesystem;
     const fs::path folder = fs::path(testing::TempDir()) / "q218-image-check-test";
     fs::create_directories(folder);
     const fs::path table = folder / "EmbeddedImage.cpp";
-    const fs::path messages = folder / "messages.txt";
-    auto run = [&](const fs::path& input) {
-        const std::string command = std::string("\"") + Q218_IMAGE_CHECK + "\" \"" +
-                                    input.string() + "\" \"" + table.string() + "\" 2>\"" +
-                                    messages.string() + "\"";
-        const int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ostringstream messages;
+    auto write = [&](const char* name, const Lines& lines, const char* lineEnd) {
+        std::ofstream out(folder / name, std::ios::binary);
+        for (const std::string& line : lines) {
+            out << line << lineEnd;
+        }
+        return (folder / name).string();
     };
 
     Lines lines = Image_Build();
     lines.erase(lines.begin() + 331);
     lines.insert(lines.begin() + 367, Record(0x3E40, 0, {0x68, 0x28}));
-    const fs::path broken = folder / "broken.txt";
-    {
-        std::ofstream out(broken, std::ios::binary);
-        for (const std::string& line : lines) {
-            out << line << '\n';
-        }
-    }
     std::ofstream(table) << "stale";
-    EXPECT_EQ(run(broken), 1);
-    EXPECT_NE(ReadFile(messages).find("broken.txt:368: bootloader area:"), std::string::npos)
-        << ReadFile(messages);
+    EXPECT_EQ(ImageCheckRun(write("broken.txt", lines, "\n"), table.string(), messages), 1);
+    EXPECT_NE(messages.str().find("broken.txt:368: bootloader area:"), std::string::npos)
+        << messages.str();
     EXPECT_FALSE(fs::exists(table));
 
-    EXPECT_EQ(run(Q218_IMAGE_INPUT), 0) << ReadFile(messages);
+    messages.str("");
+    const std::string crlf = write("crlf.txt", Image_Build(), "\r\n");
+    EXPECT_EQ(ImageCheckRun(crlf, table.string(), messages), 1);
+    EXPECT_EQ(messages.str(),
+              crlf + ": line ends: " + std::to_string(test::ReadImageInput().size()) +
+                  " line(s) end in CRLF, the first is line 1; check the file out "
+                  "with LF line ends (see .gitattributes)\n" +
+                  crlf + ": 1 broken rule(s); the updater is not built from this image\n");
+
+    messages.str("");
+    EXPECT_EQ(ImageCheckRun(Q218_IMAGE_INPUT, table.string(), messages), 0) << messages.str();
     EXPECT_NE(ReadFile(table).find("\"" + test::ReadImageInput()[0] + "\","), std::string::npos);
     fs::remove_all(folder);
 }
