@@ -19,9 +19,12 @@ std::string LinuxPortName(std::int16_t port, const std::filesystem::path& devFol
 
 PortNameMap UpdaterPortNames() {
 #ifdef _WIN32
+    // Windows opens COM1 to COM4 by these names; a USB adapter's number is chosen in the
+    // Device Manager. Elsewhere the Linux naming below.
     return
         [](std::int16_t port) { return port < 1 ? std::string() : "COM" + std::to_string(port); };
 #else
+    // Linux: /dev/COMn links made by udev rules, else the kernel's ttyS names. Windows: above.
     return [](std::int16_t port) { return LinuxPortName(port); };
 #endif
 }
