@@ -412,7 +412,7 @@ void SimulatedQ218::FinishFrame(nanoseconds at) {
     const std::size_t words = n / 2;
     m_applicationValid = false;
     for (std::size_t i = 0; i < words; ++i) {
-        const std::uint32_t target = address + i;
+        const auto target = static_cast<std::uint32_t>(address + i);
         const auto high = static_cast<std::uint8_t>(frame[kFrameHeader + 2 * i]);
         const auto low = static_cast<std::uint8_t>(frame[kFrameHeader + 2 * i + 1]);
         if (target >= kBootloaderFirst) {

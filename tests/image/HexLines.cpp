@@ -53,7 +53,8 @@ std::map<unsigned, unsigned> WordsOf(const std::vector<std::string>& lines) {
             continue;
         }
         for (std::size_t i = 0; i + 1 < record->data.size(); i += 2) {
-            words[(record->address + i) / 2] = record->data[i] | record->data[i + 1] << 8;
+            words[static_cast<unsigned>((record->address + i) / 2)] =
+                record->data[i] | record->data[i + 1] << 8;
         }
     }
     return words;

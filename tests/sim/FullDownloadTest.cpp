@@ -192,20 +192,20 @@ TEST_F(FullDownload, FaultsReachTheHostAsTheyShould) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FakeClock clock;
-        SimulatedQ218 device(clock, PreviousFirmware{});
-        InMemoryLink link(clock);
-        link.Attach(1, device);
-        ScriptedHost host(clock, link, 1);
-        row.inject(device);
-        const HostResult run = host.Download(frames);
-        EXPECT_EQ(run.finished, row.finished) << Describe(device.Transcript());
+        FakeClock rowClock;
+        SimulatedQ218 rowDevice(rowClock, PreviousFirmware{});
+        InMemoryLink rowLink(rowClock);
+        rowLink.Attach(1, rowDevice);
+        ScriptedHost rowHost(rowClock, rowLink, 1);
+        row.inject(rowDevice);
+        const HostResult run = rowHost.Download(frames);
+        EXPECT_EQ(run.finished, row.finished) << Describe(rowDevice.Transcript());
         EXPECT_EQ(run.failure, row.failure);
         EXPECT_EQ(run.bels, row.bels);
         if (run.finished) {
             // Every frame reached memory in the end, resends included.
-            EXPECT_EQ(device.Word(4), image.words[8].second);
-            EXPECT_EQ(device.FramesReceived(), static_cast<int>(frames.size()) + row.bels);
+            EXPECT_EQ(rowDevice.Word(4), image.words[8].second);
+            EXPECT_EQ(rowDevice.FramesReceived(), static_cast<int>(frames.size()) + row.bels);
         }
     }
 }

@@ -267,15 +267,15 @@ TEST_F(DeviceTest, UnexpectedBytesAreLoggedAndIgnored) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FakeClock clock;
-        SimulatedQ218 device(clock, PreviousFirmware{});
-        device.Receive(row.before);
-        device.TakeReadable();
-        device.Receive(row.stray);
-        EXPECT_EQ(device.TakeReadable(), "");
-        ASSERT_FALSE(device.Transcript().empty());
-        EXPECT_EQ(device.Transcript().back().kind, EntryKind::Unexpected);
-        EXPECT_EQ(device.Transcript().back().bytes, row.stray);
+        FakeClock rowClock;
+        SimulatedQ218 rowDevice(rowClock, PreviousFirmware{});
+        rowDevice.Receive(row.before);
+        rowDevice.TakeReadable();
+        rowDevice.Receive(row.stray);
+        EXPECT_EQ(rowDevice.TakeReadable(), "");
+        ASSERT_FALSE(rowDevice.Transcript().empty());
+        EXPECT_EQ(rowDevice.Transcript().back().kind, EntryKind::Unexpected);
+        EXPECT_EQ(rowDevice.Transcript().back().bytes, row.stray);
     }
 }
 
