@@ -185,8 +185,8 @@ std::vector<ImageProblem> Image_Check(const std::vector<std::string>& lines) {
     std::size_t crlfLines = 0;
     std::size_t firstCrlfLine = 0;
     for (std::size_t index = 0; index < lines.size(); ++index) {
-        if (lines[index].ends_with('\r')) {
-            firstCrlfLine = crlfLines++ == 0 ? index + 1 : firstCrlfLine;
+        if (lines[index].ends_with('\r') && crlfLines++ == 0) {
+            firstCrlfLine = index + 1;
         }
     }
     if (crlfLines != 0) {
