@@ -14,8 +14,8 @@
 
 #include <gtest/gtest.h>
 
-#include "e2e/ExpectedMemory.h"
 #include "sim/PtyServer.h"
+#include "support/ExpectedMemory.h"
 
 namespace q218::test {
 namespace {

@@ -7,20 +7,11 @@
 
 namespace q218 {
 
-namespace {
-
-// How long an idle ProcessEvents sleeps at most when nothing wakes it: the settle delay
-// polls the clock, which sends no event.
-constexpr std::chrono::milliseconds kIdleWaitBound{10};
-
-}  // namespace
-
 ConsoleView::ConsoleView(ConsoleOutput& output) : m_output(output) {
     // The box's text as the window is loaded.
     m_texts[TextBox::Text4] = "888888";
     m_wake.setSingleShot(true);
     m_wake.setTimerType(Qt::PreciseTimer);
-    m_wake.setInterval(kIdleWaitBound);
 }
 
 void ConsoleView::SetText(TextBox box, std::string_view text) {
@@ -80,13 +71,22 @@ void ConsoleView::ThrowIfEnding() const {
 }
 
 void ConsoleView::ProcessEvents() {
+    ProcessEventsFor(std::chrono::nanoseconds::max());
+}
+
+void ConsoleView::ProcessEventsFor(std::chrono::nanoseconds limit) {
+    // A limit beyond what a timer takes is no limit: the wait ends on an event only.
+    constexpr std::chrono::nanoseconds kLongestTimer = std::chrono::hours(24);
     ThrowIfEnding();
     QAbstractEventDispatcher* dispatcher =
         QAbstractEventDispatcher::instance(QThread::currentThread());
-    if (!dispatcher->processEvents(QEventLoop::AllEvents)) {
-        // Nothing was pending: sleep until the serial port's notifier, Ctrl+C's notifier or
-        // the short timer wakes the loop, instead of spinning.
-        m_wake.start();
+    if (!dispatcher->processEvents(QEventLoop::AllEvents) && !m_ending &&
+        limit > std::chrono::nanoseconds::zero()) {
+        // Nothing was pending: sleep until the serial port's notifier (data, errors),
+        // Ctrl+C's notifier or the limit's timer wakes the loop, instead of spinning.
+        if (limit < kLongestTimer) {
+            m_wake.start(std::chrono::ceil<std::chrono::milliseconds>(limit));
+        }
         dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         m_wake.stop();
     }
@@ -96,7 +96,7 @@ void ConsoleView::ProcessEvents() {
 void ConsoleView::Wait(std::chrono::milliseconds duration) {
     const QDeadlineTimer deadline(duration, Qt::PreciseTimer);
     while (!deadline.hasExpired()) {
-        ProcessEvents();
+        ProcessEventsFor(std::chrono::nanoseconds(deadline.remainingTimeNSecs()));
     }
 }
 

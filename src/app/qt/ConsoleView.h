@@ -58,6 +58,7 @@ public:
     void Beep() override {}
     void ShowMessageBox(std::string_view text) override;
     void ProcessEvents() override;
+    void ProcessEventsFor(std::chrono::nanoseconds limit) override;
 
 private:
     void ThrowIfEnding() const;
@@ -68,7 +69,8 @@ private:
     std::set<Button> m_enabled{Button::cmdOK, Button::cmdExit};
     std::map<std::string, std::string, std::less<>> m_panels;
     std::vector<std::string> m_boxes;
-    // Bounds the blocking wait of an idle ProcessEvents.
+    // Wakes a bounded wait (ProcessEventsFor) at its limit; nothing else wakes a wait but the
+    // serial port's and Ctrl+C's notifiers.
     QTimer m_wake;
     bool m_ending = false;
 };
