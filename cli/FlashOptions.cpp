@@ -65,8 +65,11 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
 
     ParsedCommandLine parsed;
     const auto usageError = [&](const QString& message) {
+        // One line for the error, then the usage line of the help and where the rest is.
+        const QString help = parser.helpText();
         parsed.text = QCoreApplication::applicationName() + QStringLiteral(": ") + message +
-                      QStringLiteral("\n\n") + parser.helpText();
+                      QLatin1Char('\n') + help.left(help.indexOf(QLatin1Char('\n')) + 1) +
+                      QStringLiteral("Run with --help for the options and the exit codes.\n");
         parsed.exitCode = kExitUsage;
         return parsed;
     };
