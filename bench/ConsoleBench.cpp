@@ -25,16 +25,11 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     QCoreApplication application(qtArgc, argv);
 
-    sim::PtyServer::Created created = sim::PtyServer::Create(sim::PreviousFirmware{});
-    if (!created.server) {
-        std::fprintf(stderr, "no pseudo-terminal: %s\n", created.error.c_str());
+    const std::unique_ptr<sim::PtyServer> device = PacedDevice(writeTime);
+    if (!device) {
         return 1;
     }
-    sim::PtyServer& server = *created.server;
-    server.WithDevice([&](sim::SimulatedQ218& device) {
-        device.Paced(true);
-        device.WordWriteTime(writeTime);
-    });
+    sim::PtyServer& server = *device;
     const std::string slave = server.SlavePath();
 
     std::FILE* log = std::fopen("/dev/null", "w");

@@ -3,8 +3,11 @@
 // flash writes force on it: the bound the wire benchmarks hold a measured update against.
 
 #include <chrono>
+#include <cstdio>
+#include <memory>
 #include <vector>
 
+#include "sim/PtyServer.h"
 #include "sim/SimulatedQ218.h"
 #include "sim/Transcript.h"
 
@@ -59,6 +62,21 @@ inline WireCount CountDownload(const sim::Transcript& transcript) {
 inline double WireBoundSeconds(const WireCount& count, std::chrono::microseconds writeTime) {
     return static_cast<double>(count.bytes) * kBitsPerByte / kBaud +
            static_cast<double>(count.words) * std::chrono::duration<double>(writeTime).count();
+}
+
+// The simulated Q218 on a pseudo-terminal, paced like a 9600-baud line, `writeTime` per
+// program word; null, with the reason printed, when the system gives no pseudo-terminal.
+inline std::unique_ptr<sim::PtyServer> PacedDevice(std::chrono::microseconds writeTime) {
+    sim::PtyServer::Created created = sim::PtyServer::Create(sim::PreviousFirmware{});
+    if (!created.server) {
+        std::fprintf(stderr, "no pseudo-terminal: %s\n", created.error.c_str());
+        return nullptr;
+    }
+    created.server->WithDevice([&](sim::SimulatedQ218& device) {
+        device.Paced(true);
+        device.WordWriteTime(writeTime);
+    });
+    return std::move(created.server);
 }
 
 }  // namespace q218::bench
