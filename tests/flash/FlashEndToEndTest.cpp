@@ -5,7 +5,6 @@
 
 #include <signal.h>
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,6 +15,7 @@
 
 #include "sim/PtyServer.h"
 #include "support/ExpectedMemory.h"
+#include "support/ImageInput.h"
 
 namespace q218::test {
 namespace {
@@ -130,12 +130,11 @@ class FlashEndToEnd : public ::testing::TestWithParam<Row> {};
 TEST_P(FlashEndToEnd, Run) {
     const Row& row = GetParam();
     const std::vector<std::string> image = ReadImageInput();
-    const std::vector<std::string> tag = TagFieldsOf(image);
     sim::PreviousFirmware firmware = row.firmware.value_or(kOld);
     // An empty revision stands for the image's own firmware.
     if (firmware.revision.empty()) {
-        firmware.revision = tag[2];
-        firmware.date = tag[3];
+        firmware.revision = InputTag().revision;
+        firmware.date = InputTag().date;
     }
     sim::PtyServer::Created created =
         sim::PtyServer::Create(row.firmware ? std::optional(firmware) : std::nullopt);
@@ -201,7 +200,7 @@ TEST_P(FlashEndToEnd, Run) {
         EXPECT_EQ(difference.count, 0U) << difference.firstFew;
         EXPECT_EQ(json["framesSent"].toInt(), static_cast<int>(blocks.size()));
         EXPECT_EQ(json["after"]["serial"].toString().toStdString(), row.writtenSerial);
-        EXPECT_EQ(json["after"]["revision"].toString().toStdString(), tag[2]);
+        EXPECT_EQ(json["after"]["revision"].toString().toStdString(), InputTag().revision);
     }
 }
 
@@ -210,9 +209,3 @@ INSTANTIATE_TEST_SUITE_P(Rows, FlashEndToEnd, ::testing::ValuesIn(kRows),
 
 }  // namespace
 }  // namespace q218::test
-
-int main(int argc, char** argv) {
-    QCoreApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
