@@ -4,6 +4,7 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <chrono>
+#include <cstdio>
 #include <regex>
 
 #include "Interrupt.h"

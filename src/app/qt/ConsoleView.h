@@ -7,6 +7,7 @@
 
 #include <QTimer>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
