@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "WireCount.h"
 #include "app/qt/QtUpdaterView.h"
 #include "download/DownloadRun.h"
 #include "image/FirmwareImage.h"
@@ -28,51 +29,6 @@ namespace q218::bench {
 namespace {
 
 constexpr std::int16_t kDevicePort = 3;
-constexpr double kBitsPerByte = 10.0;  // start bit, 8 data bits, stop bit
-constexpr double kBaud = 9600.0;
-
-struct WireCount {
-    long bytes = 0;  // both directions, from the reset command to ":" "S"
-    long words = 0;  // program words the device wrote
-    long frames = 0;
-    // From a reply ("T" or BEL) becoming readable to the first byte of the next frame reaching
-    // the device: the frame's last byte arrived one byte time per byte after its first.
-    std::vector<double> replyToFrameMs;
-};
-
-// Counts what crossed the line during the download: the transcript entries from the reset
-// command up to the end of transfer.
-WireCount CountDownload(const sim::Transcript& transcript) {
-    WireCount count;
-    bool inDownload = false;
-    std::chrono::nanoseconds replyAt{};
-    for (const sim::TranscriptEntry& entry : transcript) {
-        if (entry.kind == sim::EntryKind::ResetCommand) {
-            inDownload = true;
-        }
-        if (!inDownload || entry.kind == sim::EntryKind::Lost) {
-            continue;
-        }
-        count.bytes += static_cast<long>(entry.bytes.size());
-        if (entry.kind == sim::EntryKind::Frame) {
-            ++count.frames;
-            const auto first = entry.at - sim::kByteTime * static_cast<long>(entry.bytes.size());
-            count.replyToFrameMs.push_back(
-                std::chrono::duration<double, std::milli>(first - replyAt).count());
-        }
-        if (entry.kind == sim::EntryKind::Ready || entry.kind == sim::EntryKind::FrameReply) {
-            replyAt = entry.at;
-        }
-        if (entry.kind == sim::EntryKind::Frame && entry.bytes.size() > 1) {
-            count.words += static_cast<unsigned char>(entry.bytes[1]) / 2;
-        }
-        if (entry.kind == sim::EntryKind::End) {
-            break;
-        }
-    }
-    return count;
-}
-
 }  // namespace
 }  // namespace q218::bench
 
@@ -93,16 +49,11 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     const std::vector<int> threads = UpdaterThreads();
 
-    sim::PtyServer::Created created = sim::PtyServer::Create(sim::PreviousFirmware{});
-    if (!created.server) {
-        std::fprintf(stderr, "no pseudo-terminal: %s\n", created.error.c_str());
+    const std::unique_ptr<sim::PtyServer> device = PacedDevice(writeTime);
+    if (!device) {
         return 1;
     }
-    sim::PtyServer& server = *created.server;
-    server.WithDevice([&](sim::SimulatedQ218& device) {
-        device.Paced(true);
-        device.WordWriteTime(writeTime);
-    });
+    sim::PtyServer& server = *device;
     const std::string slave = server.SlavePath();
     QtSerialLink link([&](std::int16_t port) { return port == kDevicePort ? slave : ""; });
     WatchedView view(window);
@@ -140,10 +91,7 @@ int main(int argc, char** argv) {
 
     WireCount count = server.WithDevice(
         [](sim::SimulatedQ218& device) { return CountDownload(device.Transcript()); });
-    const double lineTime = static_cast<double>(count.bytes) * kBitsPerByte / kBaud;
-    const double writing =
-        static_cast<double>(count.words) * std::chrono::duration<double>(writeTime).count();
-    const double bound = lineTime + writing;
+    const double bound = WireBoundSeconds(count, writeTime);
     const double measured = (wallAtEnd - wallStart).count();
     const double cpu = (cpuAtEnd - cpuStart).count();
 

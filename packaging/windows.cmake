@@ -16,11 +16,9 @@ else()
 endif()
 install(SCRIPT ${q218_deploy_script})
 
-# The command-line flasher, where it is built, beside the updater (it uses the same Qt
-# libraries, which the deploy script above has copied).
-if(TARGET q218-flash)
-    install(TARGETS q218-flash RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
+# q218-flash, where it is built, installs itself beside the updater (cli/) and uses the same
+# Qt libraries, which the deploy script above has copied. One archive holds every component.
+unset(CPACK_COMPONENTS_ALL)
 
 set(CPACK_GENERATOR ZIP)
 find_program(Q218_MAKENSIS makensis)

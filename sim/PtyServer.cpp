@@ -47,7 +47,10 @@ PtyServer::Created PtyServer::Create(const std::optional<PreviousFirmware>& firm
 }
 
 bool PtyServer::Open(std::string& error) {
-    m_master = posix_openpt(O_RDWR | O_NOCTTY);
+    // Close-on-exec throughout: a program the server's process starts (a test running the
+    // updater as a child) must not hold the device's end open, or pulling the adapter out
+    // would never reach the client's port.
+    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_master < 0) {
         error = ErrnoText("posix_openpt");
         return false;
@@ -76,13 +79,13 @@ bool PtyServer::Open(std::string& error) {
         error = ErrnoText("tcsetattr");
         return false;
     }
-    m_slaveHold = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    m_slaveHold = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_slaveHold < 0) {
         error = ErrnoText("open slave");
         return false;
     }
     int pipeFds[2];
-    if (pipe(pipeFds) != 0) {
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         error = ErrnoText("pipe");
         return false;
     }

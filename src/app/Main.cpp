@@ -49,6 +49,20 @@ void Main::cmdOK_Click() {
         return;
     }
     Port_Scan(m_context, m_portNumber, m_replyFields);
+    Serial_Settle();
+}
+
+void Main::Port_Connect(std::int16_t port, std::string_view portName) {
+    m_view.SetEnabled(Button::cmdOK, false);
+    m_portNumber = port;
+    m_view.SetText(TextBox::Text2, LookingMessage(portName));
+    Detect(m_context, m_portNumber, m_replyFields);
+    if (m_view.GetPanelText(kPanelModel) == kExpectedModel) {
+        m_view.SetText(TextBox::Text2, FoundMessage(portName));
+    }
+}
+
+void Main::Serial_Settle() {
     if (m_view.GetPanelText(kPanelModel) != m_expectedModel) {
         return;
     }
@@ -115,7 +129,7 @@ PatchResult Main::Serial_Patch() {
 void Main::cmdUpdate_Click() {
     // The run shows its own ending (message line, message box, buttons); the window logic
     // keeps nothing of it.
-    q218::cmdUpdate_Click(m_context, m_image, m_portNumber, m_replyFields);
+    m_updateEnding = q218::cmdUpdate_Click(m_context, m_image, m_portNumber, m_replyFields);
 }
 
 void Main::cmdExit_Click() {

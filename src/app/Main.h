@@ -6,8 +6,9 @@
 // Who calls whom:
 //   the view (Qt window or test fake) -> Main's handlers (WindowEvents)
 //   Form_Load      -> Image_Build, Tag_Read (image)
-//   cmdOK_Click    -> Port_Scan -> Detect -> SettleDelay (link); then Serial_Patch (image)
-//                     or Serial_Check
+//   cmdOK_Click    -> Port_Scan -> Detect -> SettleDelay (link); then Serial_Settle ->
+//                     Serial_Patch (image) or the box asks for the number
+//   Port_Connect   -> Detect on one named port (the console's PORT), instead of the scan
 //   Text4_KeyDown  -> Serial_Check -> Serial_Patch (image)
 //   cmdUpdate_Click -> q218::cmdUpdate_Click (download) -> Record_Send, Detect
 //   cmdExit_Click  -> closes the port and throws ProgramEnded, which the view catches at the
@@ -16,11 +17,13 @@
 // and the panels' texts are its state, and they live in the view.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "app/UpdaterView.h"
 #include "app/WindowEvents.h"
+#include "download/DownloadRun.h"
 #include "image/FirmwareImage.h"
 #include "link/Identification.h"
 #include "link/LinkContext.h"
@@ -54,6 +57,15 @@ public:
     void cmdExit_Click() override;
     void Text4_KeyDown(std::int16_t keyCode, int shift) override;
 
+    // The connect step on the one port a caller names (the console's PORT), in place of
+    // "OK"'s scan over COM1 to COM4: the same query and the same messages, with `portName`
+    // where the scan shows "COM " and the number. Leaves the serial number to Serial_Settle.
+    void Port_Connect(std::int16_t port, std::string_view portName);
+    // After a scan or Port_Connect: when the "mod" panel shows the expected model, puts the
+    // device's own serial number into the image and enables "&Update", or asks for the number
+    // (the box shown, "OK" enabled).
+    void Serial_Settle();
+
     // Checks the typed serial number: refused with an emptied box and a beep, or written
     // into the image with "&Update" enabled.
     void Serial_Check();
@@ -66,6 +78,8 @@ public:
     const std::string& ExpectedModel() const { return m_expectedModel; }
     const FirmwareImage& Image() const { return m_image; }
     const TagFields& Tags() const { return m_tagFields; }
+    // How the last "&Update" ended; empty before the first.
+    std::optional<DownloadEnding> UpdateEnding() const { return m_updateEnding; }
 
 private:
     // Reads Text4, writes its serial record into the image and empties the box; leaves both
@@ -82,6 +96,7 @@ private:
     TagFields m_tagFields{};
     ReplyFields m_replyFields{};
     FirmwareImage m_image;
+    std::optional<DownloadEnding> m_updateEnding;
 };
 
 }  // namespace q218

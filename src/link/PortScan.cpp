@@ -12,7 +12,20 @@ namespace {
 constexpr std::int16_t kFirstPort = 1;
 constexpr std::int16_t kLastPort = 4;
 
+// The scan names port n as "COM " and the number.
+std::string ScanName(std::int16_t n) {
+    return "COM " + std::to_string(n);
+}
+
 }  // namespace
+
+std::string LookingMessage(std::string_view portName) {
+    return "Looking for Q218 on " + std::string(portName) + ".";
+}
+
+std::string FoundMessage(std::string_view portName) {
+    return "Q218 found on " + std::string(portName);
+}
 
 void Port_Scan(LinkContext& context, std::int16_t& portNumber, ReplyFields& fields) {
     UpdaterView& view = context.view;
@@ -21,10 +34,10 @@ void Port_Scan(LinkContext& context, std::int16_t& portNumber, ReplyFields& fiel
 
     for (std::int16_t n = kFirstPort; n <= kLastPort; ++n) {
         portNumber = n;
-        view.SetText(TextBox::Text2, "Looking for Q218 on COM " + std::to_string(n) + ".");
+        view.SetText(TextBox::Text2, LookingMessage(ScanName(n)));
         Detect(context, portNumber, fields);
         if (view.GetPanelText(kPanelModel) == kExpectedModel) {
-            view.SetText(TextBox::Text2, "Q218 found on COM " + std::to_string(n));
+            view.SetText(TextBox::Text2, FoundMessage(ScanName(n)));
             return;
         }
     }

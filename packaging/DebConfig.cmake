@@ -1,0 +1,5 @@
+# Read by cpack for each generator. Debian packages: each component's description carries its
+# own synopsis line, so the project's common summary must not be put in front of it.
+if(CPACK_GENERATOR STREQUAL "DEB")
+    unset(CPACK_PACKAGE_DESCRIPTION_SUMMARY)
+endif()

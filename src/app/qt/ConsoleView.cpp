@@ -1,0 +1,103 @@
+#include "app/qt/ConsoleView.h"
+
+#include <QAbstractEventDispatcher>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QThread>
+
+namespace q218 {
+
+ConsoleView::ConsoleView(ConsoleOutput& output) : m_output(output) {
+    // The box's text as the window is loaded.
+    m_texts[TextBox::Text4] = "888888";
+    m_wake.setSingleShot(true);
+    m_wake.setTimerType(Qt::PreciseTimer);
+}
+
+void ConsoleView::SetText(TextBox box, std::string_view text) {
+    std::string& current = m_texts[box];
+    // The message line is printed when it changes, as the window shows it.
+    const bool changed = current != text;
+    current = text;
+    if (box == TextBox::Text2 && changed && !text.empty()) {
+        m_output.Message(text);
+    }
+}
+
+std::string ConsoleView::GetText(TextBox box) const {
+    const auto found = m_texts.find(box);
+    return found == m_texts.end() ? std::string() : found->second;
+}
+
+void ConsoleView::SetVisible(TextBox box, bool visible) {
+    if (visible) {
+        m_visible.insert(box);
+    } else {
+        m_visible.erase(box);
+    }
+}
+
+bool ConsoleView::IsVisible(TextBox box) const {
+    return m_visible.contains(box);
+}
+
+void ConsoleView::SetEnabled(Button button, bool enabled) {
+    if (enabled) {
+        m_enabled.insert(button);
+    } else {
+        m_enabled.erase(button);
+    }
+}
+
+void ConsoleView::SetPanelText(std::string_view key, std::string_view text) {
+    m_panels[std::string(key)] = std::string(text);
+}
+
+std::string ConsoleView::GetPanelText(std::string_view key) const {
+    const auto found = m_panels.find(key);
+    return found == m_panels.end() ? std::string() : found->second;
+}
+
+void ConsoleView::ShowMessageBox(std::string_view text) {
+    // Nobody is there to close a box: the line is printed and the run goes on as after "OK".
+    m_boxes.emplace_back(text);
+    m_output.Message(text);
+}
+
+void ConsoleView::ThrowIfEnding() const {
+    if (m_ending) {
+        throw ProgramEnded{};
+    }
+}
+
+void ConsoleView::ProcessEvents() {
+    ProcessEventsFor(std::chrono::nanoseconds::max());
+}
+
+void ConsoleView::ProcessEventsFor(std::chrono::nanoseconds limit) {
+    // A limit beyond what a timer takes is no limit: the wait ends on an event only.
+    constexpr std::chrono::nanoseconds kLongestTimer = std::chrono::hours(24);
+    ThrowIfEnding();
+    QAbstractEventDispatcher* dispatcher =
+        QAbstractEventDispatcher::instance(QThread::currentThread());
+    if (!dispatcher->processEvents(QEventLoop::AllEvents) && !m_ending &&
+        limit > std::chrono::nanoseconds::zero()) {
+        // Nothing was pending: sleep until the serial port's notifier (data, errors),
+        // Ctrl+C's notifier or the limit's timer wakes the loop, instead of spinning.
+        if (limit < kLongestTimer) {
+            m_wake.start(std::chrono::ceil<std::chrono::milliseconds>(limit));
+        }
+        dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        m_wake.stop();
+    }
+    ThrowIfEnding();
+}
+
+void ConsoleView::Wait(std::chrono::milliseconds duration) {
+    const QDeadlineTimer deadline(duration, Qt::PreciseTimer);
+    while (!deadline.hasExpired()) {
+        ProcessEventsFor(std::chrono::nanoseconds(deadline.remainingTimeNSecs()));
+    }
+}
+
+}  // namespace q218

@@ -1,0 +1,211 @@
+// q218-flash end to end: the program itself, run as a child process with --json, on the real
+// QSerialPort link against the simulated Q218 on a pseudo-terminal. One row per behaviour:
+// exit code, the JSON object parsed back, whether the reset command reached the device, and
+// the device's memory word for word against the image afterwards.
+
+#include <signal.h>
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "sim/PtyServer.h"
+#include "support/ExpectedMemory.h"
+#include "support/ImageInput.h"
+
+namespace q218::test {
+namespace {
+
+struct Row {
+    const char* name;
+    std::optional<sim::PreviousFirmware> firmware;  // none: a pty where nothing answers
+    std::function<void(sim::SimulatedQ218&)> setUp;
+    QStringList options;
+    int exitCode;
+    const char* result;
+    bool resetSent;
+    std::string writtenSerial;  // the memory must hold the image with it; "" = not checked
+    int resent = 0;
+    // Ctrl+C this many times: once standard error shows `interruptAfter`, again after each
+    // warning.
+    int interrupts = 0;
+    const char* interruptAfter = "";
+};
+
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.name;
+}
+
+const sim::PreviousFirmware kOld{.serial = "123456", .revision = "R04.5", .date = "2021-11-02"};
+const sim::PreviousFirmware kNoSerial{.serial = "", .revision = "R04.5", .date = "2021-11-02"};
+
+const std::vector<Row> kRows = {
+    {"UpdateKeepsTheDevicesSerialOverTheOption",
+     kOld,
+     {},
+     {"--serial", "654321"},
+     0,
+     "updated",
+     true,
+     "123456"},
+    {"NoSerialWithoutTheOptionSendsNoReset", kNoSerial, {}, {}, 4, "no-serial", false, ""},
+    {"NoSerialWritesTheOptionsNumber",
+     kNoSerial,
+     {},
+     {"--serial", "654321"},
+     0,
+     "updated",
+     true,
+     "654321"},
+    {"StormsOfBelAreSentAgainAndCounted",
+     kOld,
+     [](sim::SimulatedQ218& d) {
+         d.BelAfterFrame(0, 4);
+         d.BelAfterFrame(200, 6);
+     },
+     {},
+     0,
+     "updated",
+     true,
+     "123456",
+     10},
+    {"PulledAdapterFailsAtOnce",
+     kOld,
+     [](sim::SimulatedQ218& d) { d.UnplugAtFrame(150); },
+     {},
+     1,
+     "failed",
+     true,
+     ""},
+    {"NoAnswer", std::nullopt, {}, {}, 3, "no-device", false, ""},
+    {"AlreadyCurrentWritesNothing",
+     sim::PreviousFirmware{.revision = "", .date = ""},
+     {},
+     {"--skip-current"},
+     0,
+     "already-current",
+     false,
+     ""},
+    {"CtrlCDuringTheQueryWritesNothing",
+     kOld,
+     {},
+     {},
+     130,
+     "interrupted",
+     false,
+     "",
+     0,
+     1,
+     "Looking for"},
+    {"OneCtrlCDuringTheTransferOnlyWarns",
+     kOld,
+     [](sim::SimulatedQ218& d) { d.Paced(true); },
+     {},
+     0,
+     "updated",
+     true,
+     "123456",
+     0,
+     1,
+     "Updating"},
+    {"SecondCtrlCAborts",
+     kOld,
+     [](sim::SimulatedQ218& d) { d.Paced(true); },
+     {},
+     130,
+     "interrupted",
+     true,
+     "",
+     0,
+     2,
+     "Updating"},
+};
+
+class FlashEndToEnd : public ::testing::TestWithParam<Row> {};
+
+TEST_P(FlashEndToEnd, Run) {
+    const Row& row = GetParam();
+    const std::vector<std::string> image = ReadImageInput();
+    sim::PreviousFirmware firmware = row.firmware.value_or(kOld);
+    // An empty revision stands for the image's own firmware.
+    if (firmware.revision.empty()) {
+        firmware.revision = InputTag().revision;
+        firmware.date = InputTag().date;
+    }
+    sim::PtyServer::Created created =
+        sim::PtyServer::Create(row.firmware ? std::optional(firmware) : std::nullopt);
+    ASSERT_TRUE(created.server) << created.error;
+    sim::PtyServer& server = *created.server;
+    if (row.setUp) {
+        server.WithDevice(row.setUp);
+    }
+    const auto memory = [&server] {
+        return server.WithDevice([](sim::SimulatedQ218& d) {
+            Memory m;
+            for (std::uint32_t a = 0; a < kProgramWords; ++a) {
+                m.words[a] = d.Word(a);
+            }
+            m.config = d.Word(0x2007);
+            return m;
+        });
+    };
+    const Memory before = row.firmware ? memory() : Memory{};
+
+    QProcess flash;
+    flash.start(Q218_FLASH,
+                QStringList{"--json", QString::fromStdString(server.SlavePath())} + row.options);
+    ASSERT_TRUE(flash.waitForStarted());
+    QByteArray messages;
+    QElapsedTimer clock;
+    clock.start();
+    for (int sent = 0; flash.state() != QProcess::NotRunning;) {
+        // Every row ends by itself well within this; a program still running has hung.
+        if (clock.hasExpired(120'000)) {
+            flash.kill();
+            FAIL() << "q218-flash hung: " << messages.toStdString();
+        }
+        flash.waitForFinished(50);
+        messages += flash.readAllStandardError();
+        if (sent < row.interrupts && messages.contains(sent == 0 ? row.interruptAfter : "again")) {
+            ::kill(static_cast<pid_t>(flash.processId()), SIGINT);
+            ++sent;
+            messages.clear();
+        }
+    }
+    EXPECT_EQ(flash.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(flash.exitCode(), row.exitCode) << messages.toStdString();
+
+    const QJsonObject json = QJsonDocument::fromJson(flash.readAllStandardOutput()).object();
+    EXPECT_EQ(json["exitCode"].toInt(-1), row.exitCode);
+    EXPECT_EQ(json["result"].toString().toStdString(), row.result);
+    EXPECT_EQ(json["framesResent"].toInt(-1), row.resent);
+
+    bool resetSent = false;
+    if (row.firmware) {
+        for (const sim::TranscriptEntry& entry :
+             server.WithDevice([](sim::SimulatedQ218& d) { return d.Transcript(); })) {
+            resetSent = resetSent || entry.kind == sim::EntryKind::ResetCommand;
+        }
+    }
+    EXPECT_EQ(resetSent, row.resetSent);
+
+    if (!row.writtenSerial.empty()) {
+        const std::vector<WrittenBlock> blocks = BlocksOfUpdate(image, row.writtenSerial);
+        const MemoryDifference difference =
+            Compare(memory(), AfterBlocks(before, blocks, blocks.size()));
+        EXPECT_EQ(difference.count, 0U) << difference.firstFew;
+        EXPECT_EQ(json["framesSent"].toInt(), static_cast<int>(blocks.size()));
+        EXPECT_EQ(json["after"]["serial"].toString().toStdString(), row.writtenSerial);
+        EXPECT_EQ(json["after"]["revision"].toString().toStdString(), InputTag().revision);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FlashEndToEnd, ::testing::ValuesIn(kRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace q218::test
