@@ -51,7 +51,7 @@ std::uint16_t BootloaderFiller(std::uint16_t address) {
 }  // namespace
 
 SimulatedQ218::SimulatedQ218(const MonotonicClock& clock, const PreviousFirmware& firmware)
-    : m_clock(clock) {
+    : m_clock(clock), m_line(clock) {
     m_memory.fill(kErasedWord);
     std::copy(kBootloaderJump.begin(), kBootloaderJump.end(), m_memory.begin());
     m_memory[3] = kApplicationGoto;
@@ -73,9 +73,6 @@ SimulatedQ218::SimulatedQ218(const MonotonicClock& clock, const PreviousFirmware
         }
         m_memory[address++] = static_cast<std::uint16_t>(kRetlw | static_cast<std::uint8_t>(c));
     }
-    const nanoseconds now = m_clock.Now();
-    m_inboundFree = now;
-    m_outboundFree = now;
 }
 
 // --- State changes by hand -----------------------------------------------------------------
@@ -107,26 +104,18 @@ void SimulatedQ218::ResetByHand() {
 
 void SimulatedQ218::Unplug() {
     Update();
-    if (!m_unpluggedAt) {
+    if (!m_line.UnpluggedAt()) {
         UnplugAt(m_clock.Now());
     }
 }
 
 void SimulatedQ218::Replug() {
-    const nanoseconds now = m_clock.Now();
-    m_unpluggedAt.reset();
-    m_inbound.clear();
-    m_outbound.clear();
-    m_inboundFree = now;
-    m_outboundFree = now;
+    m_line.Replug();
     StartFromMemory();
 }
 
 // --- Behaviour and timing ------------------------------------------------------------------
 
-void SimulatedQ218::Paced(bool paced) {
-    m_paced = paced;
-}
 void SimulatedQ218::WordWriteTime(nanoseconds perWord) {
     m_wordWriteTime = perWord;
 }
@@ -140,34 +129,34 @@ void SimulatedQ218::HandshakeCharacters(std::string_view two) {
 // --- Faults --------------------------------------------------------------------------------
 
 void SimulatedQ218::NoiseBeforeEnq(std::string_view noise) {
-    m_noise = std::string(noise);
+    m_faults.noiseBeforeEnq = std::string(noise);
 }
 void SimulatedQ218::NoiseAfterEnq(std::string_view noise) {
-    m_noiseAfterEnq = std::string(noise);
+    m_faults.noiseAfterEnq = std::string(noise);
 }
 void SimulatedQ218::SilentBeforeEnq() {
-    m_silentBeforeEnq = true;
+    m_faults.silentBeforeEnq = true;
 }
 void SimulatedQ218::BelAfterFrame(int k, int times) {
-    m_belFrames[k] = std::max(times, 1);
+    m_faults.belAfterFrame[k] = std::max(times, 1);
 }
 void SimulatedQ218::CorruptByteInFrame(int k) {
-    m_corruptFrame = k;
+    m_faults.corruptFrame = k;
 }
 void SimulatedQ218::ReplyAfterFrame(int k, char reply) {
-    m_replyAfter[k] = std::string(1, reply);
+    m_faults.replyAfterFrame[k] = std::string(1, reply);
 }
 void SimulatedQ218::ReplyAfterFrame(int k, std::string_view reply) {
-    m_replyAfter[k] = std::string(reply);
+    m_faults.replyAfterFrame[k] = std::string(reply);
 }
 void SimulatedQ218::SilentFromFrame(int k) {
-    m_silentFrom = k;
+    m_faults.silentFromFrame = k;
 }
 void SimulatedQ218::UnplugAtFrame(int k) {
-    m_unplugFrame = k;
+    m_faults.unplugAtFrame = k;
 }
 void SimulatedQ218::IdentificationReply(std::string_view text) {
-    m_fixedIdentification = std::string(text);
+    m_faults.identification = std::string(text);
 }
 
 // --- Transport side ------------------------------------------------------------------------
@@ -179,50 +168,19 @@ void SimulatedQ218::Receive(std::string_view bytes) {
         Log(Direction::ToDevice, EntryKind::Lost, bytes, now);
         return;
     }
-    for (char c : bytes) {
-        nanoseconds at = std::max(now, m_inboundFree);
-        if (m_paced) {
-            at += kByteTime;
-        }
-        m_inboundFree = at;
-        m_inbound.push_back({at, static_cast<std::uint8_t>(c)});
-    }
+    m_line.FromHost(bytes);
     Update();
 }
 
 std::string SimulatedQ218::TakeReadable() {
     Update();
-    const nanoseconds now = m_clock.Now();
-    std::string bytes;
-    while (!m_outbound.empty() && m_outbound.front().at <= now) {
-        bytes.push_back(static_cast<char>(m_outbound.front().byte));
-        m_outbound.pop_front();
-    }
-    return bytes;
+    return m_line.TakeReadable();
 }
 
 void SimulatedQ218::Update() {
-    const nanoseconds now = m_clock.Now();
-    while (!m_inbound.empty() && m_inbound.front().at <= now) {
-        const TimedByte next = m_inbound.front();
-        m_inbound.pop_front();
-        Process(next.byte, next.at);
+    while (const auto next = m_line.NextArrived()) {
+        Process(next->byte, next->at);
     }
-}
-
-std::optional<nanoseconds> SimulatedQ218::NextEventTime() const {
-    std::optional<nanoseconds> next;
-    if (!m_inbound.empty()) {
-        next = m_inbound.front().at;
-    }
-    if (!m_outbound.empty() && (!next || m_outbound.front().at < *next)) {
-        next = m_outbound.front().at;
-    }
-    return next;
-}
-
-bool SimulatedQ218::IsUnplugged() const {
-    return m_unpluggedAt && *m_unpluggedAt <= m_clock.Now();
 }
 
 // --- Inspection ----------------------------------------------------------------------------
@@ -242,15 +200,15 @@ bool SimulatedQ218::IsBricked() const {
 }
 
 std::string SimulatedQ218::IdentificationText() const {
-    if (m_unpluggedAt) {
+    if (m_line.UnpluggedAt()) {
         return "";
     }
+    const std::optional<std::string>& fixed = m_faults.identification;
     switch (m_state) {
         case State::Application:
-            return m_fixedIdentification ? *m_fixedIdentification : TableText();
+            return fixed ? *fixed : TableText();
         case State::BootloaderIdle:
-            return m_fixedIdentification ? *m_fixedIdentification
-                                         : std::string(kBootloaderIdentification);
+            return fixed ? *fixed : std::string(kBootloaderIdentification);
         default:
             return "";
     }
@@ -271,7 +229,7 @@ bool SimulatedQ218::InBootloader() const {
 // --- Inside the device ---------------------------------------------------------------------
 
 void SimulatedQ218::Process(std::uint8_t byte, nanoseconds at) {
-    if (m_unpluggedAt && at >= *m_unpluggedAt) {
+    if (m_line.VanishedBy(at)) {
         Log(Direction::ToDevice, EntryKind::Lost, std::string(1, static_cast<char>(byte)), at);
         return;
     }
@@ -352,7 +310,7 @@ void SimulatedQ218::ProcessFrameByte(std::uint8_t byte, nanoseconds at) {
             return;
         }
         m_currentFrame = m_framesReceived++;
-        if (m_unplugFrame && *m_unplugFrame == m_currentFrame) {
+        if (m_faults.unplugAtFrame == m_currentFrame) {
             m_frame.push_back(static_cast<char>(byte));
             Log(Direction::ToDevice, EntryKind::Frame, m_frame, at, m_currentFrame);
             m_frame.clear();
@@ -361,7 +319,7 @@ void SimulatedQ218::ProcessFrameByte(std::uint8_t byte, nanoseconds at) {
         }
     }
     // The corrupted byte is the first data byte (the checksum when there is no data).
-    if (m_corruptFrame && *m_corruptFrame == m_currentFrame &&
+    if (m_faults.corruptFrame == m_currentFrame &&
         m_frame.size() == std::min<std::size_t>(kFrameHeader, FrameLength() - 1)) {
         byte ^= 0x01;
     }
@@ -385,12 +343,12 @@ void SimulatedQ218::FinishFrame(nanoseconds at) {
     m_state = State::FrameStart;
     Log(Direction::ToDevice, EntryKind::Frame, frame, at, k);
 
-    if (m_silentFrom && k >= *m_silentFrom) {
+    if (m_faults.silentFromFrame && k >= *m_faults.silentFromFrame) {
         m_state = State::Silent;
         return;
     }
     const std::string bel(1, static_cast<char>(kBel));
-    for (const auto& [first, times] : m_belFrames) {
+    for (const auto& [first, times] : m_faults.belAfterFrame) {
         if (k >= first && k < first + times) {
             Send(bel, EntryKind::FrameReply, at, k);
             return;
@@ -421,25 +379,21 @@ void SimulatedQ218::FinishFrame(nanoseconds at) {
         }
         m_memory[target] = static_cast<std::uint16_t>(((high << 8) | low) & kWordMask);
     }
-    const auto reply = m_replyAfter.find(k);
-    Send(reply != m_replyAfter.end() ? reply->second : std::string("T"), EntryKind::FrameReply, at,
-         k, m_wordWriteTime * static_cast<long>(words));
+    const auto reply = m_faults.replyAfterFrame.find(k);
+    Send(reply != m_faults.replyAfterFrame.end() ? reply->second : std::string("T"),
+         EntryKind::FrameReply, at, k, m_wordWriteTime * static_cast<long>(words));
 }
 
 void SimulatedQ218::EnterBootloader(nanoseconds at) {
     m_commandLine.clear();
     m_frame.clear();
-    if (m_silentBeforeEnq) {
+    if (m_faults.silentBeforeEnq) {
         m_state = State::Silent;
         return;
     }
-    if (!m_noise.empty()) {
-        Send(m_noise, EntryKind::Noise, at);
-    }
+    Send(m_faults.noiseBeforeEnq, EntryKind::Noise, at);
     Send(std::string(1, static_cast<char>(kEnq)), EntryKind::Enq, at);
-    if (!m_noiseAfterEnq.empty()) {
-        Send(m_noiseAfterEnq, EntryKind::Noise, at);
-    }
+    Send(m_faults.noiseAfterEnq, EntryKind::Noise, at);
     m_state = State::WaitingForAck;
 }
 
@@ -478,19 +432,11 @@ std::string SimulatedQ218::TableText() const {
 
 void SimulatedQ218::Send(std::string_view bytes, EntryKind kind, nanoseconds at, int frame,
                          nanoseconds extra) {
-    if (bytes.empty() || (m_unpluggedAt && at >= *m_unpluggedAt)) {
+    if (bytes.empty() || m_line.VanishedBy(at)) {
         return;
     }
-    const nanoseconds start = std::max(at + extra + m_replyDelay, m_outboundFree);
-    nanoseconds t = start;
-    for (char c : bytes) {
-        if (m_paced) {
-            t += kByteTime;
-        }
-        m_outbound.push_back({t, static_cast<std::uint8_t>(c)});
-    }
-    m_outboundFree = t;
-    Log(Direction::FromDevice, kind, bytes, t, frame);
+    const nanoseconds last = m_line.FromDevice(bytes, at + extra + m_replyDelay);
+    Log(Direction::FromDevice, kind, bytes, last, frame);
 }
 
 void SimulatedQ218::Log(Direction direction, EntryKind kind, std::string_view bytes, nanoseconds at,
@@ -512,15 +458,7 @@ void SimulatedQ218::LogUnexpected(std::uint8_t byte, nanoseconds at) {
 }
 
 void SimulatedQ218::UnplugAt(nanoseconds at) {
-    m_unpluggedAt = at;
-    while (!m_outbound.empty() && m_outbound.back().at > at) {
-        m_outbound.pop_back();
-    }
-    std::string lost;
-    for (const TimedByte& b : m_inbound) {
-        lost.push_back(static_cast<char>(b.byte));
-    }
-    m_inbound.clear();
+    const std::string lost = m_line.Unplug(at);
     if (!lost.empty()) {
         Log(Direction::ToDevice, EntryKind::Lost, lost, at);
     }

@@ -9,13 +9,14 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "link/MonotonicClock.h"
+#include "sim/TimedLine.h"
 #include "sim/Transcript.h"
 
 namespace q218::sim {
@@ -35,9 +36,6 @@ inline constexpr std::uint16_t kIdTableAddress = 0x1F00;
 inline constexpr std::uint16_t kIdTableJump = 0x0782;
 inline constexpr std::uint16_t kRetlw = 0x3400;  // RETLW k: 0x34 high byte, k low byte
 
-// Line timing of 9600 baud 8N1: ten bit times per byte, 960 bytes a second.
-inline constexpr std::chrono::nanoseconds kByteTime{1'000'000'000 / 960};
-
 // The firmware a device holds when it comes to the technician.
 struct PreviousFirmware {
     std::string serial = "123456";  // "" (no serial digits at all) or six digits; "999999"
@@ -45,6 +43,29 @@ struct PreviousFirmware {
     std::string revision = "R04.5";
     std::string date = "2021-11-02";
     std::string model = "Q218";
+};
+
+// What goes wrong on the device's side of the line, all in one value. Frame index k counts
+// every frame received, retries included, from 0.
+struct Faults {
+    std::string noiseBeforeEnq;
+    // Characters sent right behind ENQ, before the host's ACK: they wait in the host's
+    // buffer ahead of the two handshake characters.
+    std::string noiseAfterEnq;
+    // "977" is taken but ENQ never comes.
+    bool silentBeforeEnq = false;
+    // First frame -> times: frames k to k + times - 1 are answered BEL and not written.
+    std::map<int, int> belAfterFrame;
+    // One data byte of frame k is corrupted on the line: the checksum fails, BEL.
+    std::optional<int> corruptFrame;
+    // Frame k is written and answered with this text instead of "T".
+    std::map<int, std::string> replyAfterFrame;
+    // Frames from k on get no answer and are not written.
+    std::optional<int> silentFromFrame;
+    // The line vanishes when frame k begins to arrive.
+    std::optional<int> unplugAtFrame;
+    // Every identification query is answered with exactly this text instead of the table.
+    std::optional<std::string> identification;
 };
 
 class SimulatedQ218 {
@@ -68,7 +89,7 @@ public:
 
     // --- Behaviour and timing --------------------------------------------------------------
     // Paced like a 9600-baud 8N1 line: every byte takes kByteTime in each direction.
-    void Paced(bool paced);
+    void Paced(bool paced) { m_line.Paced(paced); }
     // Flash write time per program word, spent before a frame's "T".
     void WordWriteTime(std::chrono::nanoseconds perWord);
     // Every reply starts this much later (a reply that misses the settle delay).
@@ -76,25 +97,19 @@ public:
     // The two characters the bootloader sends after ACK, before its "T".
     void HandshakeCharacters(std::string_view two);
 
-    // --- Faults (frame index k counts every frame received, retries included, from 0) ------
+    // --- Faults ----------------------------------------------------------------------------
+    // Replaces every fault at once.
+    void SetFaults(Faults faults) { m_faults = std::move(faults); }
+    // One fault at a time, on top of the others (see Faults for their meaning).
     void NoiseBeforeEnq(std::string_view noise);
-    // Characters sent right behind ENQ, before the host's ACK: they wait in the host's
-    // buffer ahead of the two handshake characters.
     void NoiseAfterEnq(std::string_view noise);
-    // "977" is taken but ENQ never comes.
     void SilentBeforeEnq();
-    // Frames k to k + times - 1 are answered BEL and not written.
     void BelAfterFrame(int k, int times = 1);
-    // One data byte of frame k is corrupted on the line: the checksum fails, BEL.
     void CorruptByteInFrame(int k);
-    // Frame k is written and answered with `reply` instead of "T".
     void ReplyAfterFrame(int k, char reply);
     void ReplyAfterFrame(int k, std::string_view reply);
-    // Frames from k on get no answer and are not written.
     void SilentFromFrame(int k);
-    // The line vanishes when frame k begins to arrive.
     void UnplugAtFrame(int k);
-    // Answers every identification query with exactly `text` instead of its own table.
     void IdentificationReply(std::string_view text);
 
     // --- Transport side --------------------------------------------------------------------
@@ -106,10 +121,10 @@ public:
     // Lets the device act on everything that has arrived by now.
     void Update();
     // The earliest moment something is due (a byte arrives or becomes readable), if any.
-    std::optional<std::chrono::nanoseconds> NextEventTime() const;
+    std::optional<std::chrono::nanoseconds> NextEventTime() const { return m_line.NextEventTime(); }
     // When the line vanished, if it has.
-    std::optional<std::chrono::nanoseconds> UnpluggedAt() const { return m_unpluggedAt; }
-    bool IsUnplugged() const;
+    std::optional<std::chrono::nanoseconds> UnpluggedAt() const { return m_line.UnpluggedAt(); }
+    bool IsUnplugged() const { return m_line.IsUnplugged(); }
 
     // --- Inspection ------------------------------------------------------------------------
     // Program word at `address` (0x3FFF erased); 0x2007 is the configuration word.
@@ -154,11 +169,6 @@ private:
     void LogUnexpected(std::uint8_t byte, std::chrono::nanoseconds at);
     void UnplugAt(std::chrono::nanoseconds at);
 
-    struct TimedByte {
-        std::chrono::nanoseconds at;
-        std::uint8_t byte;
-    };
-
     const MonotonicClock& m_clock;
     std::array<std::uint16_t, kProgramWords> m_memory{};
     std::uint16_t m_config = 0x3F32;
@@ -167,25 +177,11 @@ private:
     bool m_applicationValid = true;
     State m_state = State::Application;
 
-    std::deque<TimedByte> m_inbound;   // on the line towards the device
-    std::deque<TimedByte> m_outbound;  // sent by the device, readable at `at`
-    std::chrono::nanoseconds m_inboundFree{};
-    std::chrono::nanoseconds m_outboundFree{};
-    std::optional<std::chrono::nanoseconds> m_unpluggedAt;
-
-    bool m_paced = false;
+    TimedLine m_line;
     std::chrono::nanoseconds m_wordWriteTime{};
     std::chrono::nanoseconds m_replyDelay{};
     std::string m_handshake = "B2";
-    std::string m_noise;
-    std::string m_noiseAfterEnq;
-    bool m_silentBeforeEnq = false;
-    std::map<int, int> m_belFrames;  // first frame -> times
-    std::optional<int> m_corruptFrame;
-    std::map<int, std::string> m_replyAfter;
-    std::optional<int> m_silentFrom;
-    std::optional<int> m_unplugFrame;
-    std::optional<std::string> m_fixedIdentification;
+    Faults m_faults;
 
     std::string m_commandLine;  // application: characters since the last CR
     std::string m_frame;        // bytes of the frame being received, ":" included
