@@ -1,12 +1,17 @@
 #include "sim/SimOptions.h"
 
+#include <CLI/CLI.hpp>
+
 #include <charconv>
 #include <functional>
-#include <map>
+#include <utility>
 
 namespace q218::sim {
 
 namespace {
+
+// Frame numbers beyond any image: a mistyped option, not a fault.
+constexpr long kMaxFrame = 1'000'000;
 
 std::optional<long> Number(std::string_view text) {
     long value = 0;
@@ -31,7 +36,194 @@ bool HasNoSpace(std::string_view text) {
     return text.find(' ') == std::string_view::npos;
 }
 
+// A check of an option's value; `what` is the message when it fails.
+CLI::Validator Requires(std::function<bool(const std::string&)> ok, std::string what) {
+    return CLI::Validator([ok = std::move(ok), what = std::move(what)](
+                              std::string& value) { return ok(value) ? std::string() : what; },
+                          "");
+}
+
+// Turns the escapes of a TEXT value into its bytes before the value is stored.
+CLI::Validator Escapes() {
+    return CLI::Validator(
+        [](std::string& value) {
+            const auto bytes = Unescape(value);
+            if (!bytes) {
+                return std::string("bad escape");
+            }
+            value = *bytes;
+            return std::string();
+        },
+        "");
+}
+
+// "K" or "K:REST" with K a frame number; REST is nullopt without the colon. A value of
+// another form is refused with the parser's own error.
+std::pair<int, std::optional<std::string>> FrameAnd(const std::string& option,
+                                                    std::string_view value, const char* form) {
+    const std::size_t colon = value.find(':');
+    const auto k = Number(value.substr(0, colon));
+    if (!k || *k > kMaxFrame) {
+        throw CLI::ValidationError(option, std::string("takes ") + form);
+    }
+    if (colon == std::string_view::npos) {
+        return {static_cast<int>(*k), std::nullopt};
+    }
+    return {static_cast<int>(*k), std::string(value.substr(colon + 1))};
+}
+
+// Every option, in the groups of the help text, each storing into `o`.
+void DescribeOptions(CLI::App& app, SimOptions& o) {
+    app.description(
+        "Serves a simulated Q218 on a pseudo-terminal and prints the path to open as its "
+        "serial port (then one line per silent pty). SIGUSR1 presses the reset button; SIGINT "
+        "or SIGTERM stops it.");
+    app.footer(
+        "TEXT takes the escapes \\r \\n \\t \\\\ \\xHH. Frames count from 0, resends included.");
+    const auto isSerial = [](const std::string& v) {
+        return v.empty() || (v.size() == 6 && v.find_first_not_of("0123456789") == v.npos);
+    };
+    const auto isWord = [](const std::string& v) { return !v.empty() && HasNoSpace(v); };
+    const auto frame = CLI::Range(0L, kMaxFrame).description("");
+
+    const std::string device = "Device";
+    app.add_option("--serial", o.firmware.serial,
+                   "six digits, or \"\" for none (999999 is the factory placeholder)")
+        ->type_name("DIGITS")
+        ->check(Requires(isSerial, "six digits or an empty text"))
+        ->capture_default_str()
+        ->group(device);
+    app.add_option("--revision", o.firmware.revision, "firmware revision")
+        ->check(Requires(isWord, "a text without spaces"))
+        ->capture_default_str()
+        ->group(device);
+    app.add_option("--date", o.firmware.date, "firmware date")
+        ->check(Requires(isWord, "a text without spaces"))
+        ->capture_default_str()
+        ->group(device);
+    app.add_flag("--bootloader-only", o.bootloaderOnly,
+                 "application broken by a failed update: answers \"Q218\" only and enters the "
+                 "bootloader only on SIGUSR1 (reset by hand)")
+        ->group(device);
+    app.add_option("--handshake", o.handshake,
+                   "the two characters the bootloader sends after ACK (default B2)")
+        ->type_name("XY")
+        ->transform(Escapes())
+        ->check(Requires([](const std::string& v) { return v.size() == 2; }, "two characters"))
+        ->group(device);
+
+    const std::string timing = "Timing";
+    app.add_flag("--paced", o.paced, "like a 9600-baud 8N1 line: 1/960 s per byte each way")
+        ->group(timing);
+    app.add_option_function<long>(
+           "--write-time-us", [&o](long n) { o.wordWriteTime = std::chrono::microseconds(n); },
+           "flash write time per program word before \"T\"")
+        ->type_name("N")
+        ->check(CLI::Range(0L, 1'000'000L).description(""))
+        ->group(timing);
+    app.add_option_function<long>(
+           "--reply-delay-ms", [&o](long n) { o.replyDelay = std::chrono::milliseconds(n); },
+           "every reply starts N ms late")
+        ->type_name("N")
+        ->check(CLI::Range(0L, 600'000L).description(""))
+        ->group(timing);
+
+    const std::string faults = "Faults";
+    app.add_option("--noise", o.faults.noiseBeforeEnq, "characters sent before ENQ")
+        ->type_name("TEXT")
+        ->transform(Escapes())
+        ->group(faults);
+    app.add_option("--noise-after-enq", o.faults.noiseAfterEnq,
+                   "characters sent right behind ENQ, before ACK")
+        ->type_name("TEXT")
+        ->transform(Escapes())
+        ->group(faults);
+    app.add_flag("--silent-before-enq", o.faults.silentBeforeEnq,
+                 "\"977\" is taken but ENQ never comes")
+        ->group(faults);
+    app.add_option_function<std::string>(
+           "--bel-after-frame",
+           [&o](const std::string& v) {
+               const auto [k, rest] = FrameAnd("--bel-after-frame", v, "K or K:TIMES");
+               const std::optional<long> times = rest ? Number(*rest) : 1L;
+               if (!times || *times < 1 || *times > kMaxFrame) {
+                   throw CLI::ValidationError("--bel-after-frame", "takes K or K:TIMES");
+               }
+               o.faults.belAfterFrame[k] = static_cast<int>(*times);
+           },
+           "answer BEL to frame K (TIMES times, and so to the frames after it)")
+        ->type_name("K[:TIMES]")
+        ->group(faults);
+    app.add_option_function<int>(
+           "--corrupt-frame", [&o](int k) { o.faults.corruptFrame = k; },
+           "a data byte of frame K is corrupted on the line")
+        ->type_name("K")
+        ->check(frame)
+        ->group(faults);
+    app.add_option_function<std::string>(
+           "--reply-after-frame",
+           [&o](const std::string& v) {
+               const auto [k, text] = FrameAnd("--reply-after-frame", v, "K:TEXT");
+               const auto bytes = text ? Unescape(*text) : std::nullopt;
+               if (!bytes || bytes->empty()) {
+                   throw CLI::ValidationError("--reply-after-frame", "takes K:TEXT");
+               }
+               o.faults.replyAfterFrame[k] = *bytes;
+           },
+           "answer TEXT (e.g. t) instead of \"T\" after frame K")
+        ->type_name("K:TEXT")
+        ->group(faults);
+    app.add_option_function<int>(
+           "--silent-from-frame", [&o](int k) { o.faults.silentFromFrame = k; },
+           "no answer from frame K on")
+        ->type_name("K")
+        ->check(frame)
+        ->group(faults);
+    app.add_option_function<int>(
+           "--unplug-at-frame", [&o](int k) { o.faults.unplugAtFrame = k; },
+           "the line vanishes when frame K arrives")
+        ->type_name("K")
+        ->check(frame)
+        ->group(faults);
+    app.add_option("--identification", o.faults.identification, "answer \"990\" with exactly TEXT")
+        ->type_name("TEXT")
+        ->transform(Escapes())
+        ->group(faults);
+
+    const std::string ptys = "Ptys";
+    const auto path = Requires([](const std::string& v) { return !v.empty(); }, "a path");
+    app.add_option("--link", o.linkPath, "symbolic link to the device's pty")
+        ->type_name("PATH")
+        ->check(path)
+        ->group(ptys);
+    app.add_option("--silent-link", o.silentLinks,
+                   "one more pty where nothing answers, linked at PATH (repeatable)")
+        ->type_name("PATH")
+        ->allow_extra_args(false)
+        ->check(path)
+        ->group(ptys);
+    app.add_flag("--transcript", o.printTranscript,
+                 "print the device's transcript on exit (stderr)")
+        ->group(ptys);
+}
+
 }  // namespace
+
+ParsedOptions ParseSimOptions(const std::vector<std::string>& args) {
+    SimOptions options;
+    CLI::App app("", "q218-sim");
+    DescribeOptions(app, options);
+    // CLI11 takes a vector of arguments last first.
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        options.help = true;
+    } catch (const CLI::ParseError& e) {
+        return {std::nullopt, e.what()};
+    }
+    return {std::move(options), ""};
+}
 
 std::optional<std::string> Unescape(std::string_view text) {
     std::string bytes;
@@ -73,202 +265,6 @@ std::optional<std::string> Unescape(std::string_view text) {
     return bytes;
 }
 
-ParsedOptions ParseSimOptions(const std::vector<std::string>& args) {
-    SimOptions o;
-    ParsedOptions result;
-    using Handler = std::function<std::string(std::string_view)>;  // returns an error
-    const auto frameNumber = [](std::string_view v, int& k) {
-        const auto n = Number(v);
-        if (!n || *n > 1'000'000) {
-            return false;
-        }
-        k = static_cast<int>(*n);
-        return true;
-    };
-    const std::map<std::string, Handler, std::less<>> withValue = {
-        {"--serial",
-         [&](std::string_view v) -> std::string {
-             const bool digits =
-                 v.size() == 6 && v.find_first_not_of("0123456789") == std::string_view::npos;
-             if (!v.empty() && !digits) {
-                 return "--serial takes six digits or an empty text";
-             }
-             o.firmware.serial = std::string(v);
-             return "";
-         }},
-        {"--revision",
-         [&](std::string_view v) -> std::string {
-             if (v.empty() || !HasNoSpace(v)) {
-                 return "--revision takes a text without spaces";
-             }
-             o.firmware.revision = std::string(v);
-             return "";
-         }},
-        {"--date",
-         [&](std::string_view v) -> std::string {
-             if (v.empty() || !HasNoSpace(v)) {
-                 return "--date takes a text without spaces";
-             }
-             o.firmware.date = std::string(v);
-             return "";
-         }},
-        {"--write-time-us",
-         [&](std::string_view v) -> std::string {
-             const auto n = Number(v);
-             if (!n || *n > 1'000'000) {
-                 return "--write-time-us takes microseconds, at most 1000000";
-             }
-             o.wordWriteTime = std::chrono::microseconds(*n);
-             return "";
-         }},
-        {"--reply-delay-ms",
-         [&](std::string_view v) -> std::string {
-             const auto n = Number(v);
-             if (!n || *n > 600'000) {
-                 return "--reply-delay-ms takes milliseconds, at most 600000";
-             }
-             o.replyDelay = std::chrono::milliseconds(*n);
-             return "";
-         }},
-        {"--handshake",
-         [&](std::string_view v) -> std::string {
-             const auto text = Unescape(v);
-             if (!text || text->size() != 2) {
-                 return "--handshake takes two characters";
-             }
-             o.handshake = *text;
-             return "";
-         }},
-        {"--noise",
-         [&](std::string_view v) -> std::string {
-             const auto text = Unescape(v);
-             if (!text) {
-                 return "--noise: bad escape";
-             }
-             o.noise = *text;
-             return "";
-         }},
-        {"--noise-after-enq",
-         [&](std::string_view v) -> std::string {
-             const auto text = Unescape(v);
-             if (!text) {
-                 return "--noise-after-enq: bad escape";
-             }
-             o.noiseAfterEnq = *text;
-             return "";
-         }},
-        {"--bel-after-frame",
-         [&](std::string_view v) -> std::string {
-             // K or K:TIMES
-             const std::size_t colon = v.find(':');
-             int k = 0;
-             int times = 1;
-             if (!frameNumber(v.substr(0, colon), k) ||
-                 (colon != std::string_view::npos &&
-                  (!frameNumber(v.substr(colon + 1), times) || times < 1))) {
-                 return "--bel-after-frame takes K or K:TIMES";
-             }
-             o.belAfterFrame.emplace_back(k, times);
-             return "";
-         }},
-        {"--corrupt-frame",
-         [&](std::string_view v) -> std::string {
-             int k = 0;
-             if (!frameNumber(v, k)) {
-                 return "--corrupt-frame takes a frame number";
-             }
-             o.corruptFrame = k;
-             return "";
-         }},
-        {"--reply-after-frame",
-         [&](std::string_view v) -> std::string {
-             // K:TEXT
-             const std::size_t colon = v.find(':');
-             int k = 0;
-             const auto text =
-                 colon == std::string_view::npos ? std::nullopt : Unescape(v.substr(colon + 1));
-             if (colon == std::string_view::npos || !frameNumber(v.substr(0, colon), k) || !text ||
-                 text->empty()) {
-                 return "--reply-after-frame takes K:TEXT";
-             }
-             o.replyAfterFrame.emplace_back(k, *text);
-             return "";
-         }},
-        {"--silent-from-frame",
-         [&](std::string_view v) -> std::string {
-             int k = 0;
-             if (!frameNumber(v, k)) {
-                 return "--silent-from-frame takes a frame number";
-             }
-             o.silentFromFrame = k;
-             return "";
-         }},
-        {"--unplug-at-frame",
-         [&](std::string_view v) -> std::string {
-             int k = 0;
-             if (!frameNumber(v, k)) {
-                 return "--unplug-at-frame takes a frame number";
-             }
-             o.unplugAtFrame = k;
-             return "";
-         }},
-        {"--identification",
-         [&](std::string_view v) -> std::string {
-             const auto text = Unescape(v);
-             if (!text) {
-                 return "--identification: bad escape";
-             }
-             o.identification = *text;
-             return "";
-         }},
-        {"--link",
-         [&](std::string_view v) -> std::string {
-             if (v.empty()) {
-                 return "--link takes a path";
-             }
-             o.linkPath = std::string(v);
-             return "";
-         }},
-        {"--silent-link",
-         [&](std::string_view v) -> std::string {
-             if (v.empty()) {
-                 return "--silent-link takes a path";
-             }
-             o.silentLinks.emplace_back(v);
-             return "";
-         }},
-    };
-    const std::map<std::string, bool*, std::less<>> flags = {
-        {"--bootloader-only", &o.bootloaderOnly},
-        {"--paced", &o.paced},
-        {"--silent-before-enq", &o.silentBeforeEnq},
-        {"--transcript", &o.printTranscript},
-        {"--help", &o.help},
-    };
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (const auto flag = flags.find(arg); flag != flags.end()) {
-            *flag->second = true;
-            continue;
-        }
-        const auto option = withValue.find(arg);
-        if (option == withValue.end()) {
-            result.error = "unknown option " + arg;
-            return result;
-        }
-        if (i + 1 == args.size()) {
-            result.error = arg + " needs a value";
-            return result;
-        }
-        if (std::string error = option->second(args[++i]); !error.empty()) {
-            result.error = error;
-            return result;
-        }
-    }
-    result.options = o;
-    return result;
-}
-
 void ApplyOptions(const SimOptions& o, SimulatedQ218& device) {
     if (o.bootloaderOnly) {
         device.BreakApplication();
@@ -279,68 +275,14 @@ void ApplyOptions(const SimOptions& o, SimulatedQ218& device) {
     if (o.handshake) {
         device.HandshakeCharacters(*o.handshake);
     }
-    if (!o.noise.empty()) {
-        device.NoiseBeforeEnq(o.noise);
-    }
-    if (!o.noiseAfterEnq.empty()) {
-        device.NoiseAfterEnq(o.noiseAfterEnq);
-    }
-    if (o.silentBeforeEnq) {
-        device.SilentBeforeEnq();
-    }
-    for (const auto& [k, times] : o.belAfterFrame) {
-        device.BelAfterFrame(k, times);
-    }
-    if (o.corruptFrame) {
-        device.CorruptByteInFrame(*o.corruptFrame);
-    }
-    for (const auto& [k, reply] : o.replyAfterFrame) {
-        device.ReplyAfterFrame(k, std::string_view(reply));
-    }
-    if (o.silentFromFrame) {
-        device.SilentFromFrame(*o.silentFromFrame);
-    }
-    if (o.unplugAtFrame) {
-        device.UnplugAtFrame(*o.unplugAtFrame);
-    }
-    if (o.identification) {
-        device.IdentificationReply(*o.identification);
-    }
+    device.SetFaults(o.faults);
 }
 
 std::string SimUsage() {
-    return R"(usage: q218-sim [options]
-Serves a simulated Q218 on a pseudo-terminal and prints the path to open as its serial
-port (then one line per silent pty). SIGUSR1 presses the reset button; SIGINT or SIGTERM
-stops it.
-
-Device:
-  --serial DIGITS          six digits, or "" for none (default 123456; 999999 = placeholder)
-  --revision TEXT          firmware revision (default R04.5)
-  --date TEXT              firmware date (default 2021-11-02)
-  --bootloader-only        application broken by a failed update: answers "Q218" only and
-                           enters the bootloader only on SIGUSR1 (reset by hand)
-  --handshake XY           the two characters the bootloader sends after ACK (default B2)
-Timing:
-  --paced                  like a 9600-baud 8N1 line: 1/960 s per byte each way
-  --write-time-us N        flash write time per program word before "T"
-  --reply-delay-ms N       every reply starts N ms late
-Faults (frames count from 0, resends included):
-  --noise TEXT             characters sent before ENQ
-  --noise-after-enq TEXT   characters sent right behind ENQ, before ACK
-  --silent-before-enq      "977" is taken but ENQ never comes
-  --bel-after-frame K[:N]  answer BEL to frame K (N times)
-  --corrupt-frame K        a data byte of frame K is corrupted on the line
-  --reply-after-frame K:T  answer T (e.g. t) instead of "T" after frame K
-  --silent-from-frame K    no answer from frame K on
-  --unplug-at-frame K      the line vanishes when frame K arrives
-  --identification TEXT    answer "990" with exactly TEXT
-Ptys:
-  --link PATH              symbolic link to the device's pty
-  --silent-link PATH       one more pty where nothing answers, linked at PATH (repeatable)
-  --transcript             print the device's transcript on exit (stderr)
-TEXT takes the escapes \r \n \t \\ \xHH.
-)";
+    SimOptions options;
+    CLI::App app("", "q218-sim");
+    DescribeOptions(app, options);
+    return app.help();
 }
 
 }  // namespace q218::sim

@@ -6,7 +6,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "sim/SimulatedQ218.h"
@@ -20,15 +19,7 @@ struct SimOptions {
     std::chrono::microseconds wordWriteTime{0};
     std::chrono::milliseconds replyDelay{0};
     std::optional<std::string> handshake;
-    std::string noise;
-    std::string noiseAfterEnq;
-    bool silentBeforeEnq = false;
-    std::vector<std::pair<int, int>> belAfterFrame;  // frame, times
-    std::optional<int> corruptFrame;
-    std::vector<std::pair<int, std::string>> replyAfterFrame;
-    std::optional<int> silentFromFrame;
-    std::optional<int> unplugAtFrame;
-    std::optional<std::string> identification;
+    Faults faults;
     std::string linkPath;                  // symbolic link to the device's pty
     std::vector<std::string> silentLinks;  // one silent pty per path
     bool printTranscript = false;
@@ -48,6 +39,7 @@ void ApplyOptions(const SimOptions& options, SimulatedQ218& device);
 // Text with C-like escapes (\r, \n, \t, \\, \xHH) as bytes; nullopt when malformed.
 std::optional<std::string> Unescape(std::string_view text);
 
+// The --help text.
 std::string SimUsage();
 
 }  // namespace q218::sim
