@@ -1,0 +1,142 @@
+// q218-soak: the long soak. Whole updates with devices and faults drawn from fresh seeds, in
+// memory by the hundred thousand, then a few dozen through the real QSerialPort link to the
+// simulated device on a pseudo-terminal, watching the updater's open file descriptors and
+// memory from the first of those runs to the last. Prints the seed of every run that broke a
+// check and the count per ending; exits 1 when any run broke one or the descriptors or the
+// memory grew.
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "link/qt/QtSerialLink.h"
+#include "sim/PtyServer.h"
+#include "soak/Soak.h"
+
+namespace q218::soak {
+namespace {
+
+constexpr std::int16_t kDevicePort = 3;
+
+// The real port on a pty served by the simulated device, on the machine's clock.
+class PtyRig final : public Rig {
+public:
+    explicit PtyRig(std::unique_ptr<sim::PtyServer> server)
+        : m_server(std::move(server)), m_link([path = m_server->SlavePath()](std::int16_t port) {
+              return port == kDevicePort ? path : std::string();
+          }) {}
+    SerialLink& Link() override { return m_link; }
+    const MonotonicClock& Clock() const override { return m_clock; }
+    void WithDevice(const std::function<void(sim::SimulatedQ218&)>& action) override {
+        m_server->WithDevice(action);
+    }
+    sim::FakeClock& ViewClock() override { return m_viewClock; }
+    // QSerialPort's bytes arrive through the event loop; the nap keeps the waits off the CPU.
+    void BetweenPolls() override {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+private:
+    std::unique_ptr<sim::PtyServer> m_server;
+    QtSerialLink m_link;
+    SteadyClock m_clock;
+    sim::FakeClock m_viewClock;
+};
+
+long OpenDescriptors() {
+    const std::filesystem::directory_iterator entries("/proc/self/fd");
+    return std::distance(begin(entries), end(entries));
+}
+
+long ResidentKilobytes() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void Report(const char* where, const Tally& tally, double seconds) {
+    std::printf("%s: %ld runs in %.1f s; %s\n", where, tally.Runs(), seconds,
+                tally.Counts().c_str());
+    for (const std::string& broken : tally.broken) {
+        std::printf("  BROKEN %s\n", broken.c_str());
+    }
+    std::fflush(stdout);
+}
+
+}  // namespace
+}  // namespace q218::soak
+
+int main(int argc, char** argv) {
+    using namespace q218::soak;
+    QCoreApplication application(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Soak of whole updates with random faults.");
+    parser.addHelpOption();
+    const QCommandLineOption runsOption("runs", "Runs in memory.", "N", "100000");
+    const QCommandLineOption ptyOption("pty-runs", "Runs through QSerialPort on a pty.", "N", "50");
+    const QCommandLineOption seedOption("first-seed", "First seed (default: a fresh one).", "SEED");
+    parser.addOptions({runsOption, ptyOption, seedOption});
+    parser.process(application);
+    const std::uint64_t first = parser.isSet(seedOption) ? parser.value(seedOption).toULongLong()
+                                                         : std::random_device{}() * 1'000'003ULL;
+    const long runs = parser.value(runsOption).toLong();
+    const long ptyRuns = parser.value(ptyOption).toLong();
+    std::printf("first seed %llu\n", static_cast<unsigned long long>(first));
+
+    Tally memory;
+    const auto start = std::chrono::steady_clock::now();
+    for (long i = 0; i < runs; ++i) {
+        const Scenario scenario = Draw(first + static_cast<std::uint64_t>(i));
+        InMemoryRig rig(scenario.firmware);
+        memory.Add(scenario, RunAndCheck(scenario, rig));
+    }
+    Report("in memory", memory, SecondsSince(start));
+
+    // A device that stops answering costs the technician's minute of real time: left out.
+    Tally pty;
+    long fdsAfterFirst = 0;
+    long kbAfterFirst = 0;
+    const auto ptyStart = std::chrono::steady_clock::now();
+    for (long i = 0; i < ptyRuns; ++i) {
+        const Scenario scenario = Draw(first + static_cast<std::uint64_t>(runs + i), false);
+        q218::sim::PtyServer::Created created = q218::sim::PtyServer::Create(scenario.firmware);
+        if (!created.server) {
+            std::fprintf(stderr, "no pseudo-terminal: %s\n", created.error.c_str());
+            return 1;
+        }
+        {
+            PtyRig rig(std::move(created.server));
+            pty.Add(scenario, RunAndCheck(scenario, rig));
+        }
+        if (i == 0) {
+            fdsAfterFirst = OpenDescriptors();
+            kbAfterFirst = ResidentKilobytes();
+        }
+    }
+    Report("through QSerialPort on a pty", pty, SecondsSince(ptyStart));
+    const long fdsAfterLast = OpenDescriptors();
+    const long kbAfterLast = ResidentKilobytes();
+    std::printf("open descriptors after the first / last pty run: %ld / %ld\n", fdsAfterFirst,
+                fdsAfterLast);
+    std::printf("resident memory after the first / last pty run: %ld / %ld kB\n", kbAfterFirst,
+                kbAfterLast);
+    const bool grew = ptyRuns > 0 && (fdsAfterLast > fdsAfterFirst || kbAfterLast > kbAfterFirst);
+    return memory.broken.empty() && pty.broken.empty() && !grew ? 0 : 1;
+}
