@@ -5,7 +5,7 @@
 #include <random>
 
 #include "app/Main.h"
-#include "e2e/ExpectedMemory.h"
+#include "support/ExpectedMemory.h"
 #include "support/FakeView.h"
 
 namespace q218::soak {
@@ -288,7 +288,7 @@ Outcome RunAndCheck(const Scenario& s, Rig& rig) {
     if (outcome.ending == Ending::Complete) {
         const auto blocks = test::BlocksOfUpdate(ImageInput(), serial);
         const test::MemoryDifference difference =
-            test::Compare(after, test::AfterBlocks(before, blocks, blocks.size()));
+            test::Compare(after, test::AfterBlocks(before, blocks));
         check(difference.count == 0,
               "\"Update complete!\" with memory unlike the image:\n" + difference.firstFew);
         const std::string revision = test::TagFieldsOf(ImageInput()).at(2);
