@@ -1,5 +1,7 @@
 #include "sim/SimOptions.h"
 
+#include "sim/RandomDevice.h"
+
 #include <CLI/CLI.hpp>
 
 #include <charconv>
@@ -87,6 +89,18 @@ void DescribeOptions(CLI::App& app, SimOptions& o) {
     const auto frame = CLI::Range(0L, kMaxFrame).description("");
 
     const std::string device = "Device";
+    // First, so that the device and fault options given with it apply on top.
+    app.add_option_function<std::uint64_t>(
+           "--random",
+           [&o](std::uint64_t seed) {
+               const RandomDevice drawn = DrawDevice(seed);
+               o.firmware = drawn.firmware;
+               o.bootloaderOnly = drawn.bootloaderOnly;
+               o.faults = drawn.faults;
+           },
+           "the device and faults the soak draws from SEED, to replay a seed it reports")
+        ->type_name("SEED")
+        ->group(device);
     app.add_option("--serial", o.firmware.serial,
                    "six digits, or \"\" for none (999999 is the factory placeholder)")
         ->type_name("DIGITS")

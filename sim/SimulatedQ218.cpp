@@ -214,6 +214,11 @@ std::string SimulatedQ218::IdentificationText() const {
     }
 }
 
+std::string SimulatedQ218::TableSerial() const {
+    const std::string text = TableText();
+    return text.substr(0, text.find(' '));
+}
+
 sim::Transcript SimulatedQ218::Frames() const {
     sim::Transcript frames;
     std::copy_if(m_transcript.begin(), m_transcript.end(), std::back_inserter(frames),

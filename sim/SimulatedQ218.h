@@ -133,6 +133,9 @@ public:
     bool IsBricked() const;
     // What the device would answer "990" with right now ("" when it cannot answer).
     std::string IdentificationText() const;
+    // The serial number in the identification table of program memory, up to its space ("" when
+    // the table is erased): what the device keeps across a reset, whatever state it is in.
+    std::string TableSerial() const;
     const sim::Transcript& Transcript() const { return m_transcript; }
     // Only the Frame entries, in order.
     sim::Transcript Frames() const;
