@@ -1,10 +1,10 @@
 #include "soak/Soak.h"
 
 #include <algorithm>
-#include <optional>
 #include <random>
 
 #include "app/Main.h"
+#include "sim/InMemoryLink.h"
 #include "support/ExpectedMemory.h"
 #include "support/FakeView.h"
 
@@ -15,225 +15,82 @@ namespace {
 using namespace std::chrono_literals;
 using std::chrono::nanoseconds;
 
-constexpr std::int16_t kDevicePort = 3;
-constexpr std::int16_t kEmptyPort = 1;
-// A little past the image's 367 frames, so that some faults never strike.
-constexpr int kFrameRange = 400;
-// The technician closes the window after a minute in which nothing on it moved.
 constexpr nanoseconds kPatience = 60s;
-// No run of this image, BEL storms and the technician's minute included, comes near this; a
-// run still going then waits with no way out.
+// Far beyond any run, BEL storms and the technician's minute included: a run still going
+// then waits with no way out.
 constexpr nanoseconds kRunBound = 30min;
-
-// Thrown from inside the updater's wait when kRunBound has passed.
 struct Stuck {};
 
-const std::vector<std::string>& ImageInput() {
-    static const std::vector<std::string> lines = test::ReadImageInput();
-    return lines;
-}
-
-bool IsOwnSerial(const std::string& serial) {
-    return serial.size() == 6 && serial != "999999" &&
-           serial.find_first_not_of("0123456789") == std::string::npos;
-}
-
-test::Memory ReadMemory(Rig& rig) {
-    test::Memory memory;
-    rig.WithDevice([&](sim::SimulatedQ218& device) {
+// The device's program memory, and the serial number in its identification table.
+std::pair<test::Memory, std::string> Read(Rig& rig) {
+    std::pair<test::Memory, std::string> read;
+    rig.withDevice([&](sim::SimulatedQ218& device) {
         for (std::uint32_t a = 0; a < test::kProgramWords; ++a) {
-            memory.words[a] = device.Word(a);
+            read.first.words[a] = device.Word(a);
         }
-        memory.config = device.Word(0x2007);
+        read.first.config = device.Word(0x2007);
+        read.second = device.TableSerial();
     });
-    return memory;
-}
-
-// The serial number in the identification table: RETLW 'digit' from word 0x1F01 up to the
-// space (an erased table holds none).
-std::string SerialIn(const test::Memory& memory) {
-    std::string serial;
-    for (std::uint32_t a = 0x1F01; a < 0x1F10; ++a) {
-        const std::uint16_t word = memory.words[a];
-        if ((word & 0x3F00) != 0x3400 || (word & 0xFF) == ' ' || (word & 0xFF) == '\r') {
-            break;
-        }
-        serial += static_cast<char>(word & 0xFF);
-    }
-    return serial;
-}
-
-Ending EndingOf(const test::FakeView& view) {
-    const std::vector<std::string> boxes = view.MessageBoxes();
-    const auto& messages = view.Messages();
-    if (std::find(boxes.begin(), boxes.end(), "Update Error.") != boxes.end()) {
-        return Ending::Error;
-    }
-    if (!boxes.empty()) {
-        return Ending::Rejected;  // the goto message is the only other box of a run
-    }
-    if (std::find(messages.begin(), messages.end(), "Update complete!") != messages.end()) {
-        return Ending::Complete;
-    }
-    return Ending::Stuck;
+    return read;
 }
 
 }  // namespace
 
 Scenario Draw(std::uint64_t seed, bool withSilence) {
-    std::mt19937_64 random(seed);
-    const auto chance = [&](double p) { return std::bernoulli_distribution(p)(random); };
+    std::mt19937_64 random(~seed);  // the technician's own draws, apart from the device's
     const auto uniform = [&](int low, int high) {
         return std::uniform_int_distribution<int>(low, high)(random);
     };
-    const auto digits = [&](int count) {
-        std::string text;
-        for (int i = 0; i < count; ++i) {
-            text += static_cast<char>('0' + uniform(0, 9));
-        }
-        return text;
-    };
-    const auto bytes = [&](int count) {
-        std::string text;
-        for (int i = 0; i < count; ++i) {
-            text += static_cast<char>(uniform(0, 255));
-        }
-        return text;
-    };
-    const auto frame = [&] { return uniform(0, kFrameRange); };
-
     Scenario s;
     s.seed = seed;
-    switch (uniform(0, 3)) {
-        case 0:
-            do {
-                s.firmware.serial = digits(6);
-            } while (s.firmware.serial == "999999");
-            break;
-        case 1:
-            s.firmware.serial = "";
-            break;
-        case 2:
-            s.firmware.serial = "999999";
-            break;
-        default:
-            s.firmware.serial = digits(chance(0.5) ? uniform(1, 5) : uniform(7, 9));
-    }
-    s.bootloaderOnly = chance(0.25);
-    if (chance(0.4)) {
-        for (int i = uniform(1, 3); i > 0; --i) {
-            s.faults.belAfterFrame[frame()] = chance(0.1) ? uniform(10, 60) : uniform(1, 3);
-        }
-    }
-    if (chance(0.3)) {
-        s.faults.noiseBeforeEnq = bytes(uniform(1, 12));
-    }
-    if (chance(0.1)) {
-        s.faults.noiseAfterEnq = bytes(uniform(1, 3));
-    }
-    if (chance(0.2)) {
-        s.faults.unplugAtFrame = frame();
-    }
-    if (withSilence && chance(0.15)) {
-        s.faults.silentFromFrame = frame();
-    }
-    if (chance(0.3)) {
-        s.faults.corruptFrame = frame();
-    }
-    if (chance(0.3)) {
-        const char* wrong[] = {"", "12345", "000000", "12a456", "-12345", "1234567"};
+    s.device = sim::DrawDevice(seed, withSilence);
+    const char* wrong[] = {"", "12345", "000000", "12a456", "-12345", "1234567"};
+    if (uniform(0, 9) < 3) {
         s.entries.emplace_back(wrong[uniform(0, 5)]);
     }
-    std::string typed;
-    do {
-        typed = digits(6);
-    } while (typed == "000000");
-    s.entries.push_back(typed);
-    s.confirmWithEnter = chance(0.5);
+    const std::string typed = std::to_string(uniform(1, 999999));
+    s.entries.push_back(std::string(6 - typed.size(), '0') + typed);
+    s.confirmWithEnter = uniform(0, 1) == 1;
     s.resetAfter = std::chrono::milliseconds(uniform(200, 20'000));
     return s;
 }
 
-std::string Describe(const Scenario& s) {
-    std::string text = "serial \"" + s.firmware.serial + "\"";
-    text += s.bootloaderOnly ? ", bootloader only" : ", full program";
-    const sim::Faults& f = s.faults;
-    for (const auto& [k, times] : f.belAfterFrame) {
-        text += ", BEL after frame " + std::to_string(k) + " x" + std::to_string(times);
-    }
-    if (!f.noiseBeforeEnq.empty()) {
-        text += ", " + std::to_string(f.noiseBeforeEnq.size()) + " characters before ENQ";
-    }
-    if (!f.noiseAfterEnq.empty()) {
-        text += ", " + std::to_string(f.noiseAfterEnq.size()) + " characters after ENQ";
-    }
-    const std::pair<const char*, std::optional<int>> atFrame[] = {
-        {"adapter pulled at frame ", f.unplugAtFrame},
-        {"silent from frame ", f.silentFromFrame},
-        {"checksum refused at frame ", f.corruptFrame}};
-    for (const auto& [what, k] : atFrame) {
-        if (k) {
-            text += ", " + std::string(what) + std::to_string(*k);
-        }
-    }
-    for (const std::string& entry : s.entries) {
-        text += ", types \"" + entry + "\"";
+std::string Tally::Counts() const {
+    std::string text;
+    for (std::size_t e = 0; e < endings.size(); ++e) {
+        text += (e ? ", " : "") + std::string(kEndingNames[e]) + ": " + std::to_string(endings[e]);
     }
     return text;
 }
 
-const char* EndingName(Ending ending) {
-    switch (ending) {
-        case Ending::Complete:
-            return "Update complete!";
-        case Ending::Error:
-            return "Update Error.";
-        case Ending::Rejected:
-            return "Image rejected";
-        case Ending::Closed:
-            return "window closed";
-        case Ending::Stuck:
-            return "no ending";
-    }
-    return "?";
-}
-
-InMemoryRig::InMemoryRig(const sim::PreviousFirmware& firmware)
-    : m_device(m_clock, firmware), m_link(m_clock) {
-    m_link.Attach(kDevicePort, m_device);
-    m_link.AddSilentPort(kEmptyPort);
-}
-
-Outcome RunAndCheck(const Scenario& s, Rig& rig) {
-    rig.WithDevice([&](sim::SimulatedQ218& device) {
-        if (s.bootloaderOnly) {
+void RunAndCheck(const Scenario& s, Rig& rig, Tally& tally) {
+    rig.withDevice([&](sim::SimulatedQ218& device) {
+        if (s.device.bootloaderOnly) {
             device.BreakApplication();
         }
-        device.SetFaults(s.faults);
+        device.SetFaults(s.device.faults);
     });
-    const test::Memory before = ReadMemory(rig);
-    test::FakeView view(rig.ViewClock());
-    Main main(view, rig.Link(), rig.Clock());
-    const MonotonicClock& clock = rig.Clock();
+    const auto [before, own] = Read(rig);
+    test::FakeView view(rig.viewClock);
+    Main main(view, rig.link, rig.clock);
 
-    // The technician watches the window: the reset button when asked for it, the window's
-    // close (which works whatever is enabled) after a minute of nothing moving.
-    const nanoseconds start = clock.Now();
+    // The technician watches the window: presses reset when asked to, and closes the window
+    // (which ends the program whatever is enabled) after a minute in which nothing moved.
+    const nanoseconds start = rig.clock.Now();
     nanoseconds lastMove = start;
     std::size_t moves = 0;
     bool resetPressed = false;
     view.OnProcessEvents([&] {
-        rig.BetweenPolls();
-        const nanoseconds now = clock.Now();
-        if (const std::size_t seen = view.Messages().size() + view.ProgressHistory().size();
-            seen != moves) {
-            moves = seen;
+        rig.betweenWaits();
+        const nanoseconds now = rig.clock.Now();
+        if (view.Messages().size() + view.ProgressHistory().size() != moves) {
+            moves = view.Messages().size() + view.ProgressHistory().size();
             lastMove = now;
         }
         if (!resetPressed && view.GetText(TextBox::Text2) == "Please reset Q218 to start update." &&
             now - lastMove >= s.resetAfter) {
             resetPressed = true;
-            rig.WithDevice([](sim::SimulatedQ218& device) { device.ResetByHand(); });
+            rig.withDevice([](sim::SimulatedQ218& device) { device.ResetByHand(); });
         }
         if (now - start > kRunBound) {
             throw Stuck{};
@@ -243,8 +100,8 @@ Outcome RunAndCheck(const Scenario& s, Rig& rig) {
         }
     });
 
-    Outcome outcome;
-    std::string accepted;  // the entry the serial-number box took
+    Ending ending = Ending::None;
+    std::string accepted;  // the entry the serial-number box held when it was taken
     try {
         main.Form_Load();
         main.cmdOK_Click();
@@ -258,70 +115,58 @@ Outcome RunAndCheck(const Scenario& s, Rig& rig) {
         if (view.IsEnabled(Button::cmdUpdate)) {
             main.cmdUpdate_Click();
         }
-        outcome.ending = EndingOf(view);
+        const auto boxes = view.MessageBoxes();
+        const auto& messages = view.Messages();
+        if (!boxes.empty()) {
+            ending = boxes.front() == "Update Error." ? Ending::Error : Ending::Rejected;
+        } else if (std::count(messages.begin(), messages.end(), "Update complete!") > 0) {
+            ending = Ending::Complete;
+        }
     } catch (const ProgramEnded&) {
-        outcome.ending = Ending::Closed;
+        ending = Ending::Closed;
     } catch (const Stuck&) {
-        outcome.ending = Ending::Stuck;
     }
+    ++tally.endings[static_cast<std::size_t>(ending)];
 
-    // The checks of every run, whatever its faults.
-    const test::Memory after = ReadMemory(rig);
+    const auto [after, left] = Read(rig);
     const auto check = [&](bool holds, const std::string& what) {
         if (!holds) {
-            outcome.broken.push_back(what);
+            tally.broken.push_back("seed " + std::to_string(s.seed) + ": " + what);
         }
     };
-    check(outcome.ending != Ending::Stuck, "no ending: messages " +
-                                               std::to_string(view.Messages().size()) +
-                                               ", last \"" + view.GetText(TextBox::Text2) + "\"");
-    const std::string own = SerialIn(before);
-    const std::string serial = IsOwnSerial(own) ? own : accepted;
-    check(SerialIn(after) == own || SerialIn(after) == serial,
-          "the device left with serial \"" + SerialIn(after) + "\"");
-    check(std::equal(after.words.begin(), after.words.begin() + 3, sim::kBootloaderJump.begin()),
+    check(ending != Ending::None,
+          "no ending; message line \"" + view.GetText(TextBox::Text2) + "\"");
+    const bool hadOne = own.size() == 6 && own != "999999" &&
+                        own.find_first_not_of("0123456789") == std::string::npos;
+    const std::string serial = hadOne ? own : accepted;
+    check(left == own || left == serial, "the device left with serial \"" + left + "\"");
+    check(std::equal(sim::kBootloaderJump.begin(), sim::kBootloaderJump.end(), after.words.begin()),
           "words 0 to 2 no longer jump to the bootloader");
     check(std::equal(after.words.begin() + sim::kBootloaderFirst, after.words.end(),
                      before.words.begin() + sim::kBootloaderFirst),
           "the bootloader's own words changed");
     check(view.Violations().empty(), "the window's rules broken");
-    if (outcome.ending == Ending::Complete) {
-        const auto blocks = test::BlocksOfUpdate(ImageInput(), serial);
-        const test::MemoryDifference difference =
-            test::Compare(after, test::AfterBlocks(before, blocks));
+    if (ending == Ending::Complete) {
+        static const std::vector<std::string> image = test::ReadImageInput();
+        const auto difference =
+            test::Compare(after, test::AfterBlocks(before, test::BlocksOfUpdate(image, serial)));
         check(difference.count == 0,
-              "\"Update complete!\" with memory unlike the image:\n" + difference.firstFew);
-        const std::string revision = test::TagFieldsOf(ImageInput()).at(2);
-        check(view.GetPanelText("rev") == revision && view.GetPanelText("ser") == serial,
-              "\"Update complete!\" but the device identifies as \"" + view.GetPanelText("ser") +
-                  "\" \"" + view.GetPanelText("rev") + "\"");
-    }
-    return outcome;
-}
-
-void Tally::Add(const Scenario& scenario, const Outcome& outcome) {
-    ++endings[static_cast<std::size_t>(outcome.ending)];
-    for (const std::string& what : outcome.broken) {
-        broken.push_back("seed " + std::to_string(scenario.seed) + ": " + what + " (" +
-                         Describe(scenario) + ")");
+              "\"Update complete!\" but memory differs: " + difference.firstFew);
+        check(view.GetPanelText("rev") == test::TagFieldsOf(image).at(2) &&
+                  view.GetPanelText("ser") == serial,
+              "\"Update complete!\" but the device identifies as " + view.GetPanelText("ser") +
+                  " " + view.GetPanelText("rev"));
     }
 }
 
-long Tally::Runs() const {
-    long runs = 0;
-    for (long count : endings) {
-        runs += count;
-    }
-    return runs;
-}
-
-std::string Tally::Counts() const {
-    std::string text;
-    for (std::size_t e = 0; e < kEndings; ++e) {
-        text += std::string(e ? ", " : "") + EndingName(static_cast<Ending>(e)) + ": " +
-                std::to_string(endings[e]);
-    }
-    return text;
+void RunInMemory(const Scenario& scenario, Tally& tally) {
+    sim::FakeClock clock;
+    sim::SimulatedQ218 device(clock, scenario.device.firmware);
+    sim::InMemoryLink link(clock);
+    link.Attach(3, device);
+    link.AddSilentPort(1);
+    Rig rig{link, clock, clock, [&](const auto& action) { action(device); }};
+    RunAndCheck(scenario, rig, tally);
 }
 
 }  // namespace q218::soak
