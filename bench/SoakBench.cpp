@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <numeric>
 #include <random>
 #include <string>
 #include <thread>
@@ -26,31 +27,21 @@ namespace {
 
 constexpr std::int16_t kDevicePort = 3;
 
-// The real port on a pty served by the simulated device, on the machine's clock.
-class PtyRig final : public Rig {
-public:
-    explicit PtyRig(std::unique_ptr<sim::PtyServer> server)
-        : m_server(std::move(server)), m_link([path = m_server->SlavePath()](std::int16_t port) {
-              return port == kDevicePort ? path : std::string();
-          }) {}
-    SerialLink& Link() override { return m_link; }
-    const MonotonicClock& Clock() const override { return m_clock; }
-    void WithDevice(const std::function<void(sim::SimulatedQ218&)>& action) override {
-        m_server->WithDevice(action);
-    }
-    sim::FakeClock& ViewClock() override { return m_viewClock; }
-    // QSerialPort's bytes arrive through the event loop; the nap keeps the waits off the CPU.
-    void BetweenPolls() override {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-
-private:
-    std::unique_ptr<sim::PtyServer> m_server;
-    QtSerialLink m_link;
-    SteadyClock m_clock;
-    sim::FakeClock m_viewClock;
-};
+// One update through the real port on a pty served by the simulated device, on the machine's
+// clock. QSerialPort's bytes arrive through the event loop; the nap keeps the waits off the CPU.
+void RunOnPty(const Scenario& scenario, sim::PtyServer& server, Tally& tally) {
+    QtSerialLink link([path = server.SlavePath()](std::int16_t port) {
+        return port == kDevicePort ? path : std::string();
+    });
+    SteadyClock clock;
+    sim::FakeClock viewClock;
+    Rig rig{link, clock, viewClock, [&](const auto& action) { server.WithDevice(action); },
+            [] {
+                QCoreApplication::processEvents();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }};
+    RunAndCheck(scenario, rig, tally);
+}
 
 long OpenDescriptors() {
     const std::filesystem::directory_iterator entries("/proc/self/fd");
@@ -72,8 +63,8 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 void Report(const char* where, const Tally& tally, double seconds) {
-    std::printf("%s: %ld runs in %.1f s; %s\n", where, tally.Runs(), seconds,
-                tally.Counts().c_str());
+    const long runs = std::accumulate(tally.endings.begin(), tally.endings.end(), 0L);
+    std::printf("%s: %ld runs in %.1f s; %s\n", where, runs, seconds, tally.Counts().c_str());
     for (const std::string& broken : tally.broken) {
         std::printf("  BROKEN %s\n", broken.c_str());
     }
@@ -103,9 +94,7 @@ int main(int argc, char** argv) {
     Tally memory;
     const auto start = std::chrono::steady_clock::now();
     for (long i = 0; i < runs; ++i) {
-        const Scenario scenario = Draw(first + static_cast<std::uint64_t>(i));
-        InMemoryRig rig(scenario.firmware);
-        memory.Add(scenario, RunAndCheck(scenario, rig));
+        RunInMemory(Draw(first + static_cast<std::uint64_t>(i)), memory);
     }
     Report("in memory", memory, SecondsSince(start));
 
@@ -116,15 +105,14 @@ int main(int argc, char** argv) {
     const auto ptyStart = std::chrono::steady_clock::now();
     for (long i = 0; i < ptyRuns; ++i) {
         const Scenario scenario = Draw(first + static_cast<std::uint64_t>(runs + i), false);
-        q218::sim::PtyServer::Created created = q218::sim::PtyServer::Create(scenario.firmware);
+        q218::sim::PtyServer::Created created =
+            q218::sim::PtyServer::Create(scenario.device.firmware);
         if (!created.server) {
             std::fprintf(stderr, "no pseudo-terminal: %s\n", created.error.c_str());
             return 1;
         }
-        {
-            PtyRig rig(std::move(created.server));
-            pty.Add(scenario, RunAndCheck(scenario, rig));
-        }
+        RunOnPty(scenario, *created.server, pty);
+        created.server.reset();
         if (i == 0) {
             fdsAfterFirst = OpenDescriptors();
             kbAfterFirst = ResidentKilobytes();

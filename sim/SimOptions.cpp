@@ -1,7 +1,5 @@
 #include "sim/SimOptions.h"
 
-#include "sim/RandomDevice.h"
-
 #include <CLI/CLI.hpp>
 
 #include <charconv>
@@ -91,31 +89,25 @@ void DescribeOptions(CLI::App& app, SimOptions& o) {
     const std::string device = "Device";
     // First, so that the device and fault options given with it apply on top.
     app.add_option_function<std::uint64_t>(
-           "--random",
-           [&o](std::uint64_t seed) {
-               const RandomDevice drawn = DrawDevice(seed);
-               o.firmware = drawn.firmware;
-               o.bootloaderOnly = drawn.bootloaderOnly;
-               o.faults = drawn.faults;
-           },
+           "--random", [&o](std::uint64_t seed) { o.device = DrawDevice(seed); },
            "the device and faults the soak draws from SEED, to replay a seed it reports")
         ->type_name("SEED")
         ->group(device);
-    app.add_option("--serial", o.firmware.serial,
+    app.add_option("--serial", o.device.firmware.serial,
                    "six digits, or \"\" for none (999999 is the factory placeholder)")
         ->type_name("DIGITS")
         ->check(Requires(isSerial, "six digits or an empty text"))
         ->capture_default_str()
         ->group(device);
-    app.add_option("--revision", o.firmware.revision, "firmware revision")
+    app.add_option("--revision", o.device.firmware.revision, "firmware revision")
         ->check(Requires(isWord, "a text without spaces"))
         ->capture_default_str()
         ->group(device);
-    app.add_option("--date", o.firmware.date, "firmware date")
+    app.add_option("--date", o.device.firmware.date, "firmware date")
         ->check(Requires(isWord, "a text without spaces"))
         ->capture_default_str()
         ->group(device);
-    app.add_flag("--bootloader-only", o.bootloaderOnly,
+    app.add_flag("--bootloader-only", o.device.bootloaderOnly,
                  "application broken by a failed update: answers \"Q218\" only and enters the "
                  "bootloader only on SIGUSR1 (reset by hand)")
         ->group(device);
@@ -143,16 +135,16 @@ void DescribeOptions(CLI::App& app, SimOptions& o) {
         ->group(timing);
 
     const std::string faults = "Faults";
-    app.add_option("--noise", o.faults.noiseBeforeEnq, "characters sent before ENQ")
+    app.add_option("--noise", o.device.faults.noiseBeforeEnq, "characters sent before ENQ")
         ->type_name("TEXT")
         ->transform(Escapes())
         ->group(faults);
-    app.add_option("--noise-after-enq", o.faults.noiseAfterEnq,
+    app.add_option("--noise-after-enq", o.device.faults.noiseAfterEnq,
                    "characters sent right behind ENQ, before ACK")
         ->type_name("TEXT")
         ->transform(Escapes())
         ->group(faults);
-    app.add_flag("--silent-before-enq", o.faults.silentBeforeEnq,
+    app.add_flag("--silent-before-enq", o.device.faults.silentBeforeEnq,
                  "\"977\" is taken but ENQ never comes")
         ->group(faults);
     app.add_option_function<std::string>(
@@ -163,13 +155,13 @@ void DescribeOptions(CLI::App& app, SimOptions& o) {
                if (!times || *times < 1 || *times > kMaxFrame) {
                    throw CLI::ValidationError("--bel-after-frame", "takes K or K:TIMES");
                }
-               o.faults.belAfterFrame[k] = static_cast<int>(*times);
+               o.device.faults.belAfterFrame[k] = static_cast<int>(*times);
            },
            "answer BEL to frame K (TIMES times, and so to the frames after it)")
         ->type_name("K[:TIMES]")
         ->group(faults);
     app.add_option_function<int>(
-           "--corrupt-frame", [&o](int k) { o.faults.corruptFrame = k; },
+           "--corrupt-frame", [&o](int k) { o.device.faults.corruptFrame = k; },
            "a data byte of frame K is corrupted on the line")
         ->type_name("K")
         ->check(frame)
@@ -182,24 +174,25 @@ void DescribeOptions(CLI::App& app, SimOptions& o) {
                if (!bytes || bytes->empty()) {
                    throw CLI::ValidationError("--reply-after-frame", "takes K:TEXT");
                }
-               o.faults.replyAfterFrame[k] = *bytes;
+               o.device.faults.replyAfterFrame[k] = *bytes;
            },
            "answer TEXT (e.g. t) instead of \"T\" after frame K")
         ->type_name("K:TEXT")
         ->group(faults);
     app.add_option_function<int>(
-           "--silent-from-frame", [&o](int k) { o.faults.silentFromFrame = k; },
+           "--silent-from-frame", [&o](int k) { o.device.faults.silentFromFrame = k; },
            "no answer from frame K on")
         ->type_name("K")
         ->check(frame)
         ->group(faults);
     app.add_option_function<int>(
-           "--unplug-at-frame", [&o](int k) { o.faults.unplugAtFrame = k; },
+           "--unplug-at-frame", [&o](int k) { o.device.faults.unplugAtFrame = k; },
            "the line vanishes when frame K arrives")
         ->type_name("K")
         ->check(frame)
         ->group(faults);
-    app.add_option("--identification", o.faults.identification, "answer \"990\" with exactly TEXT")
+    app.add_option("--identification", o.device.faults.identification,
+                   "answer \"990\" with exactly TEXT")
         ->type_name("TEXT")
         ->transform(Escapes())
         ->group(faults);
@@ -280,16 +273,13 @@ std::optional<std::string> Unescape(std::string_view text) {
 }
 
 void ApplyOptions(const SimOptions& o, SimulatedQ218& device) {
-    if (o.bootloaderOnly) {
-        device.BreakApplication();
-    }
+    o.device.ApplyTo(device);
     device.Paced(o.paced);
     device.WordWriteTime(o.wordWriteTime);
     device.ReplyDelay(o.replyDelay);
     if (o.handshake) {
         device.HandshakeCharacters(*o.handshake);
     }
-    device.SetFaults(o.faults);
 }
 
 std::string SimUsage() {

@@ -8,18 +8,16 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/SimulatedQ218.h"
+#include "sim/DeviceSetup.h"
 
 namespace q218::sim {
 
 struct SimOptions {
-    PreviousFirmware firmware;
-    bool bootloaderOnly = false;
+    DeviceSetup device;
     bool paced = false;
     std::chrono::microseconds wordWriteTime{0};
     std::chrono::milliseconds replyDelay{0};
     std::optional<std::string> handshake;
-    Faults faults;
     std::string linkPath;                  // symbolic link to the device's pty
     std::vector<std::string> silentLinks;  // one silent pty per path
     bool printTranscript = false;

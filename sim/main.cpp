@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    PtyServer::Created device = PtyServer::Create(options.firmware);
+    PtyServer::Created device = PtyServer::Create(options.device.firmware);
     if (!device.server) {
         std::fprintf(stderr, "q218-sim: no pty: %s\n", device.error.c_str());
         return 1;

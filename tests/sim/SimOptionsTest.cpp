@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "support/Bytes.h"
 #include "sim/FakeClock.h"
+#include "support/Bytes.h"
 
 namespace q218::sim {
 namespace {
@@ -70,7 +70,7 @@ TEST(SimOptions, ParsedOptionsReachTheDevice) {
     EXPECT_EQ(o.silentLinks, (std::vector<std::string>{"/x/1", "/x/2"}));
 
     FakeClock clock;
-    SimulatedQ218 device(clock, o.firmware);
+    SimulatedQ218 device(clock, o.device.firmware);
     ApplyOptions(o, device);
     device.Receive("990\r");
     clock.Advance(std::chrono::seconds(1));
@@ -94,7 +94,7 @@ TEST(SimOptions, BootloaderOnlyAnswersWithTheModelAlone) {
     const ParsedOptions parsed = ParseSimOptions({"--bootloader-only"});
     ASSERT_TRUE(parsed.options);
     FakeClock clock;
-    SimulatedQ218 device(clock, parsed.options->firmware);
+    SimulatedQ218 device(clock, parsed.options->device.firmware);
     ApplyOptions(*parsed.options, device);
     EXPECT_EQ(device.IdentificationText(), "Q218");
 }

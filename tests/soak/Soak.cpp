@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <random>
+#include <utility>
 
 #include "app/Main.h"
 #include "sim/InMemoryLink.h"
@@ -16,9 +17,7 @@ using namespace std::chrono_literals;
 using std::chrono::nanoseconds;
 
 constexpr nanoseconds kPatience = 60s;
-// Far beyond any run, BEL storms and the technician's minute included: a run still going
-// then waits with no way out.
-constexpr nanoseconds kRunBound = 30min;
+constexpr nanoseconds kRunBound = 30min;  // far beyond any run that can end
 struct Stuck {};
 
 // The device's program memory, and the serial number in its identification table.
@@ -39,7 +38,7 @@ std::pair<test::Memory, std::string> Read(Rig& rig) {
 Scenario Draw(std::uint64_t seed, bool withSilence) {
     std::mt19937_64 random(~seed);  // the technician's own draws, apart from the device's
     const auto uniform = [&](int low, int high) {
-        return std::uniform_int_distribution<int>(low, high)(random);
+        return std::uniform_int_distribution(low, high)(random);
     };
     Scenario s;
     s.seed = seed;
@@ -64,12 +63,7 @@ std::string Tally::Counts() const {
 }
 
 void RunAndCheck(const Scenario& s, Rig& rig, Tally& tally) {
-    rig.withDevice([&](sim::SimulatedQ218& device) {
-        if (s.device.bootloaderOnly) {
-            device.BreakApplication();
-        }
-        device.SetFaults(s.device.faults);
-    });
+    rig.withDevice([&](sim::SimulatedQ218& device) { s.device.ApplyTo(device); });
     const auto [before, own] = Read(rig);
     test::FakeView view(rig.viewClock);
     Main main(view, rig.link, rig.clock);
@@ -78,13 +72,12 @@ void RunAndCheck(const Scenario& s, Rig& rig, Tally& tally) {
     // (which ends the program whatever is enabled) after a minute in which nothing moved.
     const nanoseconds start = rig.clock.Now();
     nanoseconds lastMove = start;
-    std::size_t moves = 0;
+    std::size_t moves = 0;  // texts and progress the window has shown
     bool resetPressed = false;
     view.OnProcessEvents([&] {
         rig.betweenWaits();
         const nanoseconds now = rig.clock.Now();
-        if (view.Messages().size() + view.ProgressHistory().size() != moves) {
-            moves = view.Messages().size() + view.ProgressHistory().size();
+        if (std::exchange(moves, view.Messages().size() + view.ProgressHistory().size()) != moves) {
             lastMove = now;
         }
         if (!resetPressed && view.GetText(TextBox::Text2) == "Please reset Q218 to start update." &&

@@ -1,26 +1,24 @@
 #pragma once
 // The soak: whole updates on the headless window driven as a technician would ("OK", a
-// serial number typed when asked, "&Update", the reset button when asked to press it, the
-// window closed after a minute of nothing moving), each against a device and faults drawn
-// from a seed, and after every run the checks that must hold whatever the faults.
+// serial number typed when asked, "&Update", reset pressed when asked, the window closed
+// after a minute of nothing moving), each against a device and faults drawn from a seed
+// (q218-sim --random SEED serves the same device), each run then checked.
 
 #include <array>
 #include <chrono>
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "link/SerialLink.h"
+#include "sim/DeviceSetup.h"
 #include "sim/FakeClock.h"
-#include "sim/RandomDevice.h"
 
 namespace q218::soak {
 
-// The device and its faults (q218-sim --random SEED serves the same), and the technician.
 struct Scenario {
     std::uint64_t seed = 0;
-    sim::RandomDevice device;
+    sim::DeviceSetup device;
     std::vector<std::string> entries;  // typed while a serial number is asked for
     bool confirmWithEnter = false;     // else with "OK"
     std::chrono::milliseconds resetAfter{};

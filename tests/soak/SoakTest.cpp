@@ -1,13 +1,11 @@
-// The soak in the test command: seeds 1 to 500, each a whole update with its device and
-// faults, every run checked (Soak.h). bench/SoakBench.cpp runs fresh seeds by the hundred
-// thousand, and through the real serial port.
+// The soak in the test command: seeds 1 to 500 (Soak.h). bench/SoakBench.cpp runs fresh
+// seeds by the hundred thousand, and through the real serial port.
 
 #include <gtest/gtest.h>
 
 #include "soak/Soak.h"
 
-namespace q218::soak {
-namespace {
+using namespace q218::soak;
 
 TEST(Soak, FiveHundredSeededRunsKeepEveryCheck) {
     Tally tally;
@@ -21,6 +19,3 @@ TEST(Soak, FiveHundredSeededRunsKeepEveryCheck) {
         EXPECT_GT(tally.endings[static_cast<std::size_t>(e)], 10) << kEndingNames[int(e)];
     }
 }
-
-}  // namespace
-}  // namespace q218::soak

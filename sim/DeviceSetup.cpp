@@ -1,4 +1,4 @@
-#include "sim/RandomDevice.h"
+#include "sim/DeviceSetup.h"
 
 #include <cstdio>
 #include <random>
@@ -19,7 +19,14 @@ std::string SixDigits(int value) {
 
 }  // namespace
 
-RandomDevice DrawDevice(std::uint64_t seed, bool withSilence) {
+void DeviceSetup::ApplyTo(SimulatedQ218& device) const {
+    if (bootloaderOnly) {
+        device.BreakApplication();
+    }
+    device.SetFaults(faults);
+}
+
+DeviceSetup DrawDevice(std::uint64_t seed, bool withSilence) {
     std::mt19937_64 random(seed);
     const auto chance = [&](double p) { return std::bernoulli_distribution(p)(random); };
     const auto uniform = [&](int low, int high) {
@@ -32,7 +39,7 @@ RandomDevice DrawDevice(std::uint64_t seed, bool withSilence) {
         }
         return text;
     };
-    RandomDevice d;
+    DeviceSetup d;
     const std::string serials[] = {
         SixDigits(uniform(0, 999998)), "", "999999",
         std::to_string(chance(0.5) ? uniform(1, 99'999) : uniform(1'000'000, 99'999'999))};
