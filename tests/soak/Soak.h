@@ -19,8 +19,7 @@ namespace q218::soak {
 struct Scenario {
     std::uint64_t seed = 0;
     sim::DeviceSetup device;
-    std::vector<std::string> entries;  // typed while a serial number is asked for
-    bool confirmWithEnter = false;     // else with "OK"
+    std::string typed;  // when a serial number is asked for
     std::chrono::milliseconds resetAfter{};
 };
 // `withSilence` false leaves out the device that stops answering (a minute of the rig's clock).
@@ -30,15 +29,13 @@ enum class Ending { Complete, Error, Rejected, Closed, None };
 inline constexpr std::array<const char*, 5> kEndingNames = {
     "Update complete!", "Update Error.", "Image rejected", "window closed", "no ending"};
 
-// Runs per ending, and "seed N: ..." for every check a run failed.
-struct Tally {
+struct Tally {  // runs per ending, and "seed N: ..." for every check a run failed
     std::array<long, kEndingNames.size()> endings{};
     std::vector<std::string> broken;
     std::string Counts() const;
 };
 
-// Where a run happens: the updater's port and clock, and the device behind the port.
-struct Rig {
+struct Rig {  // where a run happens: the updater's port and clock, the device behind it
     SerialLink& link;
     const MonotonicClock& clock;
     sim::FakeClock& viewClock;  // the fake window advances it at every wait
