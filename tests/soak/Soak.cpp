@@ -10,14 +10,13 @@
 #include "support/FakeView.h"
 
 namespace q218::soak {
-
 namespace {
 
 using namespace std::chrono_literals;
 using std::chrono::nanoseconds;
 
 constexpr nanoseconds kPatience = 60s;
-constexpr nanoseconds kRunBound = 30min;  // far beyond any run that can end
+constexpr nanoseconds kRunBound = 30min;  // far beyond any run that can end: thrown as Stuck
 struct Stuck {};
 
 // The device's program memory, and the serial number in its identification table.
@@ -102,7 +101,7 @@ void RunAndCheck(const Scenario& s, Rig& rig, Tally& tally) {
         }
     } catch (const ProgramEnded&) {
         ending = Ending::Closed;
-    } catch (const Stuck&) {
+    } catch (const Stuck&) {  // ending stays None
     }
     ++tally.endings[static_cast<std::size_t>(ending)];
 
@@ -112,8 +111,7 @@ void RunAndCheck(const Scenario& s, Rig& rig, Tally& tally) {
             tally.broken.push_back("seed " + std::to_string(s.seed) + ": " + what);
         }
     };
-    check(ending != Ending::None,
-          "no ending; message line \"" + view.GetText(TextBox::Text2) + "\"");
+    check(ending != Ending::None, "no ending at \"" + view.GetText(TextBox::Text2) + "\"");
     const bool hadOne = own.size() == 6 && own != "999999" &&
                         own.find_first_not_of("0123456789") == std::string::npos;
     const std::string serial = hadOne ? own : s.typed;

@@ -1,5 +1,4 @@
-// The soak in the test command: seeds 1 to 500 (Soak.h). bench/SoakBench.cpp runs fresh
-// seeds by the hundred thousand, and through the real serial port.
+// The soak (Soak.h) on seeds 1 to 500; bench/SoakBench.cpp runs fresh seeds by the 100,000.
 
 #include <gtest/gtest.h>
 
