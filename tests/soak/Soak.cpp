@@ -123,7 +123,7 @@ void RunAndCheck(const Scenario& s, Rig& rig, Tally& tally) {
           "the bootloader's own words changed");
     check(view.Violations().empty(), "the window's rules broken");
     if (ending == Ending::Complete) {
-        static const std::vector<std::string> image = test::ReadImageInput();
+        const std::vector<std::string> image = test::ReadImageInput();
         const auto difference =
             test::Compare(after, test::AfterBlocks(before, test::BlocksOfUpdate(image, serial)));
         check(difference.count == 0,
