@@ -19,8 +19,7 @@ constexpr nanoseconds kPatience = 60s;
 constexpr nanoseconds kRunBound = 30min;  // far beyond any run that can end: thrown as Stuck
 struct Stuck {};
 
-// The device's program memory, and the serial number in its identification table.
-std::pair<test::Memory, std::string> Read(Rig& rig) {
+std::pair<test::Memory, std::string> MemoryAndSerial(Rig& rig) {
     std::pair<test::Memory, std::string> read;
     rig.withDevice([&](sim::SimulatedQ218& device) {
         for (std::uint32_t a = 0; a < test::kProgramWords; ++a) {
@@ -53,7 +52,7 @@ std::string Tally::Counts() const {
 
 void RunAndCheck(const Scenario& s, Rig& rig, Tally& tally) {
     rig.withDevice([&](sim::SimulatedQ218& device) { s.device.ApplyTo(device); });
-    const auto [before, own] = Read(rig);
+    const auto [before, own] = MemoryAndSerial(rig);
     test::FakeView view(rig.viewClock);
     Main main(view, rig.link, rig.clock);
 
@@ -105,7 +104,7 @@ void RunAndCheck(const Scenario& s, Rig& rig, Tally& tally) {
     }
     ++tally.endings[static_cast<std::size_t>(ending)];
 
-    const auto [after, left] = Read(rig);
+    const auto [after, left] = MemoryAndSerial(rig);
     const auto check = [&](bool holds, const std::string& what) {
         if (!holds) {
             tally.broken.push_back("seed " + std::to_string(s.seed) + ": " + what);
