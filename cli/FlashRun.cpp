@@ -9,6 +9,7 @@
 
 #include "Interrupt.h"
 #include "app/Main.h"
+#include "download/Messages.h"
 #include "link/MonotonicClock.h"
 #include "link/qt/QtSerialLink.h"
 
@@ -115,11 +116,16 @@ FlashReport RunFlash(const FlashOptions& options, ConsoleLines& lines) {
     Main window(view, link, clock);
 
     // Before the reset command Ctrl+C ends the run at once: nothing has been written. From
-    // then on the device is in its bootloader: the first Ctrl+C only warns, a second aborts.
+    // then on until "Update complete!" the device is in its bootloader: the first Ctrl+C only
+    // warns, a second aborts. Once the transfer has ended the device runs its new firmware,
+    // and Ctrl+C ends the fresh identification at once.
     bool resetSent = false;
     int interrupts = 0;
+    const auto inBootloader = [&] {
+        return resetSent && view.GetText(TextBox::Text2) != kComplete;
+    };
     InterruptWatch watch([&] {
-        if (resetSent && interrupts++ == 0) {
+        if (inBootloader() && interrupts++ == 0) {
             lines.Error(
                 "Ctrl+C: the Q218 is in its bootloader now and will wait for a new update. "
                 "The update goes on; press Ctrl+C again to abort it.");
@@ -229,8 +235,14 @@ FlashReport RunFlash(const FlashOptions& options, ConsoleLines& lines) {
         if (link.PortOpen()) {
             link.SetPortOpen(false);
         }
-        lines.Error(resetSent ? "Aborted: the Q218 waits in its bootloader for a new update."
-                              : "Interrupted: nothing was written.");
+        if (!resetSent) {
+            lines.Error("Interrupted: nothing was written.");
+        } else if (inBootloader()) {
+            lines.Error("Aborted: the Q218 waits in its bootloader for a new update.");
+        } else {
+            lines.Error(
+                "Interrupted after \"Update complete!\": the new firmware is not verified.");
+        }
         return finish(kExitInterrupted, "interrupted");
     }
 }
