@@ -2,32 +2,17 @@
 
 namespace q218::test {
 
-namespace {
-
-int Nibble(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-}  // namespace
-
 std::optional<DecodedRecord> Decode(const std::string& line) {
     if (line.size() < 11 || line[0] != ':' || line.size() % 2 == 0) {
         return std::nullopt;
     }
     std::vector<unsigned> bytes;
     for (std::size_t i = 1; i < line.size(); i += 2) {
-        const int high = Nibble(line[i]);
-        const int low = Nibble(line[i + 1]);
-        if (high < 0 || low < 0) {
+        const std::string pair = line.substr(i, 2);
+        if (pair.find_first_not_of("0123456789ABCDEF") != std::string::npos) {
             return std::nullopt;
         }
-        bytes.push_back(static_cast<unsigned>(high * 16 + low));
+        bytes.push_back(static_cast<unsigned>(std::stoul(pair, nullptr, 16)));
     }
     DecodedRecord record;
     record.count = bytes[0];

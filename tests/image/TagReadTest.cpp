@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "image/FirmwareImage.h"
+#include "image/ImageCheck.h"
 #include "support/ImageInput.h"
 
 namespace q218 {
@@ -31,48 +32,29 @@ TEST(TagRead, EmbeddedImageShowsItsVersionAndMarksOnlyTheTagLine) {
 TEST(TagRead, SplitsTheTagAtEveryUnderscore) {
     struct Row {
         const char* name;
-        std::vector<std::string> lines;
+        std::string lines;  // the image, one line after each "\n"
         TagFields fields;
         std::string version;
     };
+    const TagFields none{"", "", "", "", "", ""};
+    const TagFields six{".DORVANE", "M", "R", "D", "x", "y"};
     const Row rows[] = {
-        {"empty piece between two underscores",
-         {".DORVANE_A__B"},
-         {".DORVANE", "A", "", "B", "", ""},
-         "A    B"},
-        {"no underscore: the whole tag in slot 0",
-         {".DORVANE"},
-         {".DORVANE", "", "", "", "", ""},
-         "    "},
-        {"trailing underscore gives an empty last piece",
-         {".DORVANE_Q218_"},
-         {".DORVANE", "Q218", "", "", "", ""},
-         "Q218    "},
-        {"five underscores fill all six slots",
-         {".DORVANE_M_R_D_x_y"},
-         {".DORVANE", "M", "R", "D", "x", "y"},
-         "M  R  D"},
-        {"more than six fields keep the first six",
-         {".DORVANE_M_R_D_x_y_z_w"},
-         {".DORVANE", "M", "R", "D", "x", "y"},
-         "M  R  D"},
+        {"empty piece between underscores", ".DORVANE_A__B", {".DORVANE", "A", "", "B"}, "A    B"},
+        {"no underscore: all in slot 0", ".DORVANE", {".DORVANE"}, "    "},
+        {"trailing underscore: empty piece", ".DORVANE_Q218_", {".DORVANE", "Q218"}, "Q218    "},
+        {"six fields fill six slots", ".DORVANE_M_R_D_x_y", six, "M  R  D"},
+        {"eight fields keep six", ".DORVANE_M_R_D_x_y_z_w", six, "M  R  D"},
         {"the last tag line wins",
-         {".DORVANE_OLD_R01.0_2001-01-01", ":00000001FF", ".DORVANE_NEW_R02.0_2002-02-02"},
-         {".DORVANE", "NEW", "R02.0", "2002-02-02", "", ""},
+         ".DORVANE_OLD_R01.0_2001-01-01\n:00000001FF\n.DORVANE_NEW_R02.0_2002-02-02",
+         {".DORVANE", "NEW", "R02.0", "2002-02-02"},
          "NEW  R02.0  2002-02-02"},
-        {"lower-case marker is not the tag",
-         {".dorvane_Q218_R04.6_2022-04-18"},
-         {"", "", "", "", "", ""},
-         "    "},
-        {"line shorter than the marker cannot match",
-         {".DORVAN"},
-         {"", "", "", "", "", ""},
-         "    "},
-        {"no tag at all", {":00000001FF"}, {"", "", "", "", "", ""}, "    "},
+        {"lower-case marker is not the tag", ".dorvane_Q218_R04.6_2022-04-18", none, "    "},
+        {"line shorter than the marker", ".DORVAN", none, "    "},
+        {"no tag at all", ":00000001FF", none, "    "},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FirmwareImage image = row.lines;
+        FirmwareImage image = SplitImageText(row.lines);
         TagFields fields;
         EXPECT_EQ(Tag_Read(image, fields), row.version);
         EXPECT_EQ(fields, row.fields);

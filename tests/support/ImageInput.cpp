@@ -37,6 +37,14 @@ std::vector<std::string> TagFieldsOf(const std::vector<std::string>& lines) {
     return fields;
 }
 
+std::size_t SerialIndexOf(const std::vector<std::string>& lines) {
+    std::size_t index = 0;
+    while (index < lines.size() && !lines[index].starts_with(":103E00008207")) {
+        ++index;
+    }
+    return index;
+}
+
 std::string PayloadTag::VersionLine() const {
     return model + "  " + revision + "  " + date;
 }

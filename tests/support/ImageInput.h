@@ -3,6 +3,7 @@
 // the values of the payload (its revision, date and line count) come from here, so that a
 // replaced payload leaves every test meaningful.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,10 @@ std::vector<std::string> ReadImageInput();
 
 // The tag fields of `lines`: marker, model, revision, date.
 std::vector<std::string> TagFieldsOf(const std::vector<std::string>& lines);
+
+// The index of the first line that begins with the serial record's prefix ":103E00008207",
+// or the size of `lines` when none does.
+std::size_t SerialIndexOf(const std::vector<std::string>& lines);
 
 // What the image input's tag names.
 struct PayloadTag {
