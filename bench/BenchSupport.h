@@ -4,8 +4,10 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,6 +21,12 @@
 namespace q218::bench {
 
 using Seconds = std::chrono::duration<double>;
+
+// The program's one optional argument, a count (runs, samples, microseconds): `fallback`
+// without it, and never below `least`.
+inline int CountArgument(int argc, char** argv, int fallback, int least) {
+    return argc > 1 ? std::max(least, std::atoi(argv[1])) : fallback;
+}
 
 // CPU time of the calling thread: the updater's own work, without the simulated device's
 // server thread.

@@ -76,7 +76,7 @@ double Percentile(std::vector<double> values, double share) {
 int main(int argc, char** argv) {
     using namespace q218;
     using namespace q218::bench;
-    const int samples = argc > 1 ? std::max(10, std::atoi(argv[1])) : 300;
+    const int samples = CountArgument(argc, argv, 300, 10);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

@@ -75,7 +75,7 @@ private:
 int main(int argc, char** argv) {
     using namespace q218;
     using namespace q218::bench;
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 300;
+    const int runs = CountArgument(argc, argv, 300, 1);
     const FirmwareImage prepared = PreparedImage();
     const double lines = static_cast<double>(prepared.size() - 1);  // the tag line is dropped
 
