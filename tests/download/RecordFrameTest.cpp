@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "support/Bytes.h"
 #include "download/RecordSend.h"
 #include "sim/FakeClock.h"
+#include "support/Bytes.h"
 #include "support/FakeView.h"
 
 namespace q218 {
@@ -169,12 +169,16 @@ public:
     std::vector<std::string> writes;
 };
 
-TEST(RecordSend, WritesTheFrameOneByteAtATime) {
+// One frame sent to that link, with the window that shows its messages.
+class RecordSend : public ::testing::Test {
+protected:
     sim::FakeClock clock;
-    test::FakeView view(clock);
+    test::FakeView view{clock};
     RecordingLink link;
     LinkContext context{link, view, clock};
+};
 
+TEST_F(RecordSend, WritesTheFrameOneByteAtATime) {
     EXPECT_EQ(Record_Send(context, ":022080006828CE"), RecordOutcome::Sent);
     std::vector<std::uint8_t> wire;
     for (const std::string& write : link.writes) {
@@ -185,12 +189,7 @@ TEST(RecordSend, WritesTheFrameOneByteAtATime) {
     EXPECT_TRUE(view.MessageBoxes().empty());
 }
 
-TEST(RecordSend, RejectedResetVectorShowsTheGotoMessageAndWritesNothing) {
-    sim::FakeClock clock;
-    test::FakeView view(clock);
-    RecordingLink link;
-    LinkContext context{link, view, clock};
-
+TEST_F(RecordSend, RejectedResetVectorShowsTheGotoMessageAndWritesNothing) {
     EXPECT_EQ(Record_Send(context, ":0400000006280000CE"), RecordOutcome::Rejected);
     EXPECT_TRUE(link.writes.empty());
     const std::vector<std::string> expectedBoxes = {
@@ -200,12 +199,7 @@ TEST(RecordSend, RejectedResetVectorShowsTheGotoMessageAndWritesNothing) {
     EXPECT_EQ(view.MessageBoxes(), expectedBoxes);
 }
 
-TEST(RecordSend, SkippedEndAndMalformedLinesWriteNothingAndShowNothing) {
-    sim::FakeClock clock;
-    test::FakeView view(clock);
-    RecordingLink link;
-    LinkContext context{link, view, clock};
-
+TEST_F(RecordSend, SkippedEndAndMalformedLinesWriteNothingAndShowNothing) {
     EXPECT_EQ(Record_Send(context, ":02400E00323F3F"), RecordOutcome::Skipped);
     EXPECT_EQ(Record_Send(context, ":00000001FF"), RecordOutcome::End);
     EXPECT_EQ(Record_Send(context, ":10001000860187"), RecordOutcome::Malformed);
