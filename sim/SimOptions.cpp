@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <functional>
+#include <type_traits>
 #include <utility>
 
 namespace q218::sim {
@@ -99,14 +100,14 @@ void DescribeOptions(CLI::App& app, SimOptions& o) {
         ->check(Requires(isSerial, "six digits or an empty text"))
         ->capture_default_str()
         ->group(device);
-    app.add_option("--revision", o.device.firmware.revision, "firmware revision")
-        ->check(Requires(isWord, "a text without spaces"))
-        ->capture_default_str()
-        ->group(device);
-    app.add_option("--date", o.device.firmware.date, "firmware date")
-        ->check(Requires(isWord, "a text without spaces"))
-        ->capture_default_str()
-        ->group(device);
+    const auto firmwareWord = [&](const char* name, std::string& field, const char* help) {
+        app.add_option(name, field, help)
+            ->check(Requires(isWord, "a text without spaces"))
+            ->capture_default_str()
+            ->group(device);
+    };
+    firmwareWord("--revision", o.device.firmware.revision, "firmware revision");
+    firmwareWord("--date", o.device.firmware.date, "firmware date");
     app.add_flag("--bootloader-only", o.device.bootloaderOnly,
                  "application broken by a failed update: answers \"Q218\" only and enters the "
                  "bootloader only on SIGUSR1 (reset by hand)")
@@ -121,29 +122,34 @@ void DescribeOptions(CLI::App& app, SimOptions& o) {
     const std::string timing = "Timing";
     app.add_flag("--paced", o.paced, "like a 9600-baud 8N1 line: 1/960 s per byte each way")
         ->group(timing);
-    app.add_option_function<long>(
-           "--write-time-us", [&o](long n) { o.wordWriteTime = std::chrono::microseconds(n); },
-           "flash write time per program word before \"T\"")
-        ->type_name("N")
-        ->check(CLI::Range(0L, 1'000'000L).description(""))
-        ->group(timing);
-    app.add_option_function<long>(
-           "--reply-delay-ms", [&o](long n) { o.replyDelay = std::chrono::milliseconds(n); },
-           "every reply starts N ms late")
-        ->type_name("N")
-        ->check(CLI::Range(0L, 600'000L).description(""))
-        ->group(timing);
+    // N whole units of the field's own duration type (microseconds, milliseconds), N <= most.
+    const auto duration = [&](const char* name, auto& field, long most, const char* help) {
+        app.add_option_function<long>(
+               name, [&field](long n) { field = std::remove_reference_t<decltype(field)>(n); },
+               help)
+            ->type_name("N")
+            ->check(CLI::Range(0L, most).description(""))
+            ->group(timing);
+    };
+    duration("--write-time-us", o.wordWriteTime, 1'000'000L,
+             "flash write time per program word before \"T\"");
+    duration("--reply-delay-ms", o.replyDelay, 600'000L, "every reply starts N ms late");
 
     const std::string faults = "Faults";
-    app.add_option("--noise", o.device.faults.noiseBeforeEnq, "characters sent before ENQ")
-        ->type_name("TEXT")
-        ->transform(Escapes())
-        ->group(faults);
-    app.add_option("--noise-after-enq", o.device.faults.noiseAfterEnq,
-                   "characters sent right behind ENQ, before ACK")
-        ->type_name("TEXT")
-        ->transform(Escapes())
-        ->group(faults);
+    // A fault's TEXT, stored as the bytes its escapes stand for.
+    const auto textFault = [&](const char* name, auto& field, const char* help) {
+        app.add_option(name, field, help)->type_name("TEXT")->transform(Escapes())->group(faults);
+    };
+    const auto frameFault = [&](const char* name, std::optional<int>& field, const char* help) {
+        app.add_option_function<int>(
+               name, [&field](int k) { field = k; }, help)
+            ->type_name("K")
+            ->check(frame)
+            ->group(faults);
+    };
+    textFault("--noise", o.device.faults.noiseBeforeEnq, "characters sent before ENQ");
+    textFault("--noise-after-enq", o.device.faults.noiseAfterEnq,
+              "characters sent right behind ENQ, before ACK");
     app.add_flag("--silent-before-enq", o.device.faults.silentBeforeEnq,
                  "\"977\" is taken but ENQ never comes")
         ->group(faults);
@@ -160,12 +166,8 @@ void DescribeOptions(CLI::App& app, SimOptions& o) {
            "answer BEL to frame K (TIMES times, and so to the frames after it)")
         ->type_name("K[:TIMES]")
         ->group(faults);
-    app.add_option_function<int>(
-           "--corrupt-frame", [&o](int k) { o.device.faults.corruptFrame = k; },
-           "a data byte of frame K is corrupted on the line")
-        ->type_name("K")
-        ->check(frame)
-        ->group(faults);
+    frameFault("--corrupt-frame", o.device.faults.corruptFrame,
+               "a data byte of frame K is corrupted on the line");
     app.add_option_function<std::string>(
            "--reply-after-frame",
            [&o](const std::string& v) {
@@ -179,23 +181,11 @@ void DescribeOptions(CLI::App& app, SimOptions& o) {
            "answer TEXT (e.g. t) instead of \"T\" after frame K")
         ->type_name("K:TEXT")
         ->group(faults);
-    app.add_option_function<int>(
-           "--silent-from-frame", [&o](int k) { o.device.faults.silentFromFrame = k; },
-           "no answer from frame K on")
-        ->type_name("K")
-        ->check(frame)
-        ->group(faults);
-    app.add_option_function<int>(
-           "--unplug-at-frame", [&o](int k) { o.device.faults.unplugAtFrame = k; },
-           "the line vanishes when frame K arrives")
-        ->type_name("K")
-        ->check(frame)
-        ->group(faults);
-    app.add_option("--identification", o.device.faults.identification,
-                   "answer \"990\" with exactly TEXT")
-        ->type_name("TEXT")
-        ->transform(Escapes())
-        ->group(faults);
+    frameFault("--silent-from-frame", o.device.faults.silentFromFrame, "no answer from frame K on");
+    frameFault("--unplug-at-frame", o.device.faults.unplugAtFrame,
+               "the line vanishes when frame K arrives");
+    textFault("--identification", o.device.faults.identification,
+              "answer \"990\" with exactly TEXT");
 
     const std::string ptys = "Ptys";
     const auto path = Requires([](const std::string& v) { return !v.empty(); }, "a path");
@@ -242,32 +232,23 @@ std::optional<std::string> Unescape(std::string_view text) {
         if (++i == text.size()) {
             return std::nullopt;
         }
-        switch (text[i]) {
-            case 'r':
-                bytes.push_back('\r');
-                break;
-            case 'n':
-                bytes.push_back('\n');
-                break;
-            case 't':
-                bytes.push_back('\t');
-                break;
-            case '\\':
-                bytes.push_back('\\');
-                break;
-            case 'x': {
-                const int high = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
-                const int low = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
-                if (high < 0 || low < 0) {
-                    return std::nullopt;
-                }
-                bytes.push_back(static_cast<char>(high * 16 + low));
-                i += 2;
-                break;
-            }
-            default:
-                return std::nullopt;
+        // \r \n \t \\ stand for one character each; \xHH for the byte HH.
+        constexpr std::string_view kNamed = "rnt\\";
+        constexpr std::string_view kMeant = "\r\n\t\\";
+        if (const std::size_t named = kNamed.find(text[i]); named != kNamed.npos) {
+            bytes.push_back(kMeant[named]);
+            continue;
         }
+        if (text[i] != 'x') {
+            return std::nullopt;
+        }
+        const int high = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
+        const int low = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        bytes.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
     }
     return bytes;
 }
