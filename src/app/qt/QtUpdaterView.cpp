@@ -51,6 +51,14 @@ void PlaceAt(QWidget& widget, const Place& place) {
                        PixelsFromTwips(place.width), PixelsFromTwips(place.height));
 }
 
+// Names a control (the object name it is found by, the name a screen reader speaks) and puts
+// it at its place.
+void Identify(QWidget& widget, const char* objectName, const QString& spoken, const Place& place) {
+    widget.setObjectName(QString::fromLatin1(objectName));
+    widget.setAccessibleName(spoken);
+    PlaceAt(widget, place);
+}
+
 // Characters and serial bytes map one to one (code 0 to 255), so texts cross the Qt
 // boundary as Latin-1.
 QString ToQt(std::string_view text) {
@@ -217,35 +225,25 @@ QtUpdaterView::QtUpdaterView(QWidget* parent) : QWidget(parent) {
     // cmdUpdate 0, the two bar labels 1 and 2, cmdOK 3, StatusBar1 4, Text2 5, cmdExit 6,
     // Text1 7, Text3 8, Text4 9. Labels and the status bar take no focus.
     m_cmdUpdate = new QPushButton(QStringLiteral("&Update"), this);
-    m_cmdUpdate->setObjectName(QString::fromLatin1(control::cmdUpdate));
-    m_cmdUpdate->setAccessibleName(QStringLiteral("Update"));
+    Identify(*m_cmdUpdate, control::cmdUpdate, QStringLiteral("Update"), kCmdUpdate);
     m_cmdUpdate->setEnabled(false);
-    PlaceAt(*m_cmdUpdate, kCmdUpdate);
 
     m_updateBarBG = new QLabel(this);
-    m_updateBarBG->setObjectName(QString::fromLatin1(control::UpdateBarBG));
-    m_updateBarBG->setAccessibleName(QStringLiteral("Progress track"));
+    Identify(*m_updateBarBG, control::UpdateBarBG, QStringLiteral("Progress track"), kUpdateBar);
     MakeBarLabel(*m_updateBarBG, palette().color(QPalette::Button));
-    PlaceAt(*m_updateBarBG, kUpdateBar);
 
     m_updateBarFG = new QLabel(this);
-    m_updateBarFG->setObjectName(QString::fromLatin1(control::UpdateBarFG));
-    m_updateBarFG->setAccessibleName(QStringLiteral("Progress"));
+    Identify(*m_updateBarFG, control::UpdateBarFG, QStringLiteral("Progress"), kUpdateBar);
     MakeBarLabel(*m_updateBarFG,
                  QColor(kProgressGreen.red, kProgressGreen.green, kProgressGreen.blue));
-    PlaceAt(*m_updateBarFG, kUpdateBar);
     m_updateBarFG->resize(0, m_updateBarFG->height());
 
     m_cmdOK = new QPushButton(QStringLiteral("OK"), this);
-    m_cmdOK->setObjectName(QString::fromLatin1(control::cmdOK));
-    m_cmdOK->setAccessibleName(QStringLiteral("OK"));
-    PlaceAt(*m_cmdOK, kCmdOK);
+    Identify(*m_cmdOK, control::cmdOK, QStringLiteral("OK"), kCmdOK);
 
     m_statusBar1 = new QFrame(this);
-    m_statusBar1->setObjectName(QString::fromLatin1(control::StatusBar1));
-    m_statusBar1->setAccessibleName(QStringLiteral("Device"));
+    Identify(*m_statusBar1, control::StatusBar1, QStringLiteral("Device"), kStatusBar1);
     m_statusBar1->setFocusPolicy(Qt::NoFocus);
-    PlaceAt(*m_statusBar1, kStatusBar1);
     struct PanelSpec {
         std::string_view key;
         const char* name;
@@ -271,37 +269,27 @@ QtUpdaterView::QtUpdaterView(QWidget* parent) : QWidget(parent) {
     }
 
     m_text2 = new TextLine(this);
-    m_text2->setObjectName(QString::fromLatin1(control::Text2));
-    m_text2->setAccessibleName(QStringLiteral("Message"));
+    Identify(*m_text2, control::Text2, QStringLiteral("Message"), kText2);
     MakeFlat(*m_text2);
-    PlaceAt(*m_text2, kText2);
 
     m_cmdExit = new QPushButton(QStringLiteral("Exit"), this);
-    m_cmdExit->setObjectName(QString::fromLatin1(control::cmdExit));
-    m_cmdExit->setAccessibleName(QStringLiteral("Exit"));
-    PlaceAt(*m_cmdExit, kCmdExit);
+    Identify(*m_cmdExit, control::cmdExit, QStringLiteral("Exit"), kCmdExit);
 
     m_text1 = new QLineEdit(this);
-    m_text1->setObjectName(QString::fromLatin1(control::Text1));
-    m_text1->setAccessibleName(QStringLiteral("Download working text"));
-    PlaceAt(*m_text1, kText1);
+    Identify(*m_text1, control::Text1, QStringLiteral("Download working text"), kText1);
     m_text1->hide();
 
     m_text3 = new TextLine(this);
-    m_text3->setObjectName(QString::fromLatin1(control::Text3));
-    m_text3->setAccessibleName(QStringLiteral("Firmware image"));
+    Identify(*m_text3, control::Text3, QStringLiteral("Firmware image"), kText3);
     MakeFlat(*m_text3);
-    PlaceAt(*m_text3, kText3);
 
     m_text4 = new QLineEdit(QStringLiteral("888888"), this);
-    m_text4->setObjectName(QString::fromLatin1(control::Text4));
-    m_text4->setAccessibleName(QStringLiteral("Serial number"));
+    Identify(*m_text4, control::Text4, QStringLiteral("Serial number"), kText4);
     m_text4->setMaxLength(kSerialBoxLength);
     QFont serialFont = defaultFont;
     serialFont.setPointSizeF(13.5);
     serialFont.setWeight(QFont::Normal);
     m_text4->setFont(serialFont);
-    PlaceAt(*m_text4, kText4);
     m_text4->hide();
     // Lies over the right-hand end of the message line when shown.
     m_text4->raise();
@@ -411,30 +399,15 @@ bool QtUpdaterView::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+// The controls in the order their enums list them.
 QLineEdit* QtUpdaterView::Box(TextBox box) const {
-    switch (box) {
-        case TextBox::Text1:
-            return m_text1;
-        case TextBox::Text2:
-            return m_text2;
-        case TextBox::Text3:
-            return m_text3;
-        case TextBox::Text4:
-            return m_text4;
-    }
-    return m_text1;
+    const std::array<QLineEdit*, 4> boxes{m_text1, m_text2, m_text3, m_text4};
+    return boxes.at(static_cast<std::size_t>(box));
 }
 
 QPushButton* QtUpdaterView::ButtonWidget(Button button) const {
-    switch (button) {
-        case Button::cmdOK:
-            return m_cmdOK;
-        case Button::cmdUpdate:
-            return m_cmdUpdate;
-        case Button::cmdExit:
-            return m_cmdExit;
-    }
-    return m_cmdExit;
+    const std::array<QPushButton*, 3> buttons{m_cmdOK, m_cmdUpdate, m_cmdExit};
+    return buttons.at(static_cast<std::size_t>(button));
 }
 
 void QtUpdaterView::SetText(TextBox box, std::string_view text) {
@@ -464,22 +437,8 @@ void QtUpdaterView::SetEnabled(Button button, bool enabled) {
 }
 
 void QtUpdaterView::SetFocus(FocusTarget target) {
-    QWidget* widget = m_text4;
-    switch (target) {
-        case FocusTarget::cmdOK:
-            widget = m_cmdOK;
-            break;
-        case FocusTarget::cmdUpdate:
-            widget = m_cmdUpdate;
-            break;
-        case FocusTarget::cmdExit:
-            widget = m_cmdExit;
-            break;
-        case FocusTarget::Text4:
-            widget = m_text4;
-            break;
-    }
-    widget->setFocus(Qt::OtherFocusReason);
+    const std::array<QWidget*, 4> widgets{m_cmdOK, m_cmdUpdate, m_cmdExit, m_text4};
+    widgets.at(static_cast<std::size_t>(target))->setFocus(Qt::OtherFocusReason);
 }
 
 void QtUpdaterView::SetPanelText(std::string_view key, std::string_view text) {
