@@ -21,6 +21,7 @@
 #include "sim/SimulatedQ218.h"
 #include "support/ExpectedMemory.h"
 #include "support/FakeView.h"
+#include "support/Technician.h"
 
 namespace q218 {
 namespace {
@@ -41,18 +42,10 @@ enum class Ending {
     ProgramEnded,    // Exit or the window's close ended the program inside a wait
 };
 
-const char* EndingName(Ending ending) {
-    switch (ending) {
-        case Ending::NoUpdate:
-            return "NoUpdate";
-        case Ending::Finished:
-            return "Finished";
-        case Ending::TransferFailed:
-            return "TransferFailed";
-        case Ending::ProgramEnded:
-            return "ProgramEnded";
-    }
-    return "?";
+// Failure messages name the endings.
+void PrintTo(Ending ending, std::ostream* out) {
+    constexpr const char* kNames[] = {"NoUpdate", "Finished", "TransferFailed", "ProgramEnded"};
+    *out << kNames[static_cast<int>(ending)];
 }
 
 // Thrown by the bound on the fake clock: nothing ended the run and nothing could.
@@ -131,25 +124,19 @@ TEST_P(FaultMatrix, EndsAsExpectedAndNeverLosesTheDevice) {
     }
 
     FirmwareImage imageSent;
-    bool askedForSerial = false;
+    test::Technician technician{.serial = row.typedSerial};
+    technician.beforeUpdate = [&] {
+        if (row.beforeUpdate) {
+            row.beforeUpdate(device);
+        }
+        imageSent = main.Image();
+        updateClicked = clock.Now();
+    };
     std::optional<Ending> ending;
     nanoseconds endedAt{};
     try {
-        main.Form_Load();
-        main.cmdOK_Click();
-        if (view.IsVisible(TextBox::Text4)) {
-            view.SetText(TextBox::Text4, row.typedSerial);
-            main.Text4_KeyDown(kKeyEnter, 0);
-            askedForSerial = true;
-        }
-        if (view.IsEnabled(Button::cmdUpdate)) {
-            if (row.beforeUpdate) {
-                row.beforeUpdate(device);
-            }
-            imageSent = main.Image();
-            updateClicked = clock.Now();
-            main.cmdUpdate_Click();
-        } else {
+        technician.Update(main, view);
+        if (!technician.clickedUpdate) {
             ending = Ending::NoUpdate;
         }
     } catch (const ProgramEnded&) {
@@ -174,7 +161,7 @@ TEST_P(FaultMatrix, EndsAsExpectedAndNeverLosesTheDevice) {
     }
     ASSERT_TRUE(ending.has_value())
         << "the update returned with neither ending; boxes: " << testing::PrintToString(boxes);
-    EXPECT_STREQ(EndingName(*ending), EndingName(row.expected));
+    EXPECT_EQ(*ending, row.expected);
 
     // Invariants of every row.
     EXPECT_FALSE(device.IsBricked()) << "the bootloader jump at words 0 to 2 is gone";
@@ -199,7 +186,8 @@ TEST_P(FaultMatrix, EndsAsExpectedAndNeverLosesTheDevice) {
         EXPECT_EQ(device.FramesReceived(),
                   static_cast<int>(test::BlocksOfUpdate(imageSent).size()) + row.repeatedFrames);
 
-        const std::string serial = askedForSerial ? row.typedSerial : row.firmware.serial;
+        const std::string serial =
+            technician.askedForSerial ? row.typedSerial : row.firmware.serial;
         EXPECT_EQ(ReadSerialFromDevice(device), serial) << "the serial number was not kept";
         if (!row.identityFixed) {
             // The fresh identification after the update shows the new firmware.

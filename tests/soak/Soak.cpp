@@ -8,6 +8,7 @@
 #include "sim/InMemoryLink.h"
 #include "support/ExpectedMemory.h"
 #include "support/FakeView.h"
+#include "support/Technician.h"
 
 namespace q218::soak {
 namespace {
@@ -83,15 +84,7 @@ void RunAndCheck(const Scenario& s, Rig& rig, Tally& tally) {
 
     Ending ending = Ending::None;
     try {
-        main.Form_Load();
-        main.cmdOK_Click();
-        if (view.IsVisible(TextBox::Text4)) {
-            view.SetText(TextBox::Text4, s.typed);
-            main.Text4_KeyDown(kKeyEnter, 0);
-        }
-        if (view.IsEnabled(Button::cmdUpdate)) {
-            main.cmdUpdate_Click();
-        }
+        test::Technician{s.typed}.Update(main, view);
         const auto boxes = view.MessageBoxes();
         if (!boxes.empty()) {
             ending = boxes.front() == "Update Error." ? Ending::Error : Ending::Rejected;
