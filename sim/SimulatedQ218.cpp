@@ -114,51 +114,6 @@ void SimulatedQ218::Replug() {
     StartFromMemory();
 }
 
-// --- Behaviour and timing ------------------------------------------------------------------
-
-void SimulatedQ218::WordWriteTime(nanoseconds perWord) {
-    m_wordWriteTime = perWord;
-}
-void SimulatedQ218::ReplyDelay(nanoseconds delay) {
-    m_replyDelay = delay;
-}
-void SimulatedQ218::HandshakeCharacters(std::string_view two) {
-    m_handshake = std::string(two);
-}
-
-// --- Faults --------------------------------------------------------------------------------
-
-void SimulatedQ218::NoiseBeforeEnq(std::string_view noise) {
-    m_faults.noiseBeforeEnq = std::string(noise);
-}
-void SimulatedQ218::NoiseAfterEnq(std::string_view noise) {
-    m_faults.noiseAfterEnq = std::string(noise);
-}
-void SimulatedQ218::SilentBeforeEnq() {
-    m_faults.silentBeforeEnq = true;
-}
-void SimulatedQ218::BelAfterFrame(int k, int times) {
-    m_faults.belAfterFrame[k] = std::max(times, 1);
-}
-void SimulatedQ218::CorruptByteInFrame(int k) {
-    m_faults.corruptFrame = k;
-}
-void SimulatedQ218::ReplyAfterFrame(int k, char reply) {
-    m_faults.replyAfterFrame[k] = std::string(1, reply);
-}
-void SimulatedQ218::ReplyAfterFrame(int k, std::string_view reply) {
-    m_faults.replyAfterFrame[k] = std::string(reply);
-}
-void SimulatedQ218::SilentFromFrame(int k) {
-    m_faults.silentFromFrame = k;
-}
-void SimulatedQ218::UnplugAtFrame(int k) {
-    m_faults.unplugAtFrame = k;
-}
-void SimulatedQ218::IdentificationReply(std::string_view text) {
-    m_faults.identification = std::string(text);
-}
-
 // --- Transport side ------------------------------------------------------------------------
 
 void SimulatedQ218::Receive(std::string_view bytes) {

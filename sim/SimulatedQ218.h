@@ -5,6 +5,7 @@
 // bytes (Receive) and takes the bytes it sends once they are readable (TakeReadable); the
 // device acts only when a transport or a test calls in, at the time of the clock.
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstddef>
@@ -91,26 +92,28 @@ public:
     // Paced like a 9600-baud 8N1 line: every byte takes kByteTime in each direction.
     void Paced(bool paced) { m_line.Paced(paced); }
     // Flash write time per program word, spent before a frame's "T".
-    void WordWriteTime(std::chrono::nanoseconds perWord);
+    void WordWriteTime(std::chrono::nanoseconds perWord) { m_wordWriteTime = perWord; }
     // Every reply starts this much later (a reply that misses the settle delay).
-    void ReplyDelay(std::chrono::nanoseconds delay);
+    void ReplyDelay(std::chrono::nanoseconds delay) { m_replyDelay = delay; }
     // The two characters the bootloader sends after ACK, before its "T".
-    void HandshakeCharacters(std::string_view two);
+    void HandshakeCharacters(std::string_view two) { m_handshake = std::string(two); }
 
     // --- Faults ----------------------------------------------------------------------------
     // Replaces every fault at once.
     void SetFaults(Faults faults) { m_faults = std::move(faults); }
     // One fault at a time, on top of the others (see Faults for their meaning).
-    void NoiseBeforeEnq(std::string_view noise);
-    void NoiseAfterEnq(std::string_view noise);
-    void SilentBeforeEnq();
-    void BelAfterFrame(int k, int times = 1);
-    void CorruptByteInFrame(int k);
-    void ReplyAfterFrame(int k, char reply);
-    void ReplyAfterFrame(int k, std::string_view reply);
-    void SilentFromFrame(int k);
-    void UnplugAtFrame(int k);
-    void IdentificationReply(std::string_view text);
+    void NoiseBeforeEnq(std::string_view noise) { m_faults.noiseBeforeEnq = std::string(noise); }
+    void NoiseAfterEnq(std::string_view noise) { m_faults.noiseAfterEnq = std::string(noise); }
+    void SilentBeforeEnq() { m_faults.silentBeforeEnq = true; }
+    void BelAfterFrame(int k, int times = 1) { m_faults.belAfterFrame[k] = std::max(times, 1); }
+    void CorruptByteInFrame(int k) { m_faults.corruptFrame = k; }
+    void ReplyAfterFrame(int k, char reply) { m_faults.replyAfterFrame[k] = std::string(1, reply); }
+    void ReplyAfterFrame(int k, std::string_view reply) {
+        m_faults.replyAfterFrame[k] = std::string(reply);
+    }
+    void SilentFromFrame(int k) { m_faults.silentFromFrame = k; }
+    void UnplugAtFrame(int k) { m_faults.unplugAtFrame = k; }
+    void IdentificationReply(std::string_view text) { m_faults.identification = std::string(text); }
 
     // --- Transport side --------------------------------------------------------------------
     // Bytes the host writes now. They reach the device at once, or one kByteTime after
