@@ -51,9 +51,15 @@ void PrintTo(Ending ending, std::ostream* out) {
 // Thrown by the bound on the fake clock: nothing ended the run and nothing could.
 struct WaitedWithoutEnd {};
 
+// The device before the update: the previous firmware, with or without a serial number.
+sim::PreviousFirmware Firmware(std::string serial) {
+    return sim::PreviousFirmware{
+        .serial = std::move(serial), .revision = "R04.5", .date = "2021-11-02"};
+}
+
 struct Row {
     const char* name = "";
-    sim::PreviousFirmware firmware = {};
+    sim::PreviousFirmware firmware = Firmware("123456");
     std::function<void(sim::SimulatedQ218&)> fault = {};
     // Happens to the device after "OK" has found it, before "&Update" is clicked.
     std::function<void(sim::SimulatedQ218&)> beforeUpdate = {};
@@ -220,120 +226,89 @@ TEST_P(FaultMatrix, EndsAsExpectedAndNeverLosesTheDevice) {
     }
 }
 
-sim::PreviousFirmware Firmware(std::string serial) {
-    return sim::PreviousFirmware{
-        .serial = std::move(serial), .revision = "R04.5", .date = "2021-11-02"};
-}
-
 const Row kRows[] = {
-    {.name = "NoFault", .firmware = Firmware("123456"), .fault = {}, .expected = Ending::Finished},
+    {.name = "NoFault", .expected = Ending::Finished},
     {.name = "NoiseBeforeEnq",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.NoiseBeforeEnq("\r\nOK\x06T\x07 977\r\n"); },
      .expected = Ending::Finished},
     // A character right behind ENQ counts towards the two dropped after ACK, so the
     // handshake's second character is read as the first reply: refused before any frame.
     {.name = "CharacterRightBehindEnq",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.NoiseAfterEnq("x"); },
      .expected = Ending::TransferFailed,
      .framesAtFailure = 0},
     {.name = "TwoHandshakeCharactersThatLookLikeT",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.HandshakeCharacters("TT"); },
      .expected = Ending::Finished},
     {.name = "BelOnce",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.BelAfterFrame(5); },
      .expected = Ending::Finished,
      .repeatedFrames = 1},
     {.name = "BelOnTheFirstFrame",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.BelAfterFrame(0); },
      .expected = Ending::Finished,
      .repeatedFrames = 1},
     {.name = "Bel50TimesOnOneFrame",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.BelAfterFrame(7, 50); },
      .expected = Ending::Finished,
      .repeatedFrames = 50},
     {.name = "CorruptedByte",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.CorruptByteInFrame(9); },
      .expected = Ending::Finished,
      .repeatedFrames = 1},
     {.name = "LowerCaseT",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.ReplyAfterFrame(11, 't'); },
      .expected = Ending::TransferFailed,
      .framesAtFailure = 12},
     {.name = "Garbage",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.ReplyAfterFrame(13, "\xA5Zq"); },
      .expected = Ending::TransferFailed,
      .framesAtFailure = 14},
     {.name = "SilenceBeforeEnqThenExit",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.SilentBeforeEnq(); },
      .expected = Ending::ProgramEnded,
      .exitClickAfter = 30s},
     {.name = "SilenceAfterEnqThenWindowClosed",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.SilentFromFrame(0); },
      .expected = Ending::ProgramEnded,
      // Exit is disabled once the bootloader has answered: the click does nothing.
      .exitClickAfter = 30s,
      .closeAfter = 60s},
     {.name = "SilenceMidTransferThenWindowClosed",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.SilentFromFrame(200); },
      .expected = Ending::ProgramEnded,
      .closeAfter = 60s},
     {.name = "UnplugBeforeTheReset",
-     .firmware = Firmware("123456"),
-     .fault = {},
      .beforeUpdate = [](auto& d) { d.Unplug(); },
      .expected = Ending::TransferFailed},
     {.name = "UnplugMidTransfer",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.UnplugAtFrame(100); },
      .expected = Ending::TransferFailed},
     {.name = "UnplugAtTheLastFrame",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.UnplugAtFrame(366); },
      .expected = Ending::TransferFailed},
     {.name = "IdentificationShortForm",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.IdentificationReply("Q218\r\n"); },
      .expected = Ending::Finished,
      .identityFixed = true},
     {.name = "IdentificationPlaceholderSerial",
      .firmware = Firmware("999999"),
-     .fault = {},
      .expected = Ending::Finished},
-    {.name = "IdentificationWithoutSerial",
-     .firmware = Firmware(""),
-     .fault = {},
-     .expected = Ending::Finished},
+    {.name = "IdentificationWithoutSerial", .firmware = Firmware(""), .expected = Ending::Finished},
     {.name = "IdentificationSerialNotSixDigits",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.IdentificationReply("12345 Q218 R04.5 2021-11-02 \r\n"); },
      .expected = Ending::Finished,
      .identityFixed = true},
     {.name = "IdentificationSixthField",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.IdentificationReply("123456 Q218 R04.5 2021-11-02 x y \r\n"); },
      .expected = Ending::NoUpdate},
     {.name = "IdentificationLowerCaseModel",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.IdentificationReply("123456 q218 R04.5 2021-11-02 \r\n"); },
      .expected = Ending::NoUpdate},
     {.name = "IdentificationAfterTheSettleDelay",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.ReplyDelay(3s); },
      .expected = Ending::NoUpdate},
     {.name = "BootloaderOnlyResetByHand",
-     .firmware = Firmware("123456"),
      .fault = [](auto& d) { d.BreakApplication(); },
      .expected = Ending::Finished,
      .resetByHandAfter = 5s},
