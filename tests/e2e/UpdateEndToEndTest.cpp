@@ -64,7 +64,7 @@ protected:
         EXPECT_EQ(memory.words[0], 0x158A);
         EXPECT_EQ(memory.words[1], 0x160A);
         EXPECT_EQ(memory.words[2], 0x2F40);
-        EXPECT_EQ(memory.words[3], 0x2806);
+        EXPECT_EQ(memory.words[3], InputResetWord());
         ExpectMemoryAfter(session, serial, BlocksOfUpdate(m_image, serial).size());
         EXPECT_EQ(session.Device().WithDevice(
                       [](sim::SimulatedQ218& d) { return d.IdentificationText(); }),

@@ -106,7 +106,7 @@ TEST_F(FullDownload, DeviceReportsTheNewRevisionAndTheSerialTheFramesCarried) {
     EXPECT_FALSE(device.IsBricked());
     EXPECT_EQ(device.RefusedWords(), 0);
     // The address record and the reset vector both aim at words 0 to 3; the last one wins.
-    EXPECT_EQ(device.Word(3), 0x2806);
+    EXPECT_EQ(device.Word(3), test::InputResetWord());
     for (const auto& [address, value] : image.words) {
         if (address > 3) {
             ASSERT_EQ(device.Word(address), value) << "word " << address;

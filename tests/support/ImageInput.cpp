@@ -37,12 +37,35 @@ std::vector<std::string> TagFieldsOf(const std::vector<std::string>& lines) {
     return fields;
 }
 
-std::size_t SerialIndexOf(const std::vector<std::string>& lines) {
+std::size_t IndexStartingWith(const std::vector<std::string>& lines, std::string_view prefix) {
     std::size_t index = 0;
-    while (index < lines.size() && !lines[index].starts_with(":103E00008207")) {
+    while (index < lines.size() && !lines[index].starts_with(prefix)) {
         ++index;
     }
     return index;
+}
+
+std::size_t SerialIndexOf(const std::vector<std::string>& lines) {
+    return IndexStartingWith(lines, ":103E00008207");
+}
+
+std::size_t ResetVectorIndexOf(const std::vector<std::string>& lines) {
+    // Byte count 02, address 0000, type 00.
+    return IndexStartingWith(lines, ":02000000");
+}
+
+std::uint16_t InputResetWord() {
+    const std::vector<std::string> lines = ReadImageInput();
+    const std::size_t index = ResetVectorIndexOf(lines);
+    if (index == lines.size()) {
+        throw std::runtime_error("the image input has no reset-vector record");
+    }
+    // The record holds the word low byte first: ":02000000" LL HH checksum.
+    const std::string& line = lines[index];
+    const auto byteAt = [&line](std::size_t at) {
+        return static_cast<std::uint16_t>(std::stoi(line.substr(at, 2), nullptr, 16));
+    };
+    return static_cast<std::uint16_t>(byteAt(11) << 8 | byteAt(9));
 }
 
 std::string PayloadTag::VersionLine() const {

@@ -4,7 +4,9 @@
 // replaced payload leaves every test meaningful.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace q218::test {
@@ -15,9 +17,15 @@ std::vector<std::string> ReadImageInput();
 // The tag fields of `lines`: marker, model, revision, date.
 std::vector<std::string> TagFieldsOf(const std::vector<std::string>& lines);
 
-// The index of the first line that begins with the serial record's prefix ":103E00008207",
-// or the size of `lines` when none does.
+// The index of the first line that begins with `prefix`, or the size of `lines` when none
+// does.
+std::size_t IndexStartingWith(const std::vector<std::string>& lines, std::string_view prefix);
+// The serial record's line: the first that begins with ":103E00008207".
 std::size_t SerialIndexOf(const std::vector<std::string>& lines);
+// The reset-vector record's line: the one-word data record at address 0000.
+std::size_t ResetVectorIndexOf(const std::vector<std::string>& lines);
+// The program word the input's reset-vector record holds; the update moves it to word 3.
+std::uint16_t InputResetWord();
 
 // What the image input's tag names.
 struct PayloadTag {
