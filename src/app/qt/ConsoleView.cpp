@@ -1,17 +1,12 @@
 #include "app/qt/ConsoleView.h"
 
-#include <QAbstractEventDispatcher>
 #include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QThread>
 
 namespace q218 {
 
 ConsoleView::ConsoleView(ConsoleOutput& output) : m_output(output) {
     // The box's text as the window is loaded.
     m_texts[TextBox::Text4] = "888888";
-    m_wake.setSingleShot(true);
-    m_wake.setTimerType(Qt::PreciseTimer);
 }
 
 void ConsoleView::SetText(TextBox box, std::string_view text) {
@@ -75,21 +70,9 @@ void ConsoleView::ProcessEvents() {
 }
 
 void ConsoleView::ProcessEventsFor(std::chrono::nanoseconds limit) {
-    // A limit beyond what a timer takes is no limit: the wait ends on an event only.
-    constexpr std::chrono::nanoseconds kLongestTimer = std::chrono::hours(24);
+    // Besides the serial port's notifier (data, errors), Ctrl+C's notifier wakes the wait.
     ThrowIfEnding();
-    QAbstractEventDispatcher* dispatcher =
-        QAbstractEventDispatcher::instance(QThread::currentThread());
-    if (!dispatcher->processEvents(QEventLoop::AllEvents) && !m_ending &&
-        limit > std::chrono::nanoseconds::zero()) {
-        // Nothing was pending: sleep until the serial port's notifier (data, errors),
-        // Ctrl+C's notifier or the limit's timer wakes the loop, instead of spinning.
-        if (limit < kLongestTimer) {
-            m_wake.start(std::chrono::ceil<std::chrono::milliseconds>(limit));
-        }
-        dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-        m_wake.stop();
-    }
+    m_wait.Run(limit, [this] { return m_ending; });
     ThrowIfEnding();
 }
 

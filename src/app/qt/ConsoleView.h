@@ -5,7 +5,6 @@
 // sleeps in Qt's event dispatcher until the serial port, a signal or a timer wakes it. Needs
 // only QtCore: it runs without a display.
 
-#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "app/UpdaterView.h"
+#include "app/qt/EventWait.h"
 
 namespace q218 {
 
@@ -70,9 +70,8 @@ private:
     std::set<Button> m_enabled{Button::cmdOK, Button::cmdExit};
     std::map<std::string, std::string, std::less<>> m_panels;
     std::vector<std::string> m_boxes;
-    // Wakes a bounded wait (ProcessEventsFor) at its limit; nothing else wakes a wait but the
-    // serial port's and Ctrl+C's notifiers.
-    QTimer m_wake;
+    // Every wait of the logic (ProcessEvents, ProcessEventsFor, Wait).
+    EventWait m_wait;
     bool m_ending = false;
 };
 

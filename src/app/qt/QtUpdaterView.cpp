@@ -1,6 +1,5 @@
 #include "app/qt/QtUpdaterView.h"
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
@@ -317,9 +316,6 @@ QtUpdaterView::QtUpdaterView(QWidget* parent) : QWidget(parent) {
     connect(m_cmdExit, &QPushButton::clicked, this,
             [this] { Dispatch([this] { m_events->cmdExit_Click(); }); });
 
-    m_wake.setSingleShot(true);
-    m_wake.setTimerType(Qt::PreciseTimer);
-
     m_cmdOK->setFocus(Qt::OtherFocusReason);
 }
 
@@ -492,22 +488,10 @@ void QtUpdaterView::ProcessEvents() {
 }
 
 void QtUpdaterView::ProcessEventsFor(std::chrono::nanoseconds limit) {
-    // A limit beyond what a timer takes is no limit: the wait ends on an event only.
-    constexpr std::chrono::nanoseconds kLongestTimer = std::chrono::hours(24);
     ThrowIfEnding();
     {
         NestingScope scope(m_nesting);
-        QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread());
-        const bool handledSome = dispatcher->processEvents(QEventLoop::AllEvents);
-        if (!handledSome && !m_ending && limit > std::chrono::nanoseconds::zero()) {
-            // Nothing was pending: sleep until a window or serial event (QSerialPort's
-            // socket notifier wakes the loop on data and on errors), or the limit's timer.
-            if (limit < kLongestTimer) {
-                m_wake.start(std::chrono::ceil<std::chrono::milliseconds>(limit));
-            }
-            dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-            m_wake.stop();
-        }
+        m_wait.Run(limit, [this] { return m_ending; });
     }
     ThrowIfEnding();
 }

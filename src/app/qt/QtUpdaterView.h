@@ -4,7 +4,6 @@
 // logic (WindowEvents). Positions are designed in twips and placed in device-independent
 // pixels, so the window scales on high-DPI screens.
 
-#include <QTimer>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -13,6 +12,7 @@
 
 #include "app/UpdaterView.h"
 #include "app/WindowEvents.h"
+#include "app/qt/EventWait.h"
 
 class QFrame;
 class QLabel;
@@ -93,8 +93,8 @@ private:
     };
     std::map<std::string, Panel, std::less<>> m_panels;
 
-    // Wakes a bounded wait (ProcessEventsFor) at its limit; nothing else wakes a wait.
-    QTimer m_wake;
+    // Every wait of the logic (ProcessEvents, ProcessEventsFor).
+    EventWait m_wait;
     // How many ProcessEvents calls and message boxes are running: a handler that ends the
     // program at a depth above 0 ran nested inside one of them.
     int m_nesting = 0;
