@@ -36,7 +36,7 @@ void FrameTally::Prepare(const FirmwareImage& image) {
     m_total = 0;
     bool ended = false;
     for (const std::string& line : image) {
-        if (line.find('\0') != std::string::npos) {
+        if (IsMarked(line)) {
             continue;
         }
         const RecordOutcome outcome = Record_Frame(line).outcome;

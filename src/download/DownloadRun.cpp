@@ -74,8 +74,7 @@ DownloadEnding cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::
         link.SetPortOpen(false);
     }
     // Drops the tag line and every other line Tag_Read marked; for the rest of the program.
-    std::erase_if(image,
-                  [](const std::string& line) { return line.find('\0') != std::string::npos; });
+    std::erase_if(image, [](const std::string& line) { return IsMarked(line); });
     const auto lastIndex = static_cast<std::int32_t>(image.size()) - 1;
 
     link.SetCommPort(portNumber);

@@ -30,6 +30,11 @@ inline constexpr std::string_view kSerialPlaceholder =
 // every line containing NUL. It is not the empty text.
 inline const std::string kMarkerText(1, '\0');
 
+// A line the download drops: one that contains NUL.
+inline bool IsMarked(std::string_view line) {
+    return line.find('\0') != std::string_view::npos;
+}
+
 // The "_"-separated pieces of the tag line: marker, model, revision, date; slots 4 and 5
 // stay empty for this tag.
 using TagFields = std::array<std::string, 6>;
