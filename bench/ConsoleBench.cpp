@@ -15,6 +15,7 @@
 #include "WireCount.h"
 #include "app/Main.h"
 #include "app/qt/ConsoleView.h"
+#include "download/Messages.h"
 #include "link/qt/QtSerialLink.h"
 #include "sim/PtyServer.h"
 
@@ -51,7 +52,7 @@ int main(int argc, char** argv) {
     Seconds wallAtEnd{};
     Seconds cpuAtEnd{};
     view.onMessage = [&](std::string_view text) {
-        if (text == "Update complete!") {
+        if (text == kComplete) {
             wallAtEnd = WallNow();
             cpuAtEnd = ThreadCpu();
         }

@@ -12,6 +12,7 @@
 
 #include "BenchSupport.h"
 #include "download/DownloadRun.h"
+#include "download/Messages.h"
 #include "image/FirmwareImage.h"
 #include "sim/FakeClock.h"
 #include "sim/InMemoryLink.h"
@@ -101,7 +102,7 @@ int main(int argc, char** argv) {
         Seconds cpuAtEnd{};
         std::chrono::nanoseconds insideAtEnd{};
         view.onMessage = [&](std::string_view text) {
-            if (text == "Update complete!") {
+            if (text == kComplete) {
                 wallAtEnd = WallNow();
                 cpuAtEnd = ThreadCpu();
                 insideAtEnd = link.Inside();

@@ -21,6 +21,7 @@
 #include "WireCount.h"
 #include "app/qt/QtUpdaterView.h"
 #include "download/DownloadRun.h"
+#include "download/Messages.h"
 #include "image/FirmwareImage.h"
 #include "link/qt/QtSerialLink.h"
 #include "sim/PtyServer.h"
@@ -72,7 +73,7 @@ int main(int argc, char** argv) {
     long callsAtEnd = 0;
     ThreadsUsage usageAtEnd;
     view.onMessage = [&](std::string_view text) {
-        if (text == "Update complete!") {
+        if (text == kComplete) {
             wallAtEnd = WallNow();
             cpuAtEnd = ThreadCpu();
             usageAtEnd = UsageOf(threads);
