@@ -45,7 +45,10 @@ inline FirmwareImage PreparedImage() {
     FirmwareImage image = Image_Build();
     TagFields tags{};
     Tag_Read(image, tags);
-    Serial_Patch(image, "123456");
+    if (Serial_Patch(image, "123456") != PatchResult::Replaced) {
+        std::fprintf(stderr, "the image has no serial record\n");
+        std::exit(1);
+    }
     return image;
 }
 

@@ -14,8 +14,7 @@
 #include "ConsoleLines.h"
 #include "WireCount.h"
 #include "app/Main.h"
-#include "app/qt/ConsoleView.h"
-#include "download/Messages.h"
+#include "ConsoleView.h"
 #include "link/qt/QtSerialLink.h"
 #include "sim/PtyServer.h"
 
@@ -41,18 +40,20 @@ int main(int argc, char** argv) {
     SteadyClock clock;
     Main window(view, link, clock);
     window.Form_Load();
-    window.Port_Connect(1, slave);
+    const bool found = window.Port_Connect(1, slave).IsQ218();
     window.Serial_Settle();
-    if (!console.IsEnabled(Button::cmdUpdate)) {
+    if (!found || window.SerialWritten().empty()) {
         std::fprintf(stderr, "the simulated device did not answer on %s\n", slave.c_str());
         return 1;
     }
-    lines.Tally().Prepare(window.Image());
+    const DownloadResult& run = window.LastUpdate();
+    lines.Follow(run);
 
     Seconds wallAtEnd{};
     Seconds cpuAtEnd{};
-    view.onMessage = [&](std::string_view text) {
-        if (text == kComplete) {
+    // The message that follows the end bytes marks the end of the transfer.
+    view.onMessage = [&](std::string_view /*text*/) {
+        if (run.endSent && wallAtEnd == Seconds{}) {
             wallAtEnd = WallNow();
             cpuAtEnd = ThreadCpu();
         }
@@ -60,7 +61,7 @@ int main(int argc, char** argv) {
     const Seconds cpuStart = ThreadCpu();
     const Seconds wallStart = WallNow();
     window.cmdUpdate_Click();
-    if (window.UpdateEnding() != DownloadEnding::Finished || wallAtEnd == Seconds{}) {
+    if (run.ending != DownloadEnding::Finished || wallAtEnd == Seconds{}) {
         std::fprintf(stderr, "the update did not finish\n");
         return 1;
     }
@@ -76,6 +77,6 @@ int main(int argc, char** argv) {
     Row("console: updater CPU share of the measured time", Fixed(100.0 * cpu / measured, "%", 2),
         "<= 1 %");
     Row("console: frames sent / sent again after BEL",
-        std::to_string(lines.Tally().Sent()) + " / " + std::to_string(lines.Tally().Resent()), "-");
+        std::to_string(run.framesSent) + " / " + std::to_string(run.framesResent), "-");
     return 0;
 }

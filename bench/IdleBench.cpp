@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
             }
         };
         try {
-            cmdUpdate_Click(context, image, kPort, fields);
+            static_cast<void>(cmdUpdate_Click(context, image, kPort, fields));
             std::fprintf(stderr, "the wait for ENQ ended by itself\n");
             return 1;
         } catch (const ProgramEnded&) {

@@ -12,7 +12,6 @@
 
 #include "BenchSupport.h"
 #include "download/DownloadRun.h"
-#include "download/Messages.h"
 #include "image/FirmwareImage.h"
 #include "sim/FakeClock.h"
 #include "sim/InMemoryLink.h"
@@ -101,8 +100,10 @@ int main(int argc, char** argv) {
         Seconds wallAtEnd{};
         Seconds cpuAtEnd{};
         std::chrono::nanoseconds insideAtEnd{};
-        view.onMessage = [&](std::string_view text) {
-            if (text == kComplete) {
+        // The message that follows the end bytes marks the end of the transfer.
+        DownloadResult progress;
+        view.onMessage = [&](std::string_view /*text*/) {
+            if (progress.endSent && wallAtEnd == Seconds{}) {
                 wallAtEnd = WallNow();
                 cpuAtEnd = ThreadCpu();
                 insideAtEnd = link.Inside();
@@ -110,8 +111,8 @@ int main(int argc, char** argv) {
         };
         const Seconds cpuStart = ThreadCpu();
         const Seconds wallStart = WallNow();
-        const DownloadEnding ending = cmdUpdate_Click(context, image, 3, fields);
-        if (ending != DownloadEnding::Finished || wallAtEnd == Seconds{}) {
+        const DownloadResult result = cmdUpdate_Click(context, image, 3, fields, progress);
+        if (result.ending != DownloadEnding::Finished || wallAtEnd == Seconds{}) {
             std::fprintf(stderr, "run %d did not finish\n", run);
             return 1;
         }

@@ -21,7 +21,6 @@
 #include "WireCount.h"
 #include "app/qt/QtUpdaterView.h"
 #include "download/DownloadRun.h"
-#include "download/Messages.h"
 #include "image/FirmwareImage.h"
 #include "link/qt/QtSerialLink.h"
 #include "sim/PtyServer.h"
@@ -61,8 +60,8 @@ int main(int argc, char** argv) {
     SteadyClock clock;
     LinkContext context{link, view, clock};
     ReplyFields fields{};
-    Detect(context, kDevicePort, fields);  // fills the panels as the connect step does
-    if (view.GetPanelText(kPanelModel) != "Q218") {
+    // Fills the panels as the connect step does.
+    if (!Detect(context, kDevicePort, fields).IsQ218()) {
         std::fprintf(stderr, "the simulated device did not answer on %s\n", slave.c_str());
         return 1;
     }
@@ -72,8 +71,10 @@ int main(int argc, char** argv) {
     Seconds cpuAtEnd{};
     long callsAtEnd = 0;
     ThreadsUsage usageAtEnd;
-    view.onMessage = [&](std::string_view text) {
-        if (text == kComplete) {
+    // The message that follows the end bytes marks the end of the transfer.
+    DownloadResult progress;
+    view.onMessage = [&](std::string_view /*text*/) {
+        if (progress.endSent && wallAtEnd == Seconds{}) {
             wallAtEnd = WallNow();
             cpuAtEnd = ThreadCpu();
             usageAtEnd = UsageOf(threads);
@@ -83,9 +84,9 @@ int main(int argc, char** argv) {
     const ThreadsUsage usageStart = UsageOf(threads);
     const Seconds cpuStart = ThreadCpu();
     const Seconds wallStart = WallNow();
-    const DownloadEnding ending = cmdUpdate_Click(context, image, kDevicePort, fields);
+    const DownloadResult result = cmdUpdate_Click(context, image, kDevicePort, fields, progress);
     const Seconds wallClick = WallNow() - wallStart;
-    if (ending != DownloadEnding::Finished || wallAtEnd == Seconds{}) {
+    if (result.ending != DownloadEnding::Finished || wallAtEnd == Seconds{}) {
         std::fprintf(stderr, "the update did not finish\n");
         return 1;
     }

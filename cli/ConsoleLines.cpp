@@ -1,14 +1,19 @@
 #include "ConsoleLines.h"
 
+#include <algorithm>
 #include <cmath>
 
-#include "download/RecordSend.h"
+#include "app/DeviceText.h"
+#include "app/Main.h"
+#include "download/Messages.h"
+#include "link/PortScan.h"
 
 #ifdef _WIN32
 #include <io.h>
 #define q218_isatty _isatty
 #define q218_fileno _fileno
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #define q218_isatty isatty
 #define q218_fileno fileno
@@ -18,7 +23,9 @@ namespace q218::flash {
 
 namespace {
 
-constexpr int kBarWidth = 24;
+constexpr int kDefaultColumns = 80;
+constexpr int kLongestBar = 24;
+constexpr int kShortestBar = 10;
 
 std::string Clock(double seconds) {
     const long whole = std::lround(seconds);
@@ -27,61 +34,112 @@ std::string Clock(double seconds) {
     return text;
 }
 
+// The window's texts that name its controls, as a terminal user reads them: the connect
+// prompt is dropped (the next line names the port being tried), the serial-number prompt
+// is said by the program itself in terms of --serial, the reset prompt names the button.
+std::optional<std::string_view> ForTerminal(std::string_view text) {
+    if (text == kConnectMessage || text == kEnterSerialMessage) {
+        return std::nullopt;
+    }
+    if (text == kPleaseReset) {
+        return "Press the Q218's reset button to start the update (it reported no revision, so "
+               "it may not take the reset command).";
+    }
+    return text;
+}
+
+// Columns of the terminal behind `stream`, read at every redraw so that a resized window
+// is followed at once.
+int Columns(std::FILE* stream) {
+#ifndef _WIN32
+    winsize size{};
+    if (::ioctl(q218_fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+#endif
+    static_cast<void>(stream);
+    return kDefaultColumns;
+}
+
 }  // namespace
 
-void FrameTally::Prepare(const FirmwareImage& image) {
-    // The download drops every line marked with NUL before it sends; the frame builder
-    // decides which of the rest go out as a frame.
-    m_isFrame.clear();
-    m_total = 0;
-    bool ended = false;
-    for (const std::string& line : image) {
-        if (IsMarked(line)) {
-            continue;
-        }
-        const RecordOutcome outcome = Record_Frame(line).outcome;
-        ended = ended || outcome == RecordOutcome::End;
-        const bool isFrame = outcome == RecordOutcome::Sent;
-        m_isFrame.push_back(isFrame);
-        m_total += isFrame && !ended ? 1 : 0;
+std::string ProgressLine(float fraction, const DownloadResult& run, double elapsed, int columns) {
+    const int width = std::max(columns - 1, 1);
+    const int percent = static_cast<int>(std::floor(fraction * 100.0F));
+    const std::string left = fraction > 0.0F ? Clock(elapsed / fraction * (1.0 - fraction)) : "-";
+    char text[160];
+    std::snprintf(text, sizeof text, " %3d %%  frame %d/%d  resent %d  %s elapsed  %s left",
+                  percent, run.framesSent, run.framesTotal, run.framesResent,
+                  Clock(elapsed).c_str(), left.c_str());
+    std::string counts = text;
+    // The bar takes what the counts leave, between its shortest and longest; below its
+    // shortest it goes, and the counts are cut at the edge.
+    const int room = width - static_cast<int>(counts.size()) - 2;
+    const int barWidth = std::min(room, kLongestBar);
+    std::string line;
+    if (barWidth >= kShortestBar) {
+        const int filled = static_cast<int>(std::lround(fraction * static_cast<float>(barWidth)));
+        line = "[" + std::string(filled, '#') + std::string(barWidth - filled, '-') + "]";
     }
-    m_lastIndex = static_cast<int>(m_isFrame.size()) - 1;
-    m_sent = 0;
-    m_resent = 0;
-    m_previousTurn.reset();
+    line += counts;
+    if (static_cast<int>(line.size()) > width) {
+        line.resize(static_cast<std::size_t>(width));
+    }
+    return line;
 }
 
-void FrameTally::Turn(float fraction) {
-    const long line = m_lastIndex <= 0 ? 0 : std::lround(double{fraction} * m_lastIndex);
-    if (m_previousTurn == line) {
-        ++m_resent;
-    } else if (line >= 0 && line < static_cast<long>(m_isFrame.size()) && m_isFrame[line]) {
-        ++m_sent;
-    }
-    m_previousTurn = line;
-}
+ConsoleLines::ConsoleLines(std::FILE* stream, bool quiet, bool verbose)
+    : m_stream(stream),
+      m_quiet(quiet),
+      m_verbose(verbose),
+      m_terminal(q218_isatty(q218_fileno(stream)) != 0),
+      m_errorsToTerminal(q218_isatty(q218_fileno(stderr)) != 0) {}
 
-ConsoleLines::ConsoleLines(std::FILE* stream, bool quiet)
-    : m_stream(stream), m_quiet(quiet), m_terminal(q218_isatty(q218_fileno(stream)) != 0) {}
+void ConsoleLines::DropTerminal() {
+    m_terminalGone = true;
+}
 
 void ConsoleLines::CloseProgressLine() {
     if (m_lineOpen) {
-        std::fputc('\n', m_stream);
+        if (Printing()) {
+            std::fputc('\n', m_stream);
+        }
         m_lineOpen = false;
     }
 }
 
 void ConsoleLines::Message(std::string_view text) {
-    if (m_quiet) {
+    const std::optional<std::string_view> shown = ForTerminal(text);
+    if (!shown || !Printing()) {
         return;
     }
     CloseProgressLine();
-    std::fprintf(m_stream, "%.*s\n", static_cast<int>(text.size()), text.data());
+    std::fprintf(m_stream, "%.*s\n", static_cast<int>(shown->size()), shown->data());
     std::fflush(m_stream);
+}
+
+void ConsoleLines::Verbose(std::string_view text) {
+    if (!m_verbose || !Printing()) {
+        return;
+    }
+    CloseProgressLine();
+    const double since =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_created).count();
+    std::fprintf(m_stream, "[%9.3f s] %.*s\n", since, static_cast<int>(text.size()), text.data());
+    std::fflush(m_stream);
+}
+
+void ConsoleLines::Received(std::string_view bytes) {
+    if (m_verbose) {
+        Verbose("bootloader answered \"" + Visible(bytes) + "\"");
+    }
 }
 
 void ConsoleLines::Error(std::string_view text) {
     CloseProgressLine();
+    if (m_errorsToTerminal && m_terminalGone) {
+        return;
+    }
     std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
     std::fflush(stderr);
 }
@@ -94,34 +152,28 @@ void ConsoleLines::TransferStarted() {
 
 void ConsoleLines::Progress(float fraction) {
     // The start-up empties the bar too; only the transfer's turns count.
-    if (!m_transferring) {
+    if (!m_transferring || !Printing()) {
         return;
     }
-    m_tally.Turn(fraction);
-    if (m_quiet) {
-        return;
-    }
+    const DownloadResult none;
+    const DownloadResult& run = m_run != nullptr ? *m_run : none;
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
-    const int percent = static_cast<int>(std::floor(fraction * 100.0F));
-    if (!m_terminal) {
-        // A log gets a plain line at every 10 %.
-        if (percent / 10 <= m_lastTenth) {
+    if (!m_terminal || m_verbose) {
+        // A log (and a verbose run, whose answers are lines) gets a plain line at every 10 %.
+        const int tenth = static_cast<int>(std::floor(fraction * 10.0F));
+        if (tenth <= m_lastTenth) {
             return;
         }
-        m_lastTenth = percent / 10;
+        m_lastTenth = tenth;
         std::fprintf(m_stream, "Progress: %d %% (%d of %d frames, %d sent again, %.1f s)\n",
-                     m_lastTenth * 10, m_tally.Sent(), m_tally.Total(), m_tally.Resent(), elapsed);
+                     m_lastTenth * 10, run.framesSent, run.framesTotal, run.framesResent, elapsed);
         std::fflush(m_stream);
         return;
     }
-    const int filled = static_cast<int>(std::lround(fraction * kBarWidth));
-    const std::string bar = std::string(filled, '#') + std::string(kBarWidth - filled, '-');
-    const std::string left = fraction > 0.0F ? Clock(elapsed / fraction * (1.0 - fraction)) : "-";
     // Back to the start of the line, draw, clear the rest of an older, longer line.
-    std::fprintf(m_stream, "\r[%s] %3d %%  frame %d/%d  resent %d  %s elapsed  %s left\033[K",
-                 bar.c_str(), percent, m_tally.Sent(), m_tally.Total(), m_tally.Resent(),
-                 Clock(elapsed).c_str(), left.c_str());
+    const std::string line = ProgressLine(fraction, run, elapsed, Columns(m_stream));
+    std::fprintf(m_stream, "\r%s\033[K", line.c_str());
     std::fflush(m_stream);
     m_lineOpen = true;
 }

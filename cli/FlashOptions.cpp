@@ -14,18 +14,42 @@ const char* const kDescription =
     "identification, serial number, download, fresh identification.\n"
     "\n"
     "PORT is a device path (/dev/ttyUSB0, /dev/serial/by-id/..., COM7 on Windows) or COM1 to\n"
-    "COM4 as the window names them.\n"
+    "COM4 as the window names them (on Linux /dev/COMn, else /dev/ttyS<n-1>, with a warning).\n"
+    "Before anything is written the device's model, serial number, revision and date are\n"
+    "printed (on standard error with --json): keep them to recover a failed update.";
+
+const char* const kEpilogue =
     "\n"
-    "Exit codes:\n"
-    "  0    updated and verified, or already current with --skip-current\n"
-    "  1    the update failed (a reply the bootloader should not give, a lost line)\n"
-    "  2    the command line is wrong\n"
-    "  3    no Q218 answers on PORT\n"
+    "Exit codes (the JSON's \"reason\" tells every failure apart; see the manual page):\n"
+    "  0    updated and verified, or identified, or already current with --skip-current\n"
+    "  1    the update failed (a reply the bootloader should not give, a lost line, no\n"
+    "       answer within --timeout)\n"
+    "  2    the command line is wrong, or the --log file cannot be opened\n"
+    "  3    no Q218 answers on PORT (missing, permission denied, held by another program)\n"
     "  4    the device has no usable serial number and --serial was not given\n"
     "  5    the image was rejected\n"
-    "  6    the transfer ended but the device does not report the new firmware with its\n"
-    "       serial number\n"
-    "  130  interrupted with Ctrl+C";
+    "  6    not verified: no fresh, complete identification with the image's firmware and\n"
+    "       the serial number after the transfer\n"
+    "  130  interrupted with Ctrl+C          143  ended by SIGTERM\n"
+    "\n"
+    "Signals: before the reset command Ctrl+C and SIGTERM end the run at once, nothing\n"
+    "written. During the transfer the first Ctrl+C only warns and a second aborts; SIGTERM\n"
+    "aborts at once. SIGHUP (the session went away) and SIGPIPE (the reader of the output\n"
+    "went away) do not stop an update: it runs to its end and --log records the result.\n"
+    "The device's answers are waited for without a limit unless --timeout is given.\n"
+    "\n"
+    "Recovery: an update that failed or was aborted after the reset command leaves the Q218\n"
+    "in its bootloader without an application; it then reports its model alone. Run\n"
+    "  q218-flash PORT --serial NNNNNN\n"
+    "with the serial number printed before the failed update (also in its --log record),\n"
+    "and press the Q218's reset button when asked.\n"
+    "\n"
+    "Examples:\n"
+    "  q218-flash /dev/ttyUSB0\n"
+    "  q218-flash --json --log updates.jsonl /dev/serial/by-id/usb-FTDI_...-if00-port0\n"
+    "  q218-flash --identify COM3\n"
+    "\n"
+    "See also: q218-updater(1), the q218-flash page in the project's docs.\n";
 
 }  // namespace
 
@@ -33,7 +57,9 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
     const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
+    // -V, as serial tools have it: -v is --verbose there.
+    const QCommandLineOption version({QStringLiteral("V"), QStringLiteral("version")},
+                                     QStringLiteral("Print the version and exit."));
     const QCommandLineOption list(
         QStringLiteral("list"), QStringLiteral("List the serial ports present and send nothing."));
     const QCommandLineOption identify(
@@ -57,9 +83,19 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption log(QStringLiteral("log"),
                                  QStringLiteral("Append the same JSON object as one line to FILE."),
                                  QStringLiteral("FILE"));
-    const QCommandLineOption quiet(
-        QStringLiteral("quiet"), QStringLiteral("Print no messages and no progress; errors only."));
-    parser.addOptions({list, identify, serial, skipCurrent, wait, json, log, quiet});
+    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
+                                   QStringLiteral("Print no messages and no progress; errors only."));
+    const QCommandLineOption verbose(
+        {QStringLiteral("v"), QStringLiteral("verbose")},
+        QStringLiteral("Also print every identification reply and every answer of the "
+                       "bootloader, with the time, control bytes shown as \\xHH."));
+    const QCommandLineOption timeout(
+        QStringLiteral("timeout"),
+        QStringLiteral("Give up when the bootloader does not answer within SECONDS (its ENQ "
+                       "after the reset, each frame's answer). Default: wait without a limit."),
+        QStringLiteral("SECONDS"));
+    parser.addOptions(
+        {version, list, identify, serial, skipCurrent, wait, json, log, quiet, verbose, timeout});
     parser.addPositionalArgument(QStringLiteral("PORT"),
                                  QStringLiteral("The serial port the Q218 is connected to."));
 
@@ -76,8 +112,9 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     if (!parser.parse(arguments)) {
         return usageError(parser.errorText());
     }
-    if (parser.isSet(help)) {
-        parsed.text = parser.helpText();
+    // Help and version win over everything else on the line: they never touch a port.
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        parsed.text = parser.helpText() + QString::fromLatin1(kEpilogue);
         parsed.exitCode = kExitUpdated;
         return parsed;
     }
@@ -95,6 +132,18 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     options.wait = parser.isSet(wait);
     options.json = parser.isSet(json);
     options.quiet = parser.isSet(quiet);
+    options.verbose = parser.isSet(verbose);
+    if (options.quiet && options.verbose) {
+        return usageError(QStringLiteral("--quiet and --verbose exclude each other."));
+    }
+    if (parser.isSet(timeout)) {
+        bool ok = false;
+        const double seconds = parser.value(timeout).toDouble(&ok);
+        if (!ok || !(seconds > 0.0) || seconds > 86400.0) {
+            return usageError(QStringLiteral("--timeout must be a number of seconds above 0."));
+        }
+        options.timeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0 + 0.5));
+    }
     options.logFile = parser.value(log);
     const QStringList ports = parser.positionalArguments();
     if (options.list) {

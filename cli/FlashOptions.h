@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,7 @@ enum ExitCode : int {
     kExitRejected = 5,     // the image was rejected
     kExitNotVerified = 6,  // the transfer ended, but the device does not report the new firmware
     kExitInterrupted = 130,  // Ctrl+C
+    kExitTerminated = 143,   // SIGTERM
 };
 
 struct FlashOptions {
@@ -28,6 +30,9 @@ struct FlashOptions {
     bool wait = false;
     bool json = false;
     bool quiet = false;
+    bool verbose = false;
+    // --timeout: how long the download waits for each answer of the bootloader; none when 0.
+    std::chrono::milliseconds timeout{0};
     std::optional<std::string> serial;
     QString logFile;
 };

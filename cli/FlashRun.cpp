@@ -1,15 +1,14 @@
 #include "FlashRun.h"
 
-#include <QFileInfo>
-#include <QSerialPort>
+#include <QDateTime>
 #include <QSerialPortInfo>
 #include <chrono>
 #include <cstdio>
 #include <regex>
 
+#include "app/DeviceText.h"
 #include "Interrupt.h"
 #include "app/Main.h"
-#include "download/Messages.h"
 #include "link/MonotonicClock.h"
 #include "link/qt/QtSerialLink.h"
 
@@ -19,80 +18,281 @@ namespace {
 
 // Between identification queries while --wait waits for the port and the device.
 constexpr std::chrono::seconds kRetryInterval{1};
-
-// Tag fields: marker, model, revision, date.
-constexpr std::size_t kTagRevision = 2;
-constexpr std::size_t kTagDate = 3;
-
-DeviceFields PanelsOf(const UpdaterView& view) {
-    return {view.GetPanelText(kPanelModel), view.GetPanelText(kPanelSerial),
-            view.GetPanelText(kPanelRevision), view.GetPanelText(kPanelDate)};
-}
-
-std::string Describe(const DeviceFields& device) {
-    return device.model + " " + (device.serial.empty() ? "(no serial number)" : device.serial) +
-           " " + device.revision + " " + device.date;
-}
-
-QJsonValue ToJson(const std::optional<DeviceFields>& device) {
-    if (!device) {
-        return QJsonValue::Null;
+// One run, as its steps: load the image, connect, settle the serial number, update, verify.
+// Each step returns whether the run goes on; a step that ends it has set the report.
+class Run {
+public:
+    Run(const FlashOptions& options, ConsoleLines& lines)
+        : m_options(options),
+          m_lines(lines),
+          m_target(ResolvePort(options.port.toStdString())),
+          m_view(lines),
+          m_link(m_target.names),
+          m_window(m_view, m_link, m_clock),
+          m_signals([this](Signal signal) { OnSignal(signal); }) {
+        m_report.port = options.port.toStdString();
+        m_report.timestamp =
+            QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+        m_window.SetReplyLimit(options.timeout);
+        lines.Follow(m_window.LastUpdate());
     }
-    return QJsonObject{{"model", QString::fromStdString(device->model)},
-                       {"serial", QString::fromStdString(device->serial)},
-                       {"revision", QString::fromStdString(device->revision)},
-                       {"date", QString::fromStdString(device->date)}};
-}
 
-// Why nothing answered on `path`. The identification query swallows a failed open, so the
-// port is opened once more on its own (which sends nothing) to tell a missing port, one the
-// account may not open and one another program holds from a port where nothing answered.
-std::string WhyNoAnswer(const std::string& path, const std::string& port) {
-    if (path.empty()) {
-        return port + ": no such port (q218-flash --list shows the ports present).";
-    }
-    QSerialPort probe;
-    probe.setPortName(QString::fromStdString(path));
-    if (probe.open(QIODevice::ReadWrite)) {
-        probe.close();
-        return "No Q218 answered on " + port + ": the port opened, but nothing answered the " +
-               "identification query as a Q218.";
-    }
-    const std::string reason = probe.errorString().toStdString();
-    switch (probe.error()) {
-        case QSerialPort::DeviceNotFoundError:
-            return port + ": no such port (q218-flash --list shows the ports present).";
-        case QSerialPort::PermissionError: {
-            const QFileInfo file(QString::fromStdString(path));
-            if (file.exists() && !(file.isReadable() && file.isWritable())) {
-                return port + ": permission denied. Serial ports belong to the group dialout: " +
-                       "sudo usermod -aG dialout \"$USER\", then log in again.";
+    FlashReport Execute() {
+        try {
+            LoadImage();
+            if (Connect() && !m_options.identify && !AlreadyCurrent() && SettleSerial() &&
+                Update()) {
+                Verify();
             }
-            return port + ": held by another program (" + reason + ").";
+        } catch (const ProgramEnded&) {
+            Interrupted();
         }
-        default:
-            return port + ": cannot be opened (" + reason + ").";
+        m_report.download = m_window.LastUpdate();
+        m_report.serialWritten = m_window.SerialWritten();
+        m_report.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
+        return m_report;
     }
-}
+
+private:
+    void End(int exitCode, std::string result, Failure failure = {}) {
+        m_report.exitCode = exitCode;
+        m_report.result = std::move(result);
+        if (!failure.message.empty()) {
+            m_lines.Error(failure.message);
+        }
+        m_report.failure = std::move(failure);
+    }
+
+    void LoadImage() {
+        m_window.Form_Load();
+        m_report.image = m_window.Tag();
+        m_lines.Note("Firmware image: " + m_report.image.model + " " + m_report.image.revision +
+                     " " + m_report.image.date);
+        if (m_target.number != 1 || m_target.shown != m_report.port) {
+            const std::string path = m_target.names(m_target.number);
+            if (path != m_report.port) {
+                m_lines.Note("Warning: " + m_report.port + " is the window's name; it opens " +
+                             path + " here.");
+            }
+        }
+    }
+
+    bool Connect() {
+        while (true) {
+            DeviceInfo device = m_window.Port_Connect(m_target.number, m_target.shown);
+            m_lines.Verbose("identification reply \"" + Visible(device.reply) + "\"");
+            if (device.IsQ218()) {
+                m_report.before = device;
+                break;
+            }
+            if (!m_options.wait) {
+                End(kExitNoDevice, "no-device", NoDevice(device, m_report.port));
+                return false;
+            }
+            m_view.Wait(kRetryInterval);
+        }
+        const DeviceInfo& before = *m_report.before;
+        // Printed before anything is written: with it a failed update can always be recovered.
+        const std::string line = "Q218 on " + m_report.port + ": " + Describe(before) + ".";
+        if (m_options.identify && !m_options.json) {
+            std::printf("model: %s\nserial: %s\nrevision: %s\ndate: %s\n",
+                        Visible(before.model).c_str(), Visible(before.serial).c_str(),
+                        Visible(before.revision).c_str(), Visible(before.date).c_str());
+        } else {
+            m_lines.Note(line);
+        }
+        if (m_options.identify) {
+            End(kExitUpdated, "identified");
+        }
+        return true;
+    }
+
+    bool AlreadyCurrent() {
+        const DeviceInfo& before = *m_report.before;
+        // Only a complete reply of this run can say what the device has.
+        if (!m_options.skipCurrent || !before.IsComplete() ||
+            before.revision != m_report.image.revision || before.date != m_report.image.date) {
+            return false;
+        }
+        m_lines.Note("Already current: the Q218 has " + Visible(before.revision) + " " +
+                     Visible(before.date) + ". Nothing was written.");
+        End(kExitUpdated, "already-current");
+        return true;
+    }
+
+    // The serial number, as the window settles it: the device's own, or the one typed into
+    // the box (here given with --serial) and checked as a typed one.
+    bool SettleSerial() {
+        const DeviceInfo& before = *m_report.before;
+        m_window.Serial_Settle();
+        if (m_view.IsVisible(TextBox::Text4)) {
+            if (!m_options.serial) {
+                End(kExitNoSerial, "no-serial",
+                    {Reason::NoSerial, "No serial number on the device (it reports \"" +
+                                           Visible(before.serial) +
+                                           "\"): give one with --serial NNNNNN. Nothing was "
+                                           "written."});
+                return false;
+            }
+            m_view.SetText(TextBox::Text4, *m_options.serial);
+            m_window.Serial_Check();
+            m_report.serialSource = "option";
+        } else {
+            m_report.serialSource = "device";
+            if (m_options.serial && *m_options.serial != before.serial) {
+                m_lines.Note("The Q218 keeps its own serial number " + Visible(before.serial) +
+                             "; --serial " + *m_options.serial + " is not used.");
+            }
+        }
+        // Serial_Settle and Serial_Check write the number into the image or refuse it.
+        if (m_window.SerialWritten().empty()) {
+            End(kExitFailed, "failed",
+                {Reason::NoSerial, "The serial number was not accepted. Nothing was written."});
+            return false;
+        }
+        return true;
+    }
+
+    bool Update() {
+        m_window.cmdUpdate_Click();
+        const DownloadResult& run = m_window.LastUpdate();
+        switch (run.ending) {
+            case DownloadEnding::Finished:
+                return true;
+            case DownloadEnding::ImageRejected:
+                End(kExitRejected, "image-rejected",
+                    {Reason::ImageRejected, "The image was rejected. Nothing was written."});
+                return false;
+            case DownloadEnding::TransferFailed:
+            case DownloadEnding::Unfinished:
+                break;
+        }
+        std::string message = "The update failed: ";
+        switch (run.cause) {
+            case FailureCause::PortNotOpened:
+                message += "the port would not open again (" + m_link.LastOpenError().detail +
+                           ")";
+                break;
+            case FailureCause::LineLost:
+                message += "the line was lost (the adapter pulled out or the device gone)";
+                break;
+            case FailureCause::BootloaderReply:
+                message += "the bootloader answered \"" +
+                           Visible(std::string_view(&run.bootloaderReply, 1)) + "\"";
+                break;
+            case FailureCause::NoReply:
+                message += run.handshakeDone ? "the bootloader stopped answering"
+                                             : "the bootloader never answered the reset";
+                break;
+            case FailureCause::RecordMalformed:
+            case FailureCause::None:
+                message += "an image line no frame can carry";
+                break;
+        }
+        message += " after " + std::to_string(run.framesSent) + " of " +
+                   std::to_string(run.framesTotal) + " frames. " + AfterAbort();
+        End(kExitFailed, "failed", {ReasonOf(run.cause), message});
+        return false;
+    }
+
+    void Verify() {
+        const DeviceInfo& after = m_window.LastUpdate().after;
+        m_report.after = after;
+        m_lines.Verbose("identification reply \"" + Visible(after.reply) + "\"");
+        const ImageTag& image = m_report.image;
+        const std::string& serial = m_window.SerialWritten();
+        if (!after.IsComplete()) {
+            End(kExitNotVerified, "not-verified",
+                {Reason::NotVerified, "Not verified: after \"Update complete!\" " +
+                                          WhatCameBack(after) + "."});
+            return;
+        }
+        if (after.serial != serial || after.revision != image.revision ||
+            after.date != image.date) {
+            End(kExitNotVerified, "not-verified",
+                {Reason::NotVerified, "Not verified: after the update the Q218 reports " +
+                                          Describe(after) + "; expected serial number " +
+                                          serial + ", revision " + image.revision + ", date " +
+                                          image.date + "."});
+            return;
+        }
+        m_lines.Note("Verified: the Q218 reports " + Visible(after.revision) + " " +
+                     Visible(after.date) + " with serial number " + Visible(after.serial) + ".");
+        End(kExitUpdated, "updated");
+    }
+
+    // What an ended transfer left on the device, as far as this run saw it.
+    std::string AfterAbort() const {
+        const DownloadResult& run = m_window.LastUpdate();
+        if (!run.resetSent) {
+            return "Nothing was written.";
+        }
+        const std::string recover = " To recover: q218-flash " + m_report.port + " --serial " +
+                                    m_window.SerialWritten() + ".";
+        if (!run.handshakeDone) {
+            return "The reset command was sent, but the bootloader never answered; the Q218 may "
+                   "be waiting in its bootloader." + recover;
+        }
+        return "The Q218 waits in its bootloader for a new update." + recover;
+    }
+
+    void Interrupted() {
+        // Released without sending anything more.
+        if (m_link.PortOpen()) {
+            m_link.SetPortOpen(false);
+        }
+        const DownloadResult& run = m_window.LastUpdate();
+        std::string message;
+        if (!run.resetSent) {
+            message = "Interrupted: nothing was written.";
+        } else if (!run.endSent) {
+            message = "Aborted after " + std::to_string(run.framesSent) + " of " +
+                      std::to_string(run.framesTotal) + " frames. " + AfterAbort();
+        } else {
+            message = "Interrupted after \"Update complete!\": the new firmware is not verified.";
+        }
+        End(m_terminated ? kExitTerminated : kExitInterrupted, "interrupted",
+            {Reason::Interrupted, message});
+    }
+
+    // Before the reset command Ctrl+C ends the run at once: nothing has been written. From
+    // then until the end bytes the device is in its bootloader: the first Ctrl+C only warns,
+    // a second aborts, SIGTERM aborts at once. Once the transfer has ended the device runs
+    // its new firmware, and either ends the fresh identification at once. A dropped session
+    // stops nothing: the update runs to its end without a terminal.
+    void OnSignal(Signal signal) {
+        if (signal == Signal::HangUp) {
+            m_lines.DropTerminal();
+            return;
+        }
+        const DownloadResult& run = m_window.LastUpdate();
+        const bool inBootloader = run.resetSent && !run.endSent;
+        if (signal == Signal::Interrupt && inBootloader && m_interrupts++ == 0) {
+            m_lines.Error(
+                "Ctrl+C: the Q218 is in its bootloader now and will wait for a new update. "
+                "The update goes on; press Ctrl+C again to abort it.");
+            return;
+        }
+        m_terminated = m_terminated || signal == Signal::Terminate;
+        m_view.EndProgram();
+    }
+
+    const FlashOptions& m_options;
+    ConsoleLines& m_lines;
+    const std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
+    FlashReport m_report;
+    PortTarget m_target;
+    ConsoleView m_view;
+    QtSerialLink m_link;
+    SteadyClock m_clock;
+    Main m_window;
+    SignalWatch m_signals;
+    int m_interrupts = 0;
+    bool m_terminated = false;
+};
 
 }  // namespace
-
-QJsonObject FlashReport::ToJson() const {
-    return QJsonObject{
-        {"port", QString::fromStdString(port)},
-        {"image", QJsonObject{{"revision", QString::fromStdString(imageRevision)},
-                              {"date", QString::fromStdString(imageDate)}}},
-        {"before", flash::ToJson(before)},
-        {"after", flash::ToJson(after)},
-        {"serialSource", serialSource.empty() ? QJsonValue(QJsonValue::Null)
-                                              : QJsonValue(QString::fromStdString(serialSource))},
-        {"framesSent", framesSent},
-        {"framesResent", framesResent},
-        {"seconds", seconds},
-        {"result", QString::fromStdString(result)},
-        {"exitCode", exitCode},
-    };
-}
 
 PortTarget ResolvePort(const std::string& port) {
     static const std::regex windowName("COM([1-4])");
@@ -105,153 +305,26 @@ PortTarget ResolvePort(const std::string& port) {
 }
 
 FlashReport RunFlash(const FlashOptions& options, ConsoleLines& lines) {
-    const auto started = std::chrono::steady_clock::now();
-    FlashReport report;
-    report.port = options.port.toStdString();
-    const PortTarget target = ResolvePort(report.port);
-
-    ConsoleView view(lines);
-    QtSerialLink link(target.names);
-    SteadyClock clock;
-    Main window(view, link, clock);
-
-    // Before the reset command Ctrl+C ends the run at once: nothing has been written. From
-    // then on until "Update complete!" the device is in its bootloader: the first Ctrl+C only
-    // warns, a second aborts. Once the transfer has ended the device runs its new firmware,
-    // and Ctrl+C ends the fresh identification at once.
-    bool resetSent = false;
-    int interrupts = 0;
-    const auto inBootloader = [&] {
-        return resetSent && view.GetText(TextBox::Text2) != kComplete;
-    };
-    InterruptWatch watch([&] {
-        if (inBootloader() && interrupts++ == 0) {
-            lines.Error(
-                "Ctrl+C: the Q218 is in its bootloader now and will wait for a new update. "
-                "The update goes on; press Ctrl+C again to abort it.");
-            return;
-        }
-        view.EndProgram();
-    });
-    const auto finish = [&](int exitCode, std::string result) {
-        report.exitCode = exitCode;
-        report.result = std::move(result);
-        report.framesSent = lines.Tally().Sent();
-        report.framesResent = lines.Tally().Resent();
-        report.seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        return report;
-    };
-
-    try {
-        window.Form_Load();
-        report.imageRevision = window.Tags()[kTagRevision];
-        report.imageDate = window.Tags()[kTagDate];
-        lines.Note("Firmware image: " + view.GetText(TextBox::Text3));
-
-        while (true) {
-            window.Port_Connect(target.number, target.shown);
-            if (view.GetPanelText(kPanelModel) == kExpectedModel) {
-                break;
-            }
-            if (!options.wait) {
-                lines.Error(WhyNoAnswer(target.names(target.number), report.port));
-                return finish(kExitNoDevice, "no-device");
-            }
-            view.Wait(kRetryInterval);
-        }
-        const DeviceFields before = PanelsOf(view);
-        report.before = before;
-
-        if (options.identify) {
-            if (!options.json) {
-                std::printf("model: %s\nserial: %s\nrevision: %s\ndate: %s\n", before.model.c_str(),
-                            before.serial.c_str(), before.revision.c_str(), before.date.c_str());
-            }
-            return finish(kExitUpdated, "identified");
-        }
-        if (options.skipCurrent && before.revision == report.imageRevision &&
-            before.date == report.imageDate) {
-            lines.Note("Already current: the Q218 has " + before.revision + " " + before.date +
-                       ". Nothing was written.");
-            return finish(kExitUpdated, "already-current");
-        }
-
-        // The serial number, as the window settles it: the device's own, or the one typed
-        // into the box (here given with --serial) and checked as a typed one.
-        window.Serial_Settle();
-        std::string expectedSerial = before.serial;
-        if (view.IsVisible(TextBox::Text4)) {
-            if (!options.serial) {
-                lines.Error("The Q218 reports no usable serial number (\"" + before.serial +
-                            "\"): give the number to write with --serial NNNNNN. Nothing was "
-                            "written.");
-                return finish(kExitNoSerial, "no-serial");
-            }
-            view.SetText(TextBox::Text4, *options.serial);
-            window.Serial_Check();
-            report.serialSource = "option";
-            expectedSerial = *options.serial;
-        } else {
-            report.serialSource = "device";
-            if (options.serial && *options.serial != before.serial) {
-                lines.Note("The Q218 has its own serial number " + before.serial +
-                           ", which it keeps; --serial " + *options.serial + " is not used.");
-            }
-        }
-        if (!view.IsEnabled(Button::cmdUpdate)) {
-            lines.Error("The serial number was not accepted. Nothing was written.");
-            return finish(kExitFailed, "failed");
-        }
-
-        lines.Tally().Prepare(window.Image());
-        resetSent = true;
-        window.cmdUpdate_Click();
-        switch (window.UpdateEnding().value_or(DownloadEnding::TransferFailed)) {
-            case DownloadEnding::Finished:
-                break;
-            case DownloadEnding::ImageRejected:
-                return finish(kExitRejected, "image-rejected");
-            case DownloadEnding::TransferFailed:
-                lines.Error(
-                    "The update failed. The Q218 waits in its bootloader for a new update.");
-                return finish(kExitFailed, "failed");
-        }
-        const DeviceFields after = PanelsOf(view);
-        report.after = after;
-        // Verified: the device now reports the image's firmware with the serial it had.
-        if (after.model != kExpectedModel || after.serial != expectedSerial ||
-            after.revision != report.imageRevision || after.date != report.imageDate) {
-            lines.Error("Not verified: after the update the device reports \"" + Describe(after) +
-                        "\", expected Q218 " + expectedSerial + " " + report.imageRevision + " " +
-                        report.imageDate + ".");
-            return finish(kExitNotVerified, "not-verified");
-        }
-        lines.Note("Verified: the Q218 reports " + after.revision + " " + after.date +
-                   " with serial number " + after.serial + ".");
-        return finish(kExitUpdated, "updated");
-    } catch (const ProgramEnded&) {
-        // Released without sending anything more.
-        if (link.PortOpen()) {
-            link.SetPortOpen(false);
-        }
-        if (!resetSent) {
-            lines.Error("Interrupted: nothing was written.");
-        } else if (inBootloader()) {
-            lines.Error("Aborted: the Q218 waits in its bootloader for a new update.");
-        } else {
-            lines.Error(
-                "Interrupted after \"Update complete!\": the new firmware is not verified.");
-        }
-        return finish(kExitInterrupted, "interrupted");
-    }
+    Run run(options, lines);
+    return run.Execute();
 }
 
 int ListPorts() {
     // Read from the system's device lists only: no port is opened.
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        // Descriptions come from the adapter's own USB descriptors: shown, never obeyed.
         const auto field = [](const QString& text) {
-            return text.isEmpty() ? std::string("-") : text.toStdString();
+            if (text.isEmpty()) {
+                return std::string("-");
+            }
+            QString shown;
+            for (const QChar c : text) {
+                const char16_t code = c.unicode();
+                shown += code < 0x20 || (code >= 0x7F && code < 0xA0)
+                             ? QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'))
+                             : QString(c);
+            }
+            return shown.toStdString();
         };
         const QString usb = info.hasVendorIdentifier() && info.hasProductIdentifier()
                                 ? QStringLiteral("%1:%2")

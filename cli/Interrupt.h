@@ -1,7 +1,9 @@
 #pragma once
-// Ctrl+C as an event of the Qt event loop: the signal handler does nothing but wake the loop,
-// and the program decides in its own time, inside the next ProcessEvents, what the
-// interruption means at that point of the update.
+// Ctrl+C, SIGTERM and SIGHUP as events of the Qt event loop: the signal handler does nothing
+// but wake the loop, and the program decides in its own time, inside the next ProcessEvents,
+// what the signal means at that point of the update. SIGPIPE is ignored for the program's
+// whole life (IgnoreBrokenPipe): a reader of standard output that goes away must not end an
+// update half-way; the writes then fail and the update goes on.
 
 #include <QObject>
 #include <functional>
@@ -11,16 +13,25 @@ class QSocketNotifier;
 
 namespace q218::flash {
 
-class InterruptWatch final {
+enum class Signal {
+    Interrupt,  // SIGINT: Ctrl+C
+    Terminate,  // SIGTERM: systemd, timeout, kill
+    HangUp,     // SIGHUP: the terminal or the ssh session went away
+};
+
+// Called once at start-up, before anything is written.
+void IgnoreBrokenPipe();
+
+class SignalWatch final {
 public:
-    // `onInterrupt` runs on the event loop's thread once per Ctrl+C.
-    explicit InterruptWatch(std::function<void()> onInterrupt);
-    ~InterruptWatch();
-    InterruptWatch(const InterruptWatch&) = delete;
-    InterruptWatch& operator=(const InterruptWatch&) = delete;
+    // `onSignal` runs on the event loop's thread once per signal received.
+    explicit SignalWatch(std::function<void(Signal)> onSignal);
+    ~SignalWatch();
+    SignalWatch(const SignalWatch&) = delete;
+    SignalWatch& operator=(const SignalWatch&) = delete;
 
 private:
-    std::function<void()> m_onInterrupt;
+    std::function<void(Signal)> m_onSignal;
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 

@@ -4,13 +4,29 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include "FlashOptions.h"
 #include "FlashRun.h"
+#include "Interrupt.h"
+
+namespace {
+
+struct CloseFile {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, CloseFile>;
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace q218::flash;
+    // A reader of the output that goes away (| head, a tee that dies) must not end an update
+    // half-way: the writes fail from then on, the update goes on.
+    IgnoreBrokenPipe();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("q218-flash"));
     QCoreApplication::setApplicationVersion(QStringLiteral(Q218_VERSION));
@@ -26,19 +42,35 @@ int main(int argc, char** argv) {
         return ListPorts();
     }
 
+    // The log is opened before anything is sent: a run whose record cannot be kept does not
+    // start.
+    File log;
+    if (!options.logFile.isEmpty()) {
+        const QByteArray path = QFile::encodeName(options.logFile);
+        log.reset(std::fopen(path.constData(), "a"));
+        if (!log) {
+            std::fprintf(stderr, "q218-flash: cannot open the log %s: %s\n", path.constData(),
+                         std::strerror(errno));
+            return kExitUsage;
+        }
+    }
+
     // With --json standard output carries the object alone; the messages go to standard error.
-    ConsoleLines lines(options.json ? stderr : stdout, options.quiet);
+    ConsoleLines lines(options.json ? stderr : stdout, options.quiet, options.verbose);
     const FlashReport report = RunFlash(options, lines);
     const QByteArray json = QJsonDocument(report.ToJson()).toJson(QJsonDocument::Compact);
     if (options.json) {
         std::printf("%s\n", json.constData());
+        std::fflush(stdout);
     }
-    if (!options.logFile.isEmpty()) {
-        QFile log(options.logFile);
-        if (!log.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text) ||
-            log.write(json + '\n') != json.size() + 1) {
-            lines.Error("Cannot append to the log " + options.logFile.toStdString() + ": " +
-                        log.errorString().toStdString());
+    if (log) {
+        errno = 0;
+        const bool written = std::fprintf(log.get(), "%s\n", json.constData()) >= 0 &&
+                             std::fflush(log.get()) == 0;
+        if (!written) {
+            lines.Error("Could not write the result to the log " + options.logFile.toStdString() +
+                        ": " + std::strerror(errno != 0 ? errno : EIO) + ". The result was: " +
+                        report.result + " (exit code " + std::to_string(report.exitCode) + ").");
         }
     }
     return report.exitCode;

@@ -10,6 +10,7 @@
 #include <regex>
 #include <system_error>
 
+#include "app/DeviceText.h"
 #include "app/qt/QtUpdaterView.h"
 #include "download/Messages.h"
 #include "link/Identification.h"
@@ -52,27 +53,17 @@ std::string Slug(std::string_view text) {
     return slug.empty() ? "empty" : slug;
 }
 
-// The identification text with its control characters made visible.
-std::string Visible(std::string_view text) {
-    std::string shown;
-    for (char c : text) {
-        if (c == '\r') {
-            shown += "\\r";
-        } else if (c == '\n') {
-            shown += "\\n";
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
-}
-
 }  // namespace
 
-Autopilot::Autopilot(QtUpdaterView& window, sim::PtyServer& device, AutopilotSettings settings,
-                     std::FILE* out)
-    : m_driver(window), m_device(device), m_settings(std::move(settings)), m_out(out) {
+Autopilot::Autopilot(QtUpdaterView& window, const Main& logic, sim::PtyServer& device,
+                     AutopilotSettings settings, std::FILE* out)
+    : m_driver(window),
+      m_logic(logic),
+      m_device(device),
+      m_settings(std::move(settings)),
+      m_out(out) {
     m_elapsed.start();
+    m_click.setSingleShot(true);
     m_tick.setInterval(kTickInterval);
     connect(&m_tick, &QTimer::timeout, this, [this] { Act(); });
 
@@ -175,48 +166,46 @@ void Autopilot::OnProgressResized() {
 }
 
 void Autopilot::Act() {
-    if (m_leaving) {
-        return;
-    }
     // The driver reads and closes a message box on its own timer.
     if (QApplication::activeModalWidget() != nullptr) {
         return;
     }
     Observe();
-    if (m_clickPending) {
+    if (m_click.isActive()) {
         return;
     }
-    if (m_finished) {
-        Leave();
-        return;
-    }
-    const std::string message = m_driver.Text(TextBox::Text2);
-    if (!m_clickedOK) {
-        if (m_driver.Enabled(Button::cmdOK) && message == kConnectMessage) {
-            m_clickedOK = true;
-            Print("autopilot: clicks \"OK\"");
-            ClickSoon(Button::cmdOK);
-        }
-        return;
-    }
-    if (message == kNotFoundMessage) {
-        Fail("no Q218 answered on COM1 to COM4");
-        return;
-    }
-    if (m_driver.SerialBoxShown() && m_driver.Enabled(Button::cmdOK) && !m_typedSerial) {
-        TypeSerial();
-        return;
-    }
-    if (!m_clickedUpdate) {
-        if (m_driver.Enabled(Button::cmdUpdate)) {
-            m_clickedUpdate = true;
-            Print("autopilot: clicks \"&Update\"");
-            ClickSoon(Button::cmdUpdate);
-        }
-        return;
-    }
-    if (message == kComplete && m_driver.Enabled(Button::cmdExit)) {
-        Verify();
+    switch (m_stage) {
+        case Stage::Connect:
+            if (m_driver.Enabled(Button::cmdOK)) {
+                m_stage = Stage::Settle;
+                Print("autopilot: clicks \"OK\"");
+                ClickSoon(Button::cmdOK);
+            }
+            return;
+        case Stage::Settle:
+            // A scan that found nothing enables "OK" again, with the box hidden.
+            if (m_logic.LastScan().Found() == nullptr && !m_logic.LastScan().ports.empty() &&
+                m_driver.Enabled(Button::cmdOK) && !m_driver.SerialBoxShown()) {
+                Fail("no Q218 answered on COM1 to COM4");
+            } else if (m_driver.SerialBoxShown() && m_driver.Enabled(Button::cmdOK) &&
+                       !m_typedSerial) {
+                TypeSerial();
+            } else if (m_driver.Enabled(Button::cmdUpdate)) {
+                m_stage = Stage::Updating;
+                Print("autopilot: clicks \"&Update\"");
+                ClickSoon(Button::cmdUpdate);
+            }
+            return;
+        case Stage::Updating:
+            if (m_logic.LastUpdate().ending == DownloadEnding::Finished &&
+                m_driver.Enabled(Button::cmdExit)) {
+                Verify();
+            }
+            return;
+        case Stage::Succeeded:
+        case Stage::Failed:
+            Leave();
+            return;
     }
 }
 
@@ -265,8 +254,7 @@ void Autopilot::Verify() {
                m_driver.Panel(kPanelRevision) != revision) {
         Fail("the status bar does not show what the device reports");
     } else {
-        m_finished = true;
-        m_succeeded = true;
+        m_stage = Stage::Succeeded;
         Print("autopilot: verified: the device reports revision " + revision +
               " with its serial number " + serial);
     }
@@ -274,19 +262,15 @@ void Autopilot::Verify() {
 }
 
 void Autopilot::Fail(std::string_view why) {
-    if (m_finished) {
+    if (m_stage == Stage::Succeeded || m_stage == Stage::Failed) {
         return;
     }
-    m_finished = true;
-    m_succeeded = false;
+    m_stage = Stage::Failed;
     Print("autopilot: FAILED: " + std::string(why));
 }
 
+// Once: Act stops calling it when the timer stops, and the watchdog is disarmed here.
 void Autopilot::Leave() {
-    if (m_leaving) {
-        return;
-    }
-    m_leaving = true;
     m_tick.stop();
     m_driver.DisarmWatchdog();
     if (!m_settings.shots.empty()) {
@@ -303,13 +287,11 @@ void Autopilot::Leave() {
 }
 
 void Autopilot::ClickSoon(Button button) {
-    m_clickPending = true;
-    QTimer::singleShot(kClickPause, this, [this, button] {
-        m_clickPending = false;
-        // The handler runs inside this call, with the autopilot's timer still ticking in
-        // its waits.
-        m_driver.Click(button);
-    });
+    m_click.disconnect();
+    // The handler runs inside the click, with the autopilot's timer still ticking in its
+    // waits.
+    connect(&m_click, &QTimer::timeout, this, [this, button] { m_driver.Click(button); });
+    m_click.start(kClickPause);
 }
 
 void Autopilot::Shoot(std::string_view what) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/Main.h"
 #include "app/qt/WindowDriver.h"
 
 class QMessageBox;
@@ -36,13 +37,15 @@ struct AutopilotSettings {
 
 class Autopilot final : public QObject {
 public:
-    Autopilot(QtUpdaterView& window, sim::PtyServer& device, AutopilotSettings settings,
-              std::FILE* out);
+    // `logic` is the window's logic: the autopilot reads what it did from its typed results,
+    // and sees the window only as a person does.
+    Autopilot(QtUpdaterView& window, const Main& logic, sim::PtyServer& device,
+              AutopilotSettings settings, std::FILE* out);
 
     // Starts watching and acting; call once the window has loaded.
     void Start();
     // 0 when the update was verified on the device, 1 otherwise.
-    int ExitCode() const { return m_succeeded ? 0 : 1; }
+    int ExitCode() const { return m_stage == Stage::Succeeded ? 0 : 1; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -63,24 +66,30 @@ private:
     void Shoot(std::string_view what);
     void Print(std::string_view text);
 
+    // The technician's part, one step after another; a click waits on m_click.
+    enum class Stage {
+        Connect,    // "OK" not clicked yet
+        Settle,     // the scan: a serial number to type, or "&Update" to click
+        Updating,   // "&Update" clicked: waiting for the run's ending
+        Succeeded,  // verified on the device
+        Failed,     // Act leaves once either is reached: the timer stops, Exit is clicked
+    };
+
     WindowDriver m_driver;
+    const Main& m_logic;
     sim::PtyServer& m_device;
     AutopilotSettings m_settings;
     std::FILE* m_out;
 
     QTimer m_tick;
+    QTimer m_click;
     QElapsedTimer m_elapsed;
     int m_shotNumber = 0;
     std::array<std::string, 4> m_shownPanels;
     QString m_shownButtons;
     int m_shownDecile = 0;
-    bool m_clickPending = false;
-    bool m_clickedOK = false;
+    Stage m_stage = Stage::Connect;
     bool m_typedSerial = false;
-    bool m_clickedUpdate = false;
-    bool m_finished = false;
-    bool m_succeeded = false;
-    bool m_leaving = false;
 };
 
 }  // namespace q218::demo

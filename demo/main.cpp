@@ -217,7 +217,8 @@ int main(int argc, char** argv) {
                     std::filesystem::absolute(settings.shots).string().c_str());
         std::fflush(stdout);
         // Watching from before the start-up, so that its first message is in the transcript.
-        pilot = std::make_unique<q218::demo::Autopilot>(view, ports->Device(), std::move(settings),
+        pilot = std::make_unique<q218::demo::Autopilot>(view, window, ports->Device(),
+                                                        std::move(settings),
                                                         stdout);
     } else {
         std::printf("q218-demo: click \"OK\" to look for the Q218, then \"&Update\".\n");

@@ -18,6 +18,10 @@ void InMemoryLink::SetBusy(std::int16_t port, bool busy) {
     m_ports[port].busy = busy;
 }
 
+void InMemoryLink::SetForbidden(std::int16_t port, bool forbidden) {
+    m_ports[port].forbidden = forbidden;
+}
+
 int InMemoryLink::OpenCount(std::int16_t port) const {
     const auto it = m_ports.find(port);
     return it == m_ports.end() ? 0 : it->second.opens;
@@ -53,7 +57,17 @@ bool InMemoryLink::SetPortOpen(bool open) {
         return true;
     }
     const auto it = m_ports.find(m_commPort);
-    if (it == m_ports.end() || !Exists(it->second) || it->second.busy) {
+    const std::string path = "COM" + std::to_string(m_commPort);
+    if (it != m_ports.end() && it->second.forbidden) {
+        m_openError = {OpenFailure::PermissionDenied, path, "Permission denied"};
+        return false;
+    }
+    if (it == m_ports.end() || !Exists(it->second)) {
+        m_openError = {OpenFailure::NoSuchPort, path, "No such file or directory"};
+        return false;
+    }
+    if (it->second.busy) {
+        m_openError = {OpenFailure::Busy, path, "Device or resource busy"};
         return false;
     }
     Port& port = it->second;

@@ -25,6 +25,8 @@ public:
     void AddSilentPort(std::int16_t port);
     // Another program holds the port: opening it fails.
     void SetBusy(std::int16_t port, bool busy);
+    // The account may not open the port: opening it fails.
+    void SetForbidden(std::int16_t port, bool forbidden);
 
     // Inspection.
     int OpenCount(std::int16_t port) const;  // successful opens
@@ -47,12 +49,14 @@ public:
     std::string Input() override;
     int InBufferCount() const override;
     bool LineLost() const override;
+    OpenError LastOpenError() const override { return m_openError; }
 
 private:
     struct Port {
         SimulatedQ218* device = nullptr;
         bool silent = false;
         bool busy = false;
+        bool forbidden = false;
         int opens = 0;
         std::string written;
     };
@@ -73,6 +77,7 @@ private:
     mutable bool m_lost = false;
     mutable std::string m_buffer;
     mutable int m_misuses = 0;
+    OpenError m_openError;
 };
 
 }  // namespace q218::sim

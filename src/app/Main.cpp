@@ -9,7 +9,6 @@ namespace q218 {
 
 namespace {
 
-constexpr std::string_view kEnterSerialMessage = "Enter serial number.";
 constexpr std::string_view kReadyMessage = "Ready for update.";
 
 constexpr std::size_t kSerialDigits = 6;
@@ -40,6 +39,7 @@ void Main::Form_Load() {
     m_view.SetText(TextBox::Text2, kConnectMessage);
     m_image = Image_Build();
     m_view.SetText(TextBox::Text3, Tag_Read(m_image, m_tagFields));
+    m_tag = TagOf(m_tagFields);
 }
 
 void Main::cmdOK_Click() {
@@ -48,18 +48,19 @@ void Main::cmdOK_Click() {
         Serial_Check();
         return;
     }
-    Port_Scan(m_context, m_portNumber, m_replyFields);
+    m_scan = Port_Scan(m_context, m_portNumber, m_replyFields);
     Serial_Settle();
 }
 
-void Main::Port_Connect(std::int16_t port, std::string_view portName) {
+DeviceInfo Main::Port_Connect(std::int16_t port, std::string_view portName) {
     m_view.SetEnabled(Button::cmdOK, false);
     m_portNumber = port;
     m_view.SetText(TextBox::Text2, LookingMessage(portName));
-    Detect(m_context, m_portNumber, m_replyFields);
+    DeviceInfo device = Detect(m_context, m_portNumber, m_replyFields);
     if (m_view.GetPanelText(kPanelModel) == kExpectedModel) {
         m_view.SetText(TextBox::Text2, FoundMessage(portName));
     }
+    return device;
 }
 
 void Main::Serial_Settle() {
@@ -78,9 +79,10 @@ void Main::Serial_Settle() {
         AskForSerial();
         return;
     }
-    // The box stays hidden: it only hands the number to the record.
+    // The box stays hidden: it only hands the number to the record. Six digits always patch
+    // the built image's serial record, so the result tells nothing new here.
     m_view.SetText(TextBox::Text4, serial);
-    Serial_Patch();
+    static_cast<void>(Serial_Patch());
     // The message line keeps the scan's "Q218 found on COM n" and "OK" stays disabled.
     m_view.SetEnabled(Button::cmdUpdate, true);
     m_view.SetFocus(FocusTarget::cmdUpdate);
@@ -111,7 +113,8 @@ void Main::Serial_Check() {
         return;
     }
     m_view.SetVisible(TextBox::Text4, false);
-    Serial_Patch();
+    // Checked as six digits above, so the record is always patched in the built image.
+    static_cast<void>(Serial_Patch());
     m_view.SetText(TextBox::Text2, kReadyMessage);
     m_view.SetEnabled(Button::cmdOK, false);
     m_view.SetEnabled(Button::cmdUpdate, true);
@@ -119,17 +122,22 @@ void Main::Serial_Check() {
 }
 
 PatchResult Main::Serial_Patch() {
-    const PatchResult result = q218::Serial_Patch(m_image, m_view.GetText(TextBox::Text4));
+    const std::string entry = m_view.GetText(TextBox::Text4);
+    const PatchResult result = q218::Serial_Patch(m_image, entry);
     if (result != PatchResult::NotDigits) {
         m_view.SetText(TextBox::Text4, "");
+    }
+    if (result == PatchResult::Replaced) {
+        m_serialWritten = entry.substr(0, 6);
     }
     return result;
 }
 
 void Main::cmdUpdate_Click() {
     // The run shows its own ending (message line, message box, buttons); the window logic
-    // keeps nothing of it.
-    m_updateEnding = q218::cmdUpdate_Click(m_context, m_image, m_portNumber, m_replyFields);
+    // only keeps its account, which the run updates as it goes.
+    static_cast<void>(
+        q218::cmdUpdate_Click(m_context, m_image, m_portNumber, m_replyFields, m_update));
 }
 
 void Main::cmdExit_Click() {

@@ -16,6 +16,7 @@
 // The workflow keeps no state of its own: which buttons are enabled, whether Text4 is shown
 // and the panels' texts are its state, and they live in the view.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,8 +28,13 @@
 #include "image/FirmwareImage.h"
 #include "link/Identification.h"
 #include "link/LinkContext.h"
+#include "link/PortScan.h"
 
 namespace q218 {
+
+// The message line's texts made for the window's controls: a terminal face says in its own
+// words what its user does instead.
+inline constexpr std::string_view kEnterSerialMessage = "Enter serial number.";
 
 // What a device without a serial number of its own reports: the factory placeholder.
 inline constexpr std::string_view kPlaceholderSerial = "999999";
@@ -60,7 +66,7 @@ public:
     // The connect step on the one port a caller names (the console's PORT), in place of
     // "OK"'s scan over COM1 to COM4: the same query and the same messages, with `portName`
     // where the scan shows "COM " and the number. Leaves the serial number to Serial_Settle.
-    void Port_Connect(std::int16_t port, std::string_view portName);
+    DeviceInfo Port_Connect(std::int16_t port, std::string_view portName);
     // After a scan or Port_Connect: when the "mod" panel shows the expected model, puts the
     // device's own serial number into the image and enables "&Update", or asks for the number
     // (the box shown, "OK" enabled).
@@ -70,21 +76,32 @@ public:
     // into the image with "&Update" enabled.
     void Serial_Check();
 
+    // How long "&Update" waits for the bootloader's answers; zero (the window's way): without
+    // a limit.
+    void SetReplyLimit(std::chrono::nanoseconds limit) { m_context.replyLimit = limit; }
+
     // The window object is destroyed: nothing to do, nothing is saved.
     void Form_Terminate() {}
 
-    // Inspection, for the tests and the download's caller.
+    // What the logic did, typed, for the faces, benches and tests: they read these, never
+    // the window's texts back.
     std::int16_t PortNumber() const { return m_portNumber; }
     const std::string& ExpectedModel() const { return m_expectedModel; }
     const FirmwareImage& Image() const { return m_image; }
-    const TagFields& Tags() const { return m_tagFields; }
-    // How the last "&Update" ended; empty before the first.
-    std::optional<DownloadEnding> UpdateEnding() const { return m_updateEnding; }
+    const ImageTag& Tag() const { return m_tag; }
+    // The last "OK" scan, port by port.
+    const ScanResult& LastScan() const { return m_scan; }
+    // The last "&Update", kept up to date while it runs: a caller reads how far it got also
+    // when Exit or Ctrl+C cut it short. Ending Unfinished before the first.
+    const DownloadResult& LastUpdate() const { return m_update; }
+    // The serial number Serial_Settle or Serial_Check last wrote into the image; empty when
+    // none was.
+    const std::string& SerialWritten() const { return m_serialWritten; }
 
 private:
     // Reads Text4, writes its serial record into the image and empties the box; leaves both
     // unchanged when the box does not begin with six digits.
-    PatchResult Serial_Patch();
+    [[nodiscard]] PatchResult Serial_Patch();
     // The state Waiting for serial number: the box shown empty and focused, "OK" enabled.
     void AskForSerial();
 
@@ -94,9 +111,12 @@ private:
     std::int16_t m_portNumber = 0;
     std::string m_expectedModel;
     TagFields m_tagFields{};
+    ImageTag m_tag;
     ReplyFields m_replyFields{};
     FirmwareImage m_image;
-    std::optional<DownloadEnding> m_updateEnding;
+    ScanResult m_scan;
+    DownloadResult m_update;
+    std::string m_serialWritten;
 };
 
 }  // namespace q218

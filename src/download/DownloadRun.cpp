@@ -35,33 +35,69 @@ float ProgressFraction(std::int32_t lineIndex, std::int32_t lastIndex) {
 
 // Waits until at least `count` characters are waiting. Characters already received raise
 // no event, so the window's wait (which sleeps until one) is entered only while fewer are
-// waiting: junk that is already buffered is read without a single wait. False once the
+// waiting: junk that is already buffered is read without a single wait. LineLost once the
 // line has vanished under the port (an adapter pulled out), which no amount of waiting
-// brings back; a present but silent device is waited for without a limit.
-bool WaitForInput(LinkContext& context, int count) {
+// brings back; a present but silent device is waited for without a limit unless the
+// context sets one.
+FailureCause WaitForInput(LinkContext& context, int count) {
+    const auto limit = context.replyLimit;
+    const auto deadline = context.clock.Now() + limit;
     while (context.link.InBufferCount() < count) {
         if (context.link.LineLost()) {
-            return false;
+            return FailureCause::LineLost;
         }
-        context.view.ProcessEvents();
+        if (limit <= std::chrono::nanoseconds::zero()) {
+            context.view.ProcessEvents();
+            continue;
+        }
+        const auto left = deadline - context.clock.Now();
+        if (left <= std::chrono::nanoseconds::zero()) {
+            return FailureCause::NoReply;
+        }
+        context.view.ProcessEventsFor(left);
     }
-    return true;
+    return FailureCause::None;
 }
 
-DownloadEnding TransferFailed(UpdaterView& view) {
+DownloadResult TransferFailed(UpdaterView& view, DownloadResult& progress, FailureCause cause) {
+    progress.ending = DownloadEnding::TransferFailed;
+    progress.cause = cause;
     // ShowMessageBox runs nested handlers; every button is disabled or only Exit is left.
     view.ShowMessageBox(kUpdateError);
     view.SetEnabled(Button::cmdExit, true);
     view.SetFocus(FocusTarget::cmdExit);
-    return DownloadEnding::TransferFailed;
+    return progress;
 }
 
 }  // namespace
 
-DownloadEnding cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
+int CountFrames(const FirmwareImage& image) {
+    int frames = 0;
+    for (const std::string& line : image) {
+        if (IsMarked(line)) {
+            continue;
+        }
+        const RecordOutcome outcome = Record_Frame(line).outcome;
+        if (outcome == RecordOutcome::End) {
+            break;
+        }
+        frames += outcome == RecordOutcome::Sent ? 1 : 0;
+    }
+    return frames;
+}
+
+DownloadResult cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
                                ReplyFields& fields) {
+    DownloadResult progress;
+    return cmdUpdate_Click(context, image, portNumber, fields, progress);
+}
+
+DownloadResult cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
+                               ReplyFields& fields, DownloadResult& progress) {
     SerialLink& link = context.link;
     UpdaterView& view = context.view;
+    progress = DownloadResult{};
+    progress.framesTotal = CountFrames(image);
 
     // Preparing. An empty "rev" panel means the device gave its model alone and may not
     // take the reset command, so the technician is asked to reset it by hand.
@@ -81,24 +117,28 @@ DownloadEnding cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::
     link.SetInputLen(kOneCharacter);
     link.SetSettings(kLineSettings);
     if (!link.SetPortOpen(true)) {
-        return TransferFailed(view);
+        return TransferFailed(view, progress, FailureCause::PortNotOpened);
     }
     link.Output(kResetCommand);
+    progress.resetSent = true;
 
     // Waiting for the bootloader: whatever the application still says before it restarts
     // is read and dropped. Exit stays usable here; its handler ends the program by
     // throwing ProgramEnded out of ProcessEvents, which this run lets pass.
     do {
-        if (!WaitForInput(context, kOneCharacter)) {
-            return TransferFailed(view);
+        if (const FailureCause cause = WaitForInput(context, kOneCharacter);
+            cause != FailureCause::None) {
+            return TransferFailed(view, progress, cause);
         }
     } while (link.Input() != std::string_view(&kEnq, 1));
 
     // Handshake. Characters already waiting behind ENQ count towards the two dropped ones.
     view.SetEnabled(Button::cmdExit, false);
     link.Output(std::string_view(&kAck, 1));
-    if (!WaitForInput(context, kDroppedAfterAck)) {
-        return TransferFailed(view);
+    progress.handshakeDone = true;
+    if (const FailureCause cause = WaitForInput(context, kDroppedAfterAck);
+        cause != FailureCause::None) {
+        return TransferFailed(view, progress, cause);
     }
     for (int i = 0; i < kDroppedAfterAck; ++i) {
         link.Input();
@@ -111,10 +151,13 @@ DownloadEnding cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::
     // end-of-file record, or a skipped last line) ends the transfer as the end record does.
     std::int32_t lineIndex = 0;
     bool awaitReply = true;
+    bool resending = false;
     while (lineIndex <= lastIndex) {
+        resending = false;
         if (awaitReply) {
-            if (!WaitForInput(context, kOneCharacter)) {
-                return TransferFailed(view);
+            if (const FailureCause cause = WaitForInput(context, kOneCharacter);
+                cause != FailureCause::None) {
+                return TransferFailed(view, progress, cause);
             }
             view.SetText(TextBox::Text1, link.Input());
             const std::string reply = view.GetText(TextBox::Text1);
@@ -123,12 +166,14 @@ DownloadEnding cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::
                 // line 0 is sent, as it would have been after "T".
                 if (lineIndex > 0) {
                     --lineIndex;
+                    resending = true;
                 }
                 // Lets the window catch up without sleeping: the bootloader waits for the
                 // frame, so nothing would wake a wait here.
                 view.ProcessEventsFor(std::chrono::nanoseconds::zero());
             } else if (reply != kReady) {
-                return TransferFailed(view);
+                progress.bootloaderReply = reply.empty() ? '\0' : reply.front();
+                return TransferFailed(view, progress, FailureCause::BootloaderReply);
             }
         }
         view.SetProgress(ProgressFraction(lineIndex, lastIndex));
@@ -145,10 +190,14 @@ DownloadEnding cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::
             }
             view.SetEnabled(Button::cmdExit, true);
             view.SetFocus(FocusTarget::cmdExit);
-            return DownloadEnding::ImageRejected;
+            progress.ending = DownloadEnding::ImageRejected;
+            return progress;
         }
         if (outcome == RecordOutcome::Malformed) {
-            return TransferFailed(view);
+            return TransferFailed(view, progress, FailureCause::RecordMalformed);
+        }
+        if (outcome == RecordOutcome::Sent) {
+            ++(resending ? progress.framesResent : progress.framesSent);
         }
         awaitReply = outcome == RecordOutcome::Sent;
         ++lineIndex;
@@ -156,19 +205,21 @@ DownloadEnding cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::
 
     // The end bytes cannot reach a device whose line has gone: no "Update complete!" then.
     if (link.LineLost()) {
-        return TransferFailed(view);
+        return TransferFailed(view, progress, FailureCause::LineLost);
     }
     link.Output(kEndColon);
     link.Output(kEndS);
+    progress.endSent = true;
+    progress.ending = DownloadEnding::Finished;
     view.SetText(TextBox::Text2, kComplete);
     SettleDelay(context.clock, view);
-    Detect(context, portNumber, fields);
+    progress.after = Detect(context, portNumber, fields);
     view.SetEnabled(Button::cmdExit, true);
     view.SetFocus(FocusTarget::cmdExit);
     if (link.PortOpen()) {
         link.SetPortOpen(false);
     }
-    return DownloadEnding::Finished;
+    return progress;
 }
 
 }  // namespace q218

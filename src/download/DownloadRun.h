@@ -13,17 +13,52 @@ namespace q218 {
 inline constexpr std::string_view kResetCommand = "977\r";
 
 enum class DownloadEnding {
+    Unfinished,      // still running, or left by ProgramEnded (Exit, Ctrl+C) before an ending
     Finished,        // "Update complete!"
     TransferFailed,  // "Update Error."
     ImageRejected,   // the goto message
 };
 
-// Runs the download to one of its endings. Compacts `image` in place (permanently). Every
-// ending leaves only Exit enabled, with the focus. Finished and ImageRejected close the port;
-// TransferFailed shows "Update Error." (also for a port that will not open and for a line
-// that vanished) and leaves the port as it is. ProgramEnded, thrown by Exit while the run
-// waits for the bootloader, passes through.
-DownloadEnding cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
+// Why a transfer failed.
+enum class FailureCause {
+    None,
+    PortNotOpened,    // the port would not open: nothing was sent
+    LineLost,         // the line vanished under the open port (an adapter pulled out)
+    NoReply,          // nothing came within the context's reply limit
+    BootloaderReply,  // the bootloader answered a frame with neither "T" nor BEL
+    RecordMalformed,  // an image line no frame can carry
+};
+
+// What the run did, kept up to date while it runs so that a caller can read how far it got
+// even when ProgramEnded cut it short.
+struct [[nodiscard]] DownloadResult {
+    DownloadEnding ending = DownloadEnding::Unfinished;
+    FailureCause cause = FailureCause::None;
+    char bootloaderReply = 0;  // the character seen, when cause is BootloaderReply
+    bool resetSent = false;    // "977" CR written: from here the device may be in its bootloader
+    bool handshakeDone = false;  // the bootloader's ENQ answered with ACK
+    int framesTotal = 0;         // frames of the whole image when no frame is asked for again
+    int framesSent = 0;          // frames written for the first time
+    int framesResent = 0;        // frames written again because the bootloader answered BEL
+    bool endSent = false;        // ":" "S" written: the transfer is over, the new firmware runs
+    // The identification after "Update complete!"; status NotOpened when none was made.
+    DeviceInfo after;
+};
+
+// Runs the download to one of its endings and returns `progress` as it ends. Compacts
+// `image` in place (permanently). Every ending leaves only Exit enabled, with the focus.
+// Finished and ImageRejected close the port; TransferFailed shows "Update Error." (also for a
+// port that will not open and for a line that vanished) and leaves the port as it is.
+// ProgramEnded, thrown by Exit while the run waits for the bootloader, passes through, with
+// `progress` telling how far the run got.
+DownloadResult cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
+                               ReplyFields& fields, DownloadResult& progress);
+// The same, for a caller that needs no account while it runs.
+DownloadResult cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
                                ReplyFields& fields);
+
+// Frames a whole transfer of `image` writes when no frame is asked for again: the lines
+// before the end record that go out as a frame (marked lines are dropped first).
+int CountFrames(const FirmwareImage& image);
 
 }  // namespace q218

@@ -39,6 +39,16 @@ inline bool IsMarked(std::string_view line) {
 // stay empty for this tag.
 using TagFields = std::array<std::string, 6>;
 
+// The tag's pieces by name: what the image carries (model, revision, date).
+struct ImageTag {
+    std::string model;
+    std::string revision;
+    std::string date;
+};
+inline ImageTag TagOf(const TagFields& fields) {
+    return {fields[1], fields[2], fields[3]};
+}
+
 // The 370 lines as compiled in; discards nothing else, touches nothing else.
 FirmwareImage Image_Build();
 
@@ -60,6 +70,6 @@ std::string SerialRecordFor(std::string_view text);
 
 // Replaces the first line that begins with ":103E00008207" by the record for the first six
 // characters of `text4`.
-PatchResult Serial_Patch(FirmwareImage& image, std::string_view text4);
+[[nodiscard]] PatchResult Serial_Patch(FirmwareImage& image, std::string_view text4);
 
 }  // namespace q218

@@ -1,5 +1,6 @@
 #include "link/Identification.h"
 
+#include <algorithm>
 #include <cstddef>
 
 #include "link/SettleDelay.h"
@@ -20,9 +21,17 @@ constexpr std::size_t kDateField = 3;
 // A device on a true 9600-baud line sends at most 960 characters a second, so no more than
 // 1,920 reach the read at the end of the longest settle delay (a real reply is about 30).
 // More can only come from a port that ignores the baud rate (a USB virtual port of a
-// misbehaving device); it is dropped, so that one reply can put no more than this into a
-// panel. Five fields fit many times over.
+// misbehaving device). Such a reply is refused whole, as a sixth field is: parsing its first
+// part would show fields the device never sent as a whole reply.
 constexpr std::size_t kLongestReply = 1920;
+
+int FieldsSupplied(ReplyForm form, std::string_view reply) {
+    if (form == ReplyForm::Short) {
+        return 1;
+    }
+    const auto spaces = static_cast<std::size_t>(std::count(reply.begin(), reply.end(), kFieldEnd));
+    return static_cast<int>(std::min(spaces, kMaxFields));
+}
 
 }  // namespace
 
@@ -52,8 +61,17 @@ ReplyForm ParseReply(std::string_view reply, ReplyFields& fields) {
     return ReplyForm::Fields;
 }
 
-void Detect(LinkContext& context, std::int16_t portNumber, ReplyFields& fields) {
+DeviceInfo Detect(LinkContext& context, std::int16_t portNumber, ReplyFields& fields) {
     SerialLink& link = context.link;
+    UpdaterView& view = context.view;
+    DeviceInfo info;
+    const auto panels = [&] {
+        info.model = view.GetPanelText(kPanelModel);
+        info.serial = view.GetPanelText(kPanelSerial);
+        info.revision = view.GetPanelText(kPanelRevision);
+        info.date = view.GetPanelText(kPanelDate);
+        return info;
+    };
     if (link.PortOpen()) {
         link.SetPortOpen(false);
     }
@@ -62,7 +80,8 @@ void Detect(LinkContext& context, std::int16_t portNumber, ReplyFields& fields) 
     link.SetSettings(kLineSettings);
     if (!link.SetPortOpen(true)) {
         // A missing port, or one another program holds: silently, panels as they were.
-        return;
+        info.openError = link.LastOpenError();
+        return panels();
     }
     link.Output(kIdentifyCommand);
     SettleDelay(context.clock, context.view);
@@ -70,25 +89,31 @@ void Detect(LinkContext& context, std::int16_t portNumber, ReplyFields& fields) 
     // has closed the port and lost its input: that is a query without a reply.
     std::string reply = link.LineLost() ? std::string() : link.Input();
     link.SetPortOpen(false);
+    info.status = QueryStatus::Refused;
     if (reply.size() > kLongestReply) {
-        reply.resize(kLongestReply);
+        info.reply = reply.substr(0, kLongestReply);
+        return panels();
     }
+    info.reply = reply;
 
-    if (ParseReply(reply, fields) == ReplyForm::SixthField) {
-        return;
+    const ReplyForm form = ParseReply(reply, fields);
+    if (form == ReplyForm::SixthField) {
+        return panels();
     }
-    UpdaterView& view = context.view;
+    info.status = QueryStatus::Answered;
+    info.fieldsSupplied = FieldsSupplied(form, reply);
     if (fields[kModelField] != kExpectedModel) {
         view.SetPanelText(kPanelModel, "");
         view.SetPanelText(kPanelSerial, "");
         view.SetPanelText(kPanelRevision, "");
         view.SetPanelText(kPanelDate, "");
-        return;
+        return panels();
     }
     view.SetPanelText(kPanelSerial, fields[kSerialField]);
     view.SetPanelText(kPanelModel, fields[kModelField]);
     view.SetPanelText(kPanelRevision, fields[kRevisionField]);
     view.SetPanelText(kPanelDate, fields[kDateField]);
+    return panels();
 }
 
 }  // namespace q218

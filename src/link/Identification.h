@@ -26,10 +26,37 @@ enum class ReplyForm {
 };
 
 // Parses one reply into `fields` (pure; any bytes are safe input).
-ReplyForm ParseReply(std::string_view reply, ReplyFields& fields);
+[[nodiscard]] ReplyForm ParseReply(std::string_view reply, ReplyFields& fields);
 
-// Queries the device on `portNumber` and writes the panels. Never reports a failure: a port
-// that cannot be opened or a sixth field leaves the panels as they were.
-void Detect(LinkContext& context, std::int16_t portNumber, ReplyFields& fields);
+// How one identification query went.
+enum class QueryStatus {
+    NotOpened,  // the port would not open: nothing was sent
+    Refused,    // a sixth field, or more than a reply can hold: the panels kept their texts
+    Answered,   // the reply was parsed into the panels (which may now be empty)
+};
+
+// What one query learnt, beside the panels it fills: the panels' texts after it, how many
+// fields this reply itself supplied (the others are left over from an earlier reply) and the
+// reply's bytes as they came, for a face that quotes them (as data: any byte may be in it).
+struct [[nodiscard]] DeviceInfo {
+    QueryStatus status = QueryStatus::NotOpened;
+    std::string model;
+    std::string serial;
+    std::string revision;
+    std::string date;
+    int fieldsSupplied = 0;
+    std::string reply;
+    OpenError openError;  // why the port would not open, when status is NotOpened
+
+    // The panels name the Q218 after this query.
+    bool IsQ218() const { return status == QueryStatus::Answered && model == kExpectedModel; }
+    // This query's reply alone named the Q218 with serial number, revision and date: nothing
+    // shown is left over from an earlier query.
+    bool IsComplete() const { return IsQ218() && fieldsSupplied >= 4; }
+};
+
+// Queries the device on `portNumber`, writes the panels and returns what it learnt. A port
+// that cannot be opened or a refused reply leaves the panels as they were.
+DeviceInfo Detect(LinkContext& context, std::int16_t portNumber, ReplyFields& fields);
 
 }  // namespace q218

@@ -3,6 +3,8 @@
 // panels and ProcessEvents) and the clock of the settle delay. The window logic owns all
 // three and hands this bundle to the link and download subsystems.
 
+#include <chrono>
+
 #include "app/UpdaterView.h"
 #include "link/MonotonicClock.h"
 #include "link/SerialLink.h"
@@ -13,6 +15,9 @@ struct LinkContext {
     SerialLink& link;
     UpdaterView& view;
     const MonotonicClock& clock;
+    // How long the download waits for the bootloader's ENQ and for each frame's answer;
+    // zero: without a limit, as the window does (the technician ends a wait with Exit).
+    std::chrono::nanoseconds replyLimit{};
 };
 
 }  // namespace q218

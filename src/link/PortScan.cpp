@@ -27,18 +27,19 @@ std::string FoundMessage(std::string_view portName) {
     return "Q218 found on " + std::string(portName);
 }
 
-void Port_Scan(LinkContext& context, std::int16_t& portNumber, ReplyFields& fields) {
+ScanResult Port_Scan(LinkContext& context, std::int16_t& portNumber, ReplyFields& fields) {
     UpdaterView& view = context.view;
+    ScanResult result;
     view.SetEnabled(Button::cmdOK, false);
     view.SetFocus(FocusTarget::cmdExit);
 
     for (std::int16_t n = kFirstPort; n <= kLastPort; ++n) {
         portNumber = n;
         view.SetText(TextBox::Text2, LookingMessage(ScanName(n)));
-        Detect(context, portNumber, fields);
+        result.ports.push_back(Detect(context, portNumber, fields));
         if (view.GetPanelText(kPanelModel) == kExpectedModel) {
             view.SetText(TextBox::Text2, FoundMessage(ScanName(n)));
-            return;
+            return result;
         }
     }
 
@@ -47,6 +48,7 @@ void Port_Scan(LinkContext& context, std::int16_t& portNumber, ReplyFields& fiel
     view.SetText(TextBox::Text2, kConnectMessage);
     view.SetEnabled(Button::cmdOK, true);
     view.SetFocus(FocusTarget::cmdOK);
+    return result;
 }
 
 }  // namespace q218

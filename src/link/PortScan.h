@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "link/Identification.h"
 
@@ -19,8 +20,19 @@ inline constexpr std::string_view kNotFoundMessage = "Q218 not found.";
 std::string LookingMessage(std::string_view portName);
 std::string FoundMessage(std::string_view portName);
 
+// What a scan learnt: one query's account per port tried, COM1 first.
+struct [[nodiscard]] ScanResult {
+    std::vector<DeviceInfo> ports;
+
+    // The port where the scan stopped because the "mod" panel read "Q218" (the last one
+    // tried), or none.
+    const DeviceInfo* Found() const {
+        return !ports.empty() && ports.back().model == kExpectedModel ? &ports.back() : nullptr;
+    }
+};
+
 // Looks for the Q218 on COM1 to COM4 in turn and stops at the first port whose "mod" panel
 // reads "Q218". Leaves `portNumber` at the port found, or 4 when none was.
-void Port_Scan(LinkContext& context, std::int16_t& portNumber, ReplyFields& fields);
+ScanResult Port_Scan(LinkContext& context, std::int16_t& portNumber, ReplyFields& fields);
 
 }  // namespace q218

@@ -10,6 +10,21 @@
 
 namespace q218 {
 
+// Why the last SetPortOpen(true) failed.
+enum class OpenFailure {
+    Unknown,           // the link does not tell
+    NoSuchPort,        // no port of that name (an adapter not plugged in)
+    PermissionDenied,  // the account may not open it
+    Busy,              // another program holds it
+    Other,
+};
+
+struct OpenError {
+    OpenFailure failure = OpenFailure::Unknown;
+    std::string path;    // the system's name of the port tried ("/dev/ttyS2", "COM3"); may be empty
+    std::string detail;  // the system's own words, for a person
+};
+
 // The only line settings the updater ever uses: 9600 baud, no parity, 8 data bits, 1 stop bit.
 inline constexpr std::string_view kLineSettings = "9600,n,8,1";
 
@@ -43,6 +58,9 @@ public:
     // True once the line vanished under an open port (a USB adapter pulled out, the
     // device's end closed); the port is then closed. Cleared by the next successful open.
     virtual bool LineLost() const = 0;
+
+    // Why the last open failed; only meaningful after SetPortOpen(true) returned false.
+    virtual OpenError LastOpenError() const { return {}; }
 };
 
 }  // namespace q218

@@ -131,7 +131,9 @@ TEST(MainStartUp, ShowsTheImageAndWaitsForConnect) {
     ASSERT_EQ(bench.main.Image().size(), test::ReadImageInput().size());
     EXPECT_EQ(bench.main.Image()[0], std::string(1, '\0'));
     EXPECT_EQ(bench.main.Image()[kSerialRecordIndex], kPlaceholderRecord);
-    EXPECT_EQ(bench.main.Tags()[0], ".DORVANE");
+    EXPECT_EQ(bench.main.Tag().model, test::InputTag().model);
+    EXPECT_EQ(bench.main.Tag().revision, test::InputTag().revision);
+    EXPECT_EQ(bench.main.Tag().date, test::InputTag().date);
     EXPECT_EQ(bench.TotalOpens(), 0);
     EXPECT_TRUE(view.Violations().empty());
 }

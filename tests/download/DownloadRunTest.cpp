@@ -44,14 +44,19 @@ struct Bench {
 
     // The identification and the serial patch that precede the update.
     void Connect(std::string_view serial = "123456") {
-        Detect(context, kPort, fields);
-        Serial_Patch(image, serial);
+        static_cast<void>(Detect(context, kPort, fields));
+        ASSERT_EQ(Serial_Patch(image, serial), PatchResult::Replaced);
         view.SetEnabled(Button::cmdUpdate, true);
         view.SetFocus(FocusTarget::cmdUpdate);
         start = device.Transcript().size();
     }
 
-    DownloadEnding Run() { return cmdUpdate_Click(context, image, kPort, fields); }
+    // Runs the update; its whole account stays in `result`.
+    DownloadEnding Run() {
+        result = cmdUpdate_Click(context, image, kPort, fields);
+        return result.ending;
+    }
+    DownloadResult result;
 
     // The device's transcript since Connect, one "direction kind bytes" text per entry.
     std::vector<std::string> Transcript() const {
@@ -582,7 +587,7 @@ TEST(DownloadRunPreloaded, RepliesWaitingBehindEnqAndBelBeforeAnyFrame) {
         ReplyFields fields{};
         FirmwareImage image = {kMarkerText, addressRecord, resetVector, endRecord};
 
-        ASSERT_EQ(cmdUpdate_Click(context, image, kPort, fields), DownloadEnding::Finished);
+        ASSERT_EQ(cmdUpdate_Click(context, image, kPort, fields).ending, DownloadEnding::Finished);
 
         EXPECT_EQ(test::Hex({link.written.begin(), link.written.end()}),
                   test::Hex(test::Bytes("39 37 37 0D 06")) + " " +

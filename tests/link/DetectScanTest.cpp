@@ -97,12 +97,69 @@ TEST(DetectTest, RepliesReachThePanels) {
         bench.link.Attach(2, device);
         if (row.earlier) {
             device.IdentificationReply(*row.earlier);
-            Detect(bench.context, 2, bench.fields);
+            static_cast<void>(Detect(bench.context, 2, bench.fields));
         }
         device.IdentificationReply(row.reply);
-        Detect(bench.context, 2, bench.fields);
+        static_cast<void>(Detect(bench.context, 2, bench.fields));
         EXPECT_EQ(bench.Shown(), row.shown);
     }
+}
+
+// What a query returns beside the panels: a verdict may rest only on what this reply
+// itself supplied. Panels left over from an earlier reply never make a reply complete, and a
+// reply longer than the bound is refused whole, never parsed as its first part.
+TEST(DetectTest, TheQueryTellsWhatThisReplySupplied) {
+    const std::string kFull = "654321 Q218 R03.1 2019-05-20 ";
+    const std::string kAtBound = kFull + std::string(1920 - kFull.size(), 'x');
+    struct Row {
+        const char* name;
+        std::string reply;
+        QueryStatus status;
+        bool complete;
+        std::string shownRevision;  // after an earlier full reply with R04.5
+    };
+    const Row rows[] = {
+        {"full reply", kFull, QueryStatus::Answered, true, "R03.1"},
+        {"two fields: the rest left over", "654321 Q218 ", QueryStatus::Answered, false, "R04.5"},
+        {"model alone", "Q218", QueryStatus::Answered, false, ""},
+        {"sixth field", kFull + "a b ", QueryStatus::Refused, false, "R04.5"},
+        {"exactly at the bound", kAtBound, QueryStatus::Answered, true, "R03.1"},
+        {"one past the bound", kAtBound + "y", QueryStatus::Refused, false, "R04.5"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bench bench;
+        sim::SimulatedQ218 device(bench.clock, kFirmware);
+        bench.link.Attach(1, device);
+        ASSERT_TRUE(Detect(bench.context, 1, bench.fields).IsComplete());
+        device.IdentificationReply(row.reply);
+        const DeviceInfo info = Detect(bench.context, 1, bench.fields);
+        EXPECT_EQ(info.status, row.status);
+        EXPECT_EQ(info.IsComplete(), row.complete);
+        EXPECT_EQ(bench.view.GetPanelText("rev"), row.shownRevision);
+        EXPECT_EQ(info.revision, row.shownRevision);
+    }
+}
+
+TEST(DetectTest, APortThatWillNotOpenSaysWhy) {
+    Bench bench;
+    bench.link.AddSilentPort(2);
+    bench.link.SetForbidden(2, true);
+    bench.link.AddSilentPort(3);
+    bench.link.SetBusy(3, true);
+    bench.link.AddSilentPort(4);
+    const std::pair<std::int16_t, OpenFailure> rows[] = {{1, OpenFailure::NoSuchPort},
+                                                         {2, OpenFailure::PermissionDenied},
+                                                         {3, OpenFailure::Busy}};
+    for (const auto& [port, failure] : rows) {
+        const DeviceInfo info = Detect(bench.context, port, bench.fields);
+        EXPECT_EQ(info.status, QueryStatus::NotOpened) << port;
+        EXPECT_EQ(info.openError.failure, failure) << port;
+    }
+    const DeviceInfo silent = Detect(bench.context, 4, bench.fields);
+    EXPECT_EQ(silent.status, QueryStatus::Answered);
+    EXPECT_EQ(silent.reply, "");
+    EXPECT_FALSE(silent.IsQ218());
 }
 
 TEST(DetectTest, TheDevicesOwnIdentification) {
@@ -111,7 +168,7 @@ TEST(DetectTest, TheDevicesOwnIdentification) {
     bench.link.Attach(1, device);
     const auto start = bench.clock.Now();
 
-    Detect(bench.context, 1, bench.fields);
+    static_cast<void>(Detect(bench.context, 1, bench.fields));
 
     EXPECT_EQ(bench.Shown(), (Panels{"Q218", "123456", "R04.5", "2021-11-02"}));
     // One query at the line settings, one settle delay, the port closed again.
@@ -146,7 +203,7 @@ TEST(DetectTest, FailuresLeaveThePanelsAsTheyWere) {
             device.IdentificationReply(row.reply);
         }
         bench.Show(kUntouched);
-        Detect(bench.context, 3, bench.fields);
+        static_cast<void>(Detect(bench.context, 3, bench.fields));
         EXPECT_EQ(bench.Shown(), kUntouched);
         EXPECT_FALSE(bench.link.PortOpen());
         EXPECT_TRUE(bench.view.Messages().empty()) << "the query fails silently";
@@ -158,9 +215,9 @@ TEST(DetectTest, SixthFieldStillFillsTheFieldsForTheNextReply) {
     sim::SimulatedQ218 device(bench.clock, kFirmware);
     bench.link.Attach(1, device);
     device.IdentificationReply("111111 Q218 R1 D1 five six \r\n");
-    Detect(bench.context, 1, bench.fields);
+    static_cast<void>(Detect(bench.context, 1, bench.fields));
     device.IdentificationReply("222222 Q218 ");
-    Detect(bench.context, 1, bench.fields);
+    static_cast<void>(Detect(bench.context, 1, bench.fields));
     EXPECT_EQ(bench.Shown(), (Panels{"Q218", "222222", "R1", "D1"}));
 }
 
@@ -185,7 +242,7 @@ TEST(DetectTest, NoReplyEmptiesThePanels) {
             device.ReplyDelay(row.replyDelay);
         }
         bench.Show(kUntouched);
-        Detect(bench.context, 1, bench.fields);
+        static_cast<void>(Detect(bench.context, 1, bench.fields));
         EXPECT_EQ(bench.Shown(), (Panels{"", "", "", ""}));
     }
 }
@@ -201,7 +258,7 @@ TEST(DetectTest, LineLostDuringTheQueryIsNoReply) {
                         device.Unplug();
                     });
     bench.Show(kUntouched);
-    Detect(bench.context, 1, bench.fields);
+    static_cast<void>(Detect(bench.context, 1, bench.fields));
     EXPECT_TRUE(bench.link.LineLost());
     EXPECT_EQ(bench.link.Misuses(), 0) << "read from the port that had closed";
     EXPECT_EQ(bench.Shown(), (Panels{"", "", "", ""}));
@@ -215,7 +272,7 @@ TEST(DetectTest, ClosesAPortLeftOpenBeforeChoosingTheNext) {
     bench.link.SetCommPort(1);
     ASSERT_TRUE(bench.link.SetPortOpen(true));
 
-    Detect(bench.context, 2, bench.fields);
+    static_cast<void>(Detect(bench.context, 2, bench.fields));
     EXPECT_EQ(bench.link.Misuses(), 0);
     EXPECT_EQ(bench.view.GetPanelText("mod"), "Q218");
 }
@@ -235,7 +292,7 @@ TEST(PortScanTest, FindsTheDeviceOnCom3) {
     bench.link.Attach(3, device);
     bench.view.SetFocus(FocusTarget::cmdOK);
 
-    Port_Scan(bench.context, bench.portNumber, bench.fields);
+    static_cast<void>(Port_Scan(bench.context, bench.portNumber, bench.fields));
 
     std::vector<std::string> expected = Looking(3);
     expected.push_back("Q218 found on COM 3");
@@ -255,7 +312,7 @@ TEST(PortScanTest, StopsAtTheLowerOfTwoDevices) {
     bench.link.Attach(2, lower);
     bench.link.Attach(4, higher);
 
-    Port_Scan(bench.context, bench.portNumber, bench.fields);
+    static_cast<void>(Port_Scan(bench.context, bench.portNumber, bench.fields));
 
     EXPECT_EQ(bench.portNumber, 2);
     EXPECT_EQ(bench.view.Messages().back(), "Q218 found on COM 2");
@@ -271,7 +328,7 @@ TEST(PortScanTest, AnotherModelIsPassedBy) {
     bench.link.Attach(1, other);
     bench.link.Attach(4, device);
 
-    Port_Scan(bench.context, bench.portNumber, bench.fields);
+    static_cast<void>(Port_Scan(bench.context, bench.portNumber, bench.fields));
 
     EXPECT_EQ(bench.portNumber, 4);
     EXPECT_EQ(bench.view.GetPanelText("mod"), "Q218");
@@ -307,7 +364,7 @@ TEST(PortScanTest, NoDeviceAnywhere) {
                         [&] { notFoundAt = bench.clock.Now(); });
         const auto start = bench.clock.Now();
 
-        Port_Scan(bench.context, bench.portNumber, bench.fields);
+        static_cast<void>(Port_Scan(bench.context, bench.portNumber, bench.fields));
 
         std::vector<std::string> expected = Looking(4);
         expected.push_back("Q218 not found.");

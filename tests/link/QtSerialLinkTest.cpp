@@ -238,7 +238,7 @@ TEST(QtSerialLinkDeviceTest, IdentifiesTheSimulatedDeviceAndReleasesThePort) {
     LinkContext context{link, window.view, clock};
     ReplyFields fields;
 
-    Detect(context, 1, fields);
+    static_cast<void>(Detect(context, 1, fields));
     EXPECT_EQ(window.view.GetPanelText("mod"), "Q218");
     EXPECT_EQ(window.view.GetPanelText("ser"), "123456");
     EXPECT_EQ(window.view.GetPanelText("rev"), "R04.5");
@@ -251,7 +251,7 @@ TEST(QtSerialLinkDeviceTest, IdentifiesTheSimulatedDeviceAndReleasesThePort) {
         EXPECT_TRUE(other.open(QIODevice::ReadWrite)) << other.errorString().toStdString();
     }
     server.WithDevice([](sim::SimulatedQ218& device) { device.IdentificationReply("Q218\r\n"); });
-    Detect(context, 1, fields);
+    static_cast<void>(Detect(context, 1, fields));
     EXPECT_EQ(window.view.GetPanelText("mod"), "Q218");
     EXPECT_EQ(window.view.GetPanelText("ser"), "");
     EXPECT_FALSE(link.PortOpen());
@@ -279,7 +279,7 @@ TEST_F(QtSerialLinkTest, DeviceUnpluggedDuringTheQueryCountsAsNoReply) {
                          pty.Write("123456 Q2");
                          pty.CloseMaster();
                      });
-    Detect(context, 1, fields);
+    static_cast<void>(Detect(context, 1, fields));
 
     EXPECT_TRUE(link.LineLost());
     EXPECT_FALSE(link.PortOpen());

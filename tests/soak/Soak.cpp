@@ -85,11 +85,11 @@ void RunAndCheck(const Scenario& s, Rig& rig, Tally& tally) {
     Ending ending = Ending::None;
     try {
         test::Technician{s.typed}.Update(main, view);
-        const auto boxes = view.MessageBoxes();
-        if (!boxes.empty()) {
-            ending = boxes.front() == "Update Error." ? Ending::Error : Ending::Rejected;
-        } else if (view.GetText(TextBox::Text2) == "Update complete!") {
-            ending = Ending::Complete;
+        switch (main.LastUpdate().ending) {
+            case DownloadEnding::Finished: ending = Ending::Complete; break;
+            case DownloadEnding::TransferFailed: ending = Ending::Error; break;
+            case DownloadEnding::ImageRejected: ending = Ending::Rejected; break;
+            case DownloadEnding::Unfinished: break;
         }
     } catch (const ProgramEnded&) {
         ending = Ending::Closed;
@@ -120,10 +120,11 @@ void RunAndCheck(const Scenario& s, Rig& rig, Tally& tally) {
             test::Compare(after, test::AfterBlocks(before, test::BlocksOfUpdate(image, serial)));
         check(difference.count == 0,
               "\"Update complete!\" but memory differs: " + difference.firstFew);
-        check(view.GetPanelText("rev") == test::TagFieldsOf(image).at(2) &&
-                  view.GetPanelText("ser") == serial,
-              "\"Update complete!\" but the device identifies as " + view.GetPanelText("ser") +
-                  " " + view.GetPanelText("rev"));
+        const DeviceInfo& identified = main.LastUpdate().after;
+        check(identified.revision == main.Tag().revision &&
+                  identified.serial == serial,
+              "\"Update complete!\" but the device identifies as " + identified.serial + " " +
+                  identified.revision);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "link/qt/QtSerialLink.h"
 
+#include <QFileInfo>
 #include <utility>
 
 #ifdef __linux__
@@ -21,6 +22,27 @@ constexpr qint32 kBaudRate = 9600;
 // rest waits in the driver (which drops what it cannot hold), and the updater reads on as
 // it empties the buffer.
 constexpr qint64 kReadBufferBytes = 64 * 1024;
+
+// Tells a missing port, one the account may not open and one another program holds apart.
+// Qt reports a port locked by another program (its lock file, or TIOCEXCL) as a permission
+// error too: a port the account can read and write is held, not forbidden.
+OpenError OpenErrorOf(const QSerialPort& port, const std::string& path) {
+    OpenError error{OpenFailure::Other, path, port.errorString().toStdString()};
+    switch (port.error()) {
+        case QSerialPort::DeviceNotFoundError:
+            error.failure = OpenFailure::NoSuchPort;
+            break;
+        case QSerialPort::PermissionError: {
+            const QFileInfo file(QString::fromStdString(path));
+            const bool forbidden = file.exists() && !(file.isReadable() && file.isWritable());
+            error.failure = forbidden ? OpenFailure::PermissionDenied : OpenFailure::Busy;
+            break;
+        }
+        default:
+            break;
+    }
+    return error;
+}
 
 #ifdef __linux__
 // USB serial adapters hold received bytes for up to their latency timer (16 ms by default)
@@ -97,6 +119,7 @@ bool QtSerialLink::SetPortOpen(bool open) {
     }
 
     const std::string name = m_portNames ? m_portNames(m_commPort) : std::string();
+    m_openError = OpenError{OpenFailure::NoSuchPort, name, {}};
     if (name.empty()) {
         return false;
     }
@@ -107,6 +130,7 @@ bool QtSerialLink::SetPortOpen(bool open) {
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
+        m_openError = OpenErrorOf(m_port, name);
         return false;
     }
     m_flagsFound = RequestLowLatency(m_port.handle());

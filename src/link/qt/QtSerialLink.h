@@ -32,6 +32,7 @@ public:
     std::string Input() override;
     int InBufferCount() const override;
     bool LineLost() const override;
+    OpenError LastOpenError() const override { return m_openError; }
 
 private:
     void OnError(QSerialPort::SerialPortError error);
@@ -44,6 +45,7 @@ private:
     std::int16_t m_commPort = 1;
     int m_inputLen = 0;
     bool m_lineLost = false;
+    OpenError m_openError;
     // The driver flags the open found, while the open changed them.
     std::optional<int> m_flagsFound;
 };

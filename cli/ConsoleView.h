@@ -28,6 +28,8 @@ public:
     virtual void TransferStarted() = 0;
     // The share of the image whose turn has come (0 to 1); the same share again after BEL.
     virtual void Progress(float fraction) = 0;
+    // An answer of the bootloader, as its bytes came (data: any byte may be in it).
+    virtual void Received(std::string_view /*bytes*/) {}
 };
 
 class ConsoleView final : public UpdaterView {

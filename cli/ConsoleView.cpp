@@ -1,4 +1,4 @@
-#include "app/qt/ConsoleView.h"
+#include "ConsoleView.h"
 
 #include <QDeadlineTimer>
 
@@ -16,6 +16,10 @@ void ConsoleView::SetText(TextBox box, std::string_view text) {
     current = text;
     if (box == TextBox::Text2 && changed && !text.empty()) {
         m_output.Message(text);
+    }
+    // The download's working text takes every answer of the bootloader as it comes.
+    if (box == TextBox::Text1) {
+        m_output.Received(text);
     }
 }
 

@@ -1,0 +1,140 @@
+#include "FlashReport.h"
+
+#include "app/DeviceText.h"
+#include "link/PortAccess.h"
+
+namespace q218::flash {
+
+namespace {
+
+// The JSON object's layout; raised when a field changes meaning or goes away.
+constexpr int kSchemaVersion = 2;
+
+QString Json(std::string_view deviceBytes) {
+    return QString::fromStdString(Latin1ToUtf8(deviceBytes));
+}
+
+QJsonValue ToJson(const std::optional<DeviceInfo>& device) {
+    if (!device || device->status != QueryStatus::Answered) {
+        return QJsonValue::Null;
+    }
+    return QJsonObject{{"model", Json(device->model)},
+                       {"serial", Json(device->serial)},
+                       {"revision", Json(device->revision)},
+                       {"date", Json(device->date)},
+                       {"complete", device->IsComplete()},
+                       {"reply", Json(device->reply)}};
+}
+
+}  // namespace
+
+std::string Describe(const DeviceInfo& device) {
+    return "model " + Visible(device.model) + ", serial number " +
+           (device.serial.empty() ? std::string("(none)") : Visible(device.serial)) +
+           ", revision " + Visible(device.revision) + ", date " + Visible(device.date);
+}
+
+Failure NoDevice(const DeviceInfo& device, const std::string& port) {
+    const OpenError& error = device.openError;
+    if (device.status == QueryStatus::NotOpened) {
+        switch (error.failure) {
+            case OpenFailure::PermissionDenied:
+                return {Reason::PermissionDenied, port + ": " + PermissionAdvice(error.path)};
+            case OpenFailure::Busy:
+                return {Reason::PortBusy,
+                        port + ": held by another program (" + error.detail + ")."};
+            case OpenFailure::NoSuchPort:
+            case OpenFailure::Unknown:
+                return {Reason::NoPort,
+                        port + ": no such port (q218-flash --list shows the ports present)."};
+            case OpenFailure::Other:
+                return {Reason::NoPort, port + ": cannot be opened (" + error.detail + ")."};
+        }
+    }
+    std::string message = "No Q218 answered on " + port + ": the port opened, but ";
+    message += device.reply.empty() ? "nothing answered the identification query."
+                                    : "the answer \"" + Visible(device.reply) +
+                                          "\" does not name a Q218.";
+    return {Reason::NoAnswer, message};
+}
+
+std::string WhatCameBack(const DeviceInfo& after) {
+    switch (after.status) {
+        case QueryStatus::NotOpened:
+            return "the port would not open again";
+        case QueryStatus::Refused:
+            return "the reply \"" + Visible(after.reply) + "\" was refused whole";
+        case QueryStatus::Answered:
+            break;
+    }
+    if (after.reply.empty()) {
+        return "nothing answered";
+    }
+    if (!after.IsQ218()) {
+        return "the reply \"" + Visible(after.reply) + "\" names no Q218";
+    }
+    return "the reply \"" + Visible(after.reply) + "\" held " +
+           std::to_string(after.fieldsSupplied) + " of the 4 fields";
+}
+
+Reason ReasonOf(FailureCause cause) {
+    switch (cause) {
+        case FailureCause::LineLost:
+            return Reason::LineLost;
+        case FailureCause::BootloaderReply:
+            return Reason::BootloaderReply;
+        case FailureCause::NoReply:
+            return Reason::NoAnswer;
+        case FailureCause::PortNotOpened:
+            return Reason::PortBusy;
+        case FailureCause::RecordMalformed:
+        case FailureCause::None:
+            break;
+    }
+    return Reason::ImageRejected;
+}
+
+const char* ReasonCode(Reason reason) {
+    switch (reason) {
+        case Reason::None: return "";
+        case Reason::NoPort: return "no-port";
+        case Reason::PermissionDenied: return "permission-denied";
+        case Reason::PortBusy: return "port-busy";
+        case Reason::NoAnswer: return "no-answer";
+        case Reason::NoSerial: return "no-serial";
+        case Reason::ImageRejected: return "image-rejected";
+        case Reason::BootloaderReply: return "bootloader-reply";
+        case Reason::LineLost: return "line-lost";
+        case Reason::NotVerified: return "not-verified";
+        case Reason::Interrupted: return "interrupted";
+    }
+    return "";
+}
+
+QJsonObject FlashReport::ToJson() const {
+    const QJsonValue none(QJsonValue::Null);
+    return QJsonObject{
+        {"schema", kSchemaVersion},
+        {"tool", QStringLiteral("q218-flash " Q218_VERSION)},
+        {"timestamp", QString::fromStdString(timestamp)},
+        {"port", QString::fromStdString(port)},
+        {"image", QJsonObject{{"revision", QString::fromStdString(image.revision)},
+                              {"date", QString::fromStdString(image.date)}}},
+        {"before", flash::ToJson(before)},
+        {"after", flash::ToJson(after)},
+        {"serialSource", serialSource.empty() ? none : QString::fromStdString(serialSource)},
+        {"serialWritten", serialWritten.empty() ? none : QString::fromStdString(serialWritten)},
+        {"resetSent", download.resetSent},
+        {"leftInBootloader", LeftInBootloader()},
+        {"framesTotal", download.framesTotal},
+        {"framesSent", download.framesSent},
+        {"framesResent", download.framesResent},
+        {"seconds", seconds},
+        {"result", QString::fromStdString(result)},
+        {"reason", failure.reason == Reason::None ? none : QString(ReasonCode(failure.reason))},
+        {"message", failure.message.empty() ? none : QString::fromStdString(failure.message)},
+        {"exitCode", exitCode},
+    };
+}
+
+}  // namespace q218::flash

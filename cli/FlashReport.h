@@ -1,0 +1,69 @@
+#pragma once
+// The record of one q218-flash run (the JSON object of --json and --log) and the words it
+// uses for what the run observed. Every field comes from the typed results of the logic.
+
+#include <QJsonObject>
+#include <optional>
+#include <string>
+
+#include "FlashOptions.h"
+#include "download/DownloadRun.h"
+#include "image/FirmwareImage.h"
+#include "link/Identification.h"
+
+namespace q218::flash {
+
+// Why a run did not succeed: one code a script can test, beside the message for a person.
+enum class Reason {
+    None,
+    NoPort,            // no such port
+    PermissionDenied,  // the account may not open the port
+    PortBusy,          // another program holds the port
+    NoAnswer,          // the port opened, but no Q218 answered (or stopped answering)
+    NoSerial,          // the device has no usable serial number and --serial was not given
+    ImageRejected,     // the image's reset-vector record is not one word
+    BootloaderReply,   // the bootloader answered a frame with neither "T" nor BEL
+    LineLost,          // the line vanished (the adapter pulled out)
+    NotVerified,       // no fresh, complete identification with the image's firmware after it
+    Interrupted,       // Ctrl+C or a termination signal
+};
+
+// The code as the JSON's "reason" gives it ("no-port", ...); "" for None.
+const char* ReasonCode(Reason reason);
+
+// A failure as every face receives it: the code and the message.
+struct Failure {
+    Reason reason = Reason::None;
+    std::string message;
+};
+
+struct FlashReport {
+    std::string timestamp;  // when the run started, ISO 8601 UTC
+    std::string port;
+    ImageTag image;
+    std::optional<DeviceInfo> before;  // the identification before anything was written
+    std::optional<DeviceInfo> after;   // the fresh one after "Update complete!", when made
+    std::string serialSource;  // "device", "option", or empty when no serial was settled
+    std::string serialWritten;
+    DownloadResult download;  // resetSent false: nothing was written
+    double seconds = 0.0;
+    std::string result;
+    Failure failure;
+    int exitCode = kExitFailed;
+
+    // True when the reset command went out and the transfer did not end: the device waits
+    // in its bootloader for an update.
+    bool LeftInBootloader() const { return download.resetSent && !download.endSent; }
+    QJsonObject ToJson() const;
+};
+
+// The device as a technician reads it, every byte it sent made visible.
+std::string Describe(const DeviceInfo& device);
+// Why no Q218 answered on `port`, from what the query observed.
+Failure NoDevice(const DeviceInfo& device, const std::string& port);
+// What the fresh identification after the transfer failed to show.
+std::string WhatCameBack(const DeviceInfo& after);
+// The reason code of a failed transfer.
+Reason ReasonOf(FailureCause cause);
+
+}  // namespace q218::flash
