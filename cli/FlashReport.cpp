@@ -121,7 +121,11 @@ QJsonObject FlashReport::ToJson() const {
         {"image", QJsonObject{{"revision", QString::fromStdString(image.revision)},
                               {"date", QString::fromStdString(image.date)}}},
         {"before", flash::ToJson(before)},
-        {"after", flash::ToJson(after)},
+        // Only a fresh, complete reply after the transfer says what the device has now; what
+        // else came back is kept as bytes.
+        {"after", after && after->IsComplete() ? flash::ToJson(after) : none},
+        {"afterReply", after && after->status != QueryStatus::NotOpened ? Json(after->reply)
+                                                                        : QJsonValue(none)},
         {"serialSource", serialSource.empty() ? none : QString::fromStdString(serialSource)},
         {"serialWritten", serialWritten.empty() ? none : QString::fromStdString(serialWritten)},
         {"resetSent", download.resetSent},

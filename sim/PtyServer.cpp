@@ -47,6 +47,40 @@ PtyServer::Created PtyServer::Create(const std::optional<PreviousFirmware>& firm
 }
 
 bool PtyServer::Open(std::string& error) {
+    if (!OpenPty(error)) {
+        return false;
+    }
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        error = ErrnoText("pipe");
+        return false;
+    }
+    m_wakeRead = pipeFds[0];
+    m_wakeWrite = pipeFds[1];
+    if (!SetNonBlocking(m_wakeRead) || !SetNonBlocking(m_wakeWrite)) {
+        error = ErrnoText("fcntl");
+        return false;
+    }
+    return true;
+}
+
+bool PtyServer::Replug(std::string& error) {
+    Stop();
+    CloseMaster();
+    m_stop = false;
+    m_unplugRequested = false;
+    m_unplugged = false;
+    if (!OpenPty(error)) {
+        return false;
+    }
+    if (m_device) {
+        m_device->Replug();
+    }
+    m_thread = std::thread([this] { Serve(); });
+    return true;
+}
+
+bool PtyServer::OpenPty(std::string& error) {
     // Close-on-exec throughout: a program the server's process starts (a test running the
     // updater as a child) must not hold the device's end open, or pulling the adapter out
     // would never reach the client's port.
@@ -84,14 +118,7 @@ bool PtyServer::Open(std::string& error) {
         error = ErrnoText("open slave");
         return false;
     }
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-        error = ErrnoText("pipe");
-        return false;
-    }
-    m_wakeRead = pipeFds[0];
-    m_wakeWrite = pipeFds[1];
-    if (!SetNonBlocking(m_master) || !SetNonBlocking(m_wakeRead) || !SetNonBlocking(m_wakeWrite)) {
+    if (!SetNonBlocking(m_master)) {
         error = ErrnoText("fcntl");
         return false;
     }

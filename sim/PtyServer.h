@@ -51,6 +51,10 @@ public:
     // UnplugAtFrame strikes.
     void Unplug();
     bool IsUnplugged() const { return m_unplugged.load(); }
+    // Plugs the adapter in again: a new pty (SlavePath changes, as a USB adapter may come
+    // back under another name), and the device powers up from its program memory. False,
+    // with `error` set, when no pty can be had.
+    bool Replug(std::string& error);
 
     // Ends the serving thread (the destructor does it too).
     void Stop();
@@ -58,6 +62,7 @@ public:
 private:
     PtyServer() = default;
     bool Open(std::string& error);
+    bool OpenPty(std::string& error);
     void Serve();
     void CloseMaster();
     void Wake();

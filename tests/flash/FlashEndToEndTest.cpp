@@ -34,6 +34,15 @@ struct Row {
     // warning.
     int interrupts = 0;
     const char* interruptAfter = "";
+    int signal = SIGINT;  // what "Ctrl+C" sends
+    // Done to the device once standard error shows `actAfter`.
+    const char* actAfter = "";
+    std::function<void(sim::PtyServer&)> act = {};
+    const char* reason = "";  // the JSON's reason; "" when the row does not check it
+    // A run that has not ended by then has hung. Rows whose device asks for frames again get
+    // a short bound: a resend that waits for an event which never comes (the bootloader waits
+    // for the frame) shows here in seconds, where a window's periodic timers would hide it.
+    int hungAfterSeconds = 120;
 };
 
 void PrintTo(const Row& row, std::ostream* out) {
@@ -72,7 +81,7 @@ const std::vector<Row> kRows = {
      "updated",
      true,
      "123456",
-     10},
+     10, 0, "", SIGINT, "", {}, "", 30},
     {"PulledAdapterFailsAtOnce",
      kOld,
      [](sim::SimulatedQ218& d) { d.UnplugAtFrame(150); },
@@ -134,6 +143,49 @@ const std::vector<Row> kRows = {
      0,
      1,
      "Update complete!"},
+    // A device that already had the image's firmware and vanished after the last frame: the
+    // panels still show the right revision, but nothing answered after the transfer.
+    {"VanishedAfterTheTransferIsNotVerified",
+     sim::PreviousFirmware{.revision = "", .date = ""},
+     {},
+     {},
+     6,
+     "not-verified",
+     true,
+     "123456",
+     0, 0, "", SIGINT,
+     "Update complete!",
+     [](sim::PtyServer& server) { server.Unplug(); },
+     "not-verified"},
+    {"TwoFieldsAfterTheTransferAreNotVerified",
+     sim::PreviousFirmware{.revision = "", .date = ""},
+     {},
+     {},
+     6,
+     "not-verified",
+     true,
+     "123456",
+     0, 0, "", SIGINT,
+     "Updating",
+     [](sim::PtyServer& server) {
+         server.WithDevice([](sim::SimulatedQ218& d) { d.IdentificationReply("123456 Q218 "); });
+     },
+     "not-verified"},
+    {"TermBeforeTheResetWritesNothing",
+     kOld, {}, {}, 143, "interrupted", false, "", 0, 1, "Looking for", SIGTERM, "", {},
+     "interrupted"},
+    {"TermDuringTheTransferAbortsAtOnce",
+     kOld, [](sim::SimulatedQ218& d) { d.Paced(true); }, {}, 143, "interrupted", true, "", 0, 1,
+     "Updating", SIGTERM, "", {}, "interrupted"},
+    {"HangUpDuringTheTransferGoesOn",
+     kOld, [](sim::SimulatedQ218& d) { d.Paced(true); }, {}, 0, "updated", true, "123456", 0, 1,
+     "Updating", SIGHUP},
+    {"BootloaderReplyNamesTheCharacter",
+     kOld, [](sim::SimulatedQ218& d) { d.ReplyAfterFrame(5, '\x1b'); }, {}, 1, "failed", true,
+     "", 0, 0, "", SIGINT, "", {}, "bootloader-reply"},
+    {"SilentBootloaderEndsWithTimeout",
+     kOld, [](sim::SimulatedQ218& d) { d.SilentFromFrame(20); }, {"--timeout", "2"}, 1, "failed",
+     true, "", 0, 0, "", SIGINT, "", {}, "no-answer"},
 };
 
 class FlashEndToEnd : public ::testing::TestWithParam<Row> {};
@@ -171,18 +223,26 @@ TEST_P(FlashEndToEnd, Run) {
                 QStringList{"--json", QString::fromStdString(server.SlavePath())} + row.options);
     ASSERT_TRUE(flash.waitForStarted());
     QByteArray messages;
+    QByteArray allMessages;
+    bool acted = false;
     QElapsedTimer clock;
     clock.start();
     for (int sent = 0; flash.state() != QProcess::NotRunning;) {
         // Every row ends by itself well within this; a program still running has hung.
-        if (clock.hasExpired(120'000)) {
+        if (clock.hasExpired(row.hungAfterSeconds * 1000LL)) {
             flash.kill();
             FAIL() << "q218-flash hung: " << messages.toStdString();
         }
         flash.waitForFinished(50);
-        messages += flash.readAllStandardError();
+        const QByteArray more = flash.readAllStandardError();
+        messages += more;
+        allMessages += more;
+        if (row.act && !acted && messages.contains(row.actAfter)) {
+            acted = true;
+            row.act(server);
+        }
         if (sent < row.interrupts && messages.contains(sent == 0 ? row.interruptAfter : "again")) {
-            ::kill(static_cast<pid_t>(flash.processId()), SIGINT);
+            ::kill(static_cast<pid_t>(flash.processId()), row.signal);
             ++sent;
             messages.clear();
         }
@@ -194,6 +254,23 @@ TEST_P(FlashEndToEnd, Run) {
     EXPECT_EQ(json["exitCode"].toInt(-1), row.exitCode);
     EXPECT_EQ(json["result"].toString().toStdString(), row.result);
     EXPECT_EQ(json["framesResent"].toInt(-1), row.resent);
+    // Every failure has its reason code, and only a failure.
+    EXPECT_EQ(json["reason"].isString(), row.exitCode != 0);
+    if (*row.reason != '\0') {
+        EXPECT_EQ(json["reason"].toString().toStdString(), row.reason);
+    }
+    EXPECT_EQ(json["resetSent"].toBool(), row.resetSent);
+    // What the messages say follows what happened: only a run that sent the reset command
+    // and did not finish the transfer says the device waits in its bootloader.
+    EXPECT_EQ(allMessages.contains("waits in its bootloader"),
+              row.resetSent && json["leftInBootloader"].toBool())
+        << allMessages.toStdString();
+    // The device is named before anything is written.
+    if (row.firmware && row.resetSent) {
+        const std::string own = firmware.serial.empty() ? "(none)" : firmware.serial;
+        EXPECT_TRUE(allMessages.contains(("serial number " + own).c_str()))
+            << allMessages.toStdString();
+    }
 
     bool resetSent = false;
     if (row.firmware) {

@@ -8,6 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#if defined(__unix__)
+#include <grp.h>
+#include <unistd.h>
+
+#include "link/PortAccess.h"
+#endif
+
 namespace q218 {
 namespace {
 
@@ -75,6 +82,36 @@ TEST(UpdaterPortNamesTest, UsesThePlatformsNaming) {
     }
     EXPECT_EQ(names(0), "");
 }
+
+#if defined(__unix__)
+
+// The advice names the group that owns the port, whichever it is, and tells a login that is
+// already in it from an account that must join it.
+TEST_F(PortNamesTest, PermissionAdviceNamesThePortsOwnGroup) {
+    MakeDevice("ttyUSB0");
+    const std::string port = (dev / "ttyUSB0").string();
+    const group* foreign = getgrnam("uucp");
+    if (foreign == nullptr) {
+        foreign = getgrnam("dialout");
+    }
+    ASSERT_NE(foreign, nullptr) << "no uucp or dialout group to test with";
+    const std::string name = foreign->gr_name;
+    if (chown(port.c_str(), static_cast<uid_t>(-1), foreign->gr_gid) != 0) {
+        GTEST_SKIP() << "this account cannot give a file to the group " << name;
+    }
+    const std::string advice = PermissionAdvice(port);
+    if (getegid() != foreign->gr_gid) {
+        EXPECT_NE(advice.find("group " + name), std::string::npos) << advice;
+        EXPECT_TRUE(advice.find("usermod -aG " + name) != std::string::npos ||
+                    advice.find("newgrp " + name) != std::string::npos)
+            << advice;
+    }
+    ASSERT_EQ(chown(port.c_str(), static_cast<uid_t>(-1), getegid()), 0);
+    const std::string own = PermissionAdvice(port);
+    EXPECT_NE(own.find("although this login is in the port's group"), std::string::npos) << own;
+    EXPECT_EQ(PermissionAdvice((dev / "missing").string()), "permission denied.");
+}
+#endif
 
 }  // namespace
 }  // namespace q218
