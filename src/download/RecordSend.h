@@ -40,10 +40,10 @@ struct RecordFrame {
 // or above is Skipped before its count, the address's low byte or its type are looked at; an
 // end-of-file record is End whatever its count; a record at word address 0 that is not one
 // word is Rejected before its count is judged (even, at most 48).
-RecordFrame Record_Frame(std::string_view line);
+[[nodiscard]] RecordFrame Record_Frame(std::string_view line);
 
 // Builds the frame of `line` and writes it one byte per Output; on Rejected shows the goto
 // message box first. Writes nothing for any other outcome than Sent.
-RecordOutcome Record_Send(LinkContext& context, std::string_view line);
+[[nodiscard]] RecordOutcome Record_Send(LinkContext& context, std::string_view line);
 
 }  // namespace q218

@@ -127,6 +127,10 @@ TEST(FlashConventions, DeviceBytesAreShownNotObeyed) {
         EXPECT_FALSE(printed.contains(raw)) << "raw byte " << int{static_cast<unsigned char>(raw)};
     }
     EXPECT_TRUE(ran.err.contains("\\x1b]52;c;SGk=\\x07\\x1b[2J\\x00\xc3\xbf")) << ran.err.toStdString();
+    EXPECT_TRUE(ran.err.contains("identification reply")) << "-v is --verbose";
+    // The window's prompt for its box becomes what to do in a terminal.
+    EXPECT_FALSE(printed.contains("Enter serial number."));
+    EXPECT_TRUE(ran.err.contains("give one with --serial NNNNNN"));
     const QJsonObject json = QJsonDocument::fromJson(ran.out).object();
     EXPECT_EQ(json["before"].toObject()["serial"].toString(), QString::fromLatin1(serial.data(),
                                                                                    serial.size()));
