@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "ConsoleLines.h"
+#include "DeviceMemory.h"
 #include "app/DeviceText.h"
 #include "sim/PtyServer.h"
 #include "support/ExpectedMemory.h"
@@ -69,17 +70,6 @@ std::unique_ptr<sim::PtyServer> Device(const sim::PreviousFirmware& firmware = {
 
 std::size_t BytesReceived(sim::PtyServer& server) {
     return server.WithDevice([](sim::SimulatedQ218& d) { return d.Transcript().size(); });
-}
-
-Memory MemoryOf(sim::PtyServer& server) {
-    return server.WithDevice([](sim::SimulatedQ218& d) {
-        Memory m;
-        for (std::uint32_t a = 0; a < kProgramWords; ++a) {
-            m.words[a] = d.Word(a);
-        }
-        m.config = d.Word(0x2007);
-        return m;
-    });
 }
 
 TEST(FlashConventions, HelpVersionAndABadLogNeverTouchThePort) {

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/PtyServer.h"
+#include "DeviceMemory.h"
 #include "support/ExpectedMemory.h"
 #include "support/ImageInput.h"
 
@@ -50,6 +51,8 @@ void PrintTo(const Row& row, std::ostream* out) {
 }
 
 const sim::PreviousFirmware kOld{.serial = "123456", .revision = "R04.5", .date = "2021-11-02"};
+// An empty revision stands for the image's own firmware.
+const sim::PreviousFirmware kCurrent{.revision = "", .date = ""};
 const sim::PreviousFirmware kNoSerial{.serial = "", .revision = "R04.5", .date = "2021-11-02"};
 
 const std::vector<Row> kRows = {
@@ -145,32 +148,13 @@ const std::vector<Row> kRows = {
      "Update complete!"},
     // A device that already had the image's firmware and vanished after the last frame: the
     // panels still show the right revision, but nothing answered after the transfer.
-    {"VanishedAfterTheTransferIsNotVerified",
-     sim::PreviousFirmware{.revision = "", .date = ""},
-     {},
-     {},
-     6,
-     "not-verified",
-     true,
-     "123456",
-     0, 0, "", SIGINT,
-     "Update complete!",
-     [](sim::PtyServer& server) { server.Unplug(); },
+    {"VanishedAfterTheTransferIsNotVerified", kCurrent, {}, {}, 6, "not-verified", true, "123456",
+     0, 0, "", SIGINT, "Update complete!", [](sim::PtyServer& server) { server.Unplug(); },
      "not-verified"},
-    {"TwoFieldsAfterTheTransferAreNotVerified",
-     sim::PreviousFirmware{.revision = "", .date = ""},
-     {},
-     {},
-     6,
-     "not-verified",
-     true,
-     "123456",
-     0, 0, "", SIGINT,
-     "Updating",
-     [](sim::PtyServer& server) {
+    {"TwoFieldsAfterTheTransferAreNotVerified", kCurrent, {}, {}, 6, "not-verified", true,
+     "123456", 0, 0, "", SIGINT, "Updating", [](sim::PtyServer& server) {
          server.WithDevice([](sim::SimulatedQ218& d) { d.IdentificationReply("123456 Q218 "); });
-     },
-     "not-verified"},
+     }, "not-verified"},
     {"TermBeforeTheResetWritesNothing",
      kOld, {}, {}, 143, "interrupted", false, "", 0, 1, "Looking for", SIGTERM, "", {},
      "interrupted"},
@@ -206,16 +190,7 @@ TEST_P(FlashEndToEnd, Run) {
     if (row.setUp) {
         server.WithDevice(row.setUp);
     }
-    const auto memory = [&server] {
-        return server.WithDevice([](sim::SimulatedQ218& d) {
-            Memory m;
-            for (std::uint32_t a = 0; a < kProgramWords; ++a) {
-                m.words[a] = d.Word(a);
-            }
-            m.config = d.Word(0x2007);
-            return m;
-        });
-    };
+    const auto memory = [&server] { return MemoryOf(server); };
     const Memory before = row.firmware ? memory() : Memory{};
 
     QProcess flash;
