@@ -2,7 +2,7 @@
 # Builds both Debian packages from the build folder $1 into $2 and checks them as a Debian
 # desktop expects: lintian -I --pedantic reports nothing; every program is hardened (bound at
 # start with read-only relocations, stack protector, fortified calls, no RUNPATH); the icon is
-# there in each size of $3 and as SVG.
+# there in each size of $3 and as SVG; the AppStream metadata agrees with the package.
 # Usage: lintian-check.sh BUILD-FOLDER OUTPUT-FOLDER "16 32 ..."
 set -eu
 build=$1
@@ -26,6 +26,9 @@ fault() {
 for deb in "$@"; do
     root="$out/$(dpkg-deb -f "$deb" Package)"
     dpkg-deb -x "$deb" "$root"
+    # The metadata as installed: its launchable names a desktop entry the package holds.
+    appstreamcli validate-tree --no-net --strict "$root" >"$root.appstream" 2>&1 ||
+        fault "${root#"$out"/}: AppStream: $(cat "$root.appstream")"
     for program in "$root"/usr/bin/*; do
         name=${program#"$root"/}
         before=$faults
