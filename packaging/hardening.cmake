@@ -20,21 +20,26 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64|i[3-6]86")
 endif()
 
 # The options go to the code that is shipped: each program and every library of ours it links,
-# followed down its link libraries; Qt's (imported) are built already. Test code is left as it
-# is: fortify marks read() and write() must-use, which a test's pseudo-terminal plumbing may
-# ignore on purpose.
+# followed down the link libraries, interface libraries included; Qt's (imported) are built
+# already. Test code is left as it is: fortify makes read() and write() must-use, and a test's
+# pseudo-terminal plumbing ignores their results on purpose.
 function(q218_harden target)
     get_target_property(type ${target} TYPE)
     get_target_property(imported ${target} IMPORTED)
     get_target_property(done ${target} Q218_HARDENED)
-    if(imported OR done OR type STREQUAL "INTERFACE_LIBRARY")
+    if(imported OR done)
         return()
     endif()
     set_target_properties(${target} PROPERTIES Q218_HARDENED ON)
-    target_compile_options(${target} PRIVATE ${Q218_HARDENING_OPTIONS})
-    get_target_property(libraries ${target} LINK_LIBRARIES)
-    foreach(library IN LISTS libraries)
-        if(TARGET ${library})
+    set(libraries)
+    if(NOT type STREQUAL "INTERFACE_LIBRARY")
+        target_compile_options(${target} PRIVATE ${Q218_HARDENING_OPTIONS})
+        get_target_property(libraries ${target} LINK_LIBRARIES)
+    endif()
+    get_target_property(interfaceLibraries ${target} INTERFACE_LINK_LIBRARIES)
+    foreach(library IN LISTS libraries interfaceLibraries)
+        string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" library "${library}")
+        if(TARGET "${library}")
             q218_harden(${library})
         endif()
     endforeach()
