@@ -19,6 +19,8 @@ int main(int argc, char** argv) {
         icon.addFile(QStringLiteral(":/icons/q218-updater-%1.png").arg(size));
     }
     view.setWindowIcon(icon);
+    // Wayland desktops ignore that and take the icon of the desktop entry named here.
+    QGuiApplication::setDesktopFileName(QStringLiteral("q218-updater"));
     q218::QtSerialLink link(q218::UpdaterPortNames());
     q218::SteadyClock clock;
     q218::Main window(view, link, clock);
