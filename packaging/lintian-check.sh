@@ -1,14 +1,61 @@
 #!/bin/sh
-# Builds both Debian packages from the build folder $1 into $2 and runs lintian on them:
-# fails on any error or warning. Usage: lintian-check.sh BUILD-FOLDER OUTPUT-FOLDER
+# Builds both Debian packages from the build folder $1 into $2 and checks them as a Debian
+# desktop expects: lintian -I --pedantic reports nothing; every program is hardened (bound at
+# start with read-only relocations, stack protector, fortified calls, no RUNPATH); the icon is
+# there in each size of $3 and as SVG; the AppStream metadata agrees with the package.
+# Usage: lintian-check.sh BUILD-FOLDER OUTPUT-FOLDER "16 32 ..."
 set -eu
 build=$1
 out=$2
+sizes=$3
 rm -rf "$out"
 mkdir -p "$out"
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$out" >"$out/cpack.log" 2>&1 ||
     { cat "$out/cpack.log"; exit 1; }
 set -- "$out"/*.deb
 echo "packages: $*"
-lintian --fail-on error,warning --display-info "$@"
-echo "lintian: no error, no warning"
+lintian -I --pedantic --fail-on error,warning,info,pedantic "$@"
+echo "lintian -I --pedantic: nothing reported"
+
+faults=0
+fault() {
+    echo "FAULT: $*"
+    faults=$((faults + 1))
+}
+
+for deb in "$@"; do
+    root="$out/$(dpkg-deb -f "$deb" Package)"
+    dpkg-deb -x "$deb" "$root"
+    # The metadata as installed: its launchable names a desktop entry the package holds.
+    appstreamcli validate-tree --no-net --strict "$root" >"$root.appstream" 2>&1 ||
+        fault "${root#"$out"/}: AppStream: $(cat "$root.appstream")"
+    for program in "$root"/usr/bin/*; do
+        name=${program#"$root"/}
+        before=$faults
+        dynamic=$(readelf -dW "$program")
+        symbols=$(readelf --dyn-syms -W "$program")
+        echo "$dynamic" | grep -Eq '\(FLAGS\).*BIND_NOW|\(FLAGS_1\).*NOW' ||
+            fault "$name: not bound at start (bind-now)"
+        readelf -lW "$program" | grep -q GNU_RELRO || fault "$name: no read-only relocations"
+        echo "$dynamic" | grep -Eq '\((RPATH|RUNPATH)\)' &&
+            fault "$name: has a library search path: $(echo "$dynamic" | grep -E 'R(UN)?PATH')"
+        echo "$symbols" | grep -q ' __stack_chk_fail' || fault "$name: no stack protector"
+        echo "$symbols" | grep -Eq ' __[a-z0-9_]+_chk' || fault "$name: no fortified call"
+        [ "$faults" -eq "$before" ] &&
+            echo "$name: bind-now, relro, stack protector, fortify, no RUNPATH"
+    done
+done
+
+icons="$out/q218-updater/usr/share/icons/hicolor"
+for size in $sizes; do
+    png="$icons/${size}x$size/apps/q218-updater.png"
+    file -b "$png" 2>&1 | grep -q "^PNG image data, $size x $size," ||
+        fault "${png#"$out"/}: not a $size x $size PNG: $(file -b "$png" 2>&1)"
+done
+file -b "$icons/scalable/apps/q218-updater.svg" 2>&1 | grep -q "^SVG" || fault "no SVG icon"
+[ "$faults" -eq 0 ] && echo "icons: $sizes and SVG"
+
+if [ "$faults" -ne 0 ]; then
+    echo "$faults faults"
+    exit 1
+fi
