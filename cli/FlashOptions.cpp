@@ -20,7 +20,7 @@ const char* const kDescription =
 
 const char* const kEpilogue =
     "\n"
-    "Exit codes (the JSON's \"reason\" tells every failure apart; see the manual page):\n"
+    "Exit codes (the JSON's reason field tells every failure apart):\n"
     "  0    updated and verified, or identified, or already current with --skip-current\n"
     "  1    the update failed (a reply the bootloader should not give, a lost line, no\n"
     "       answer within --timeout)\n"
@@ -49,7 +49,7 @@ const char* const kEpilogue =
     "  q218-flash --json --log updates.jsonl /dev/serial/by-id/usb-FTDI_...-if00-port0\n"
     "  q218-flash --identify COM3\n"
     "\n"
-    "See also: q218-updater(1), the q218-flash page in the project's docs.\n";
+    "  (more in the manual page; see also q218-updater(1))\n";
 
 }  // namespace
 
