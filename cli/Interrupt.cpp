@@ -6,6 +6,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
+#elif defined(Q_OS_WIN)
+#include <QCoreApplication>
+#include <windows.h>
 #endif
 
 namespace q218::flash {
@@ -72,12 +75,46 @@ SignalWatch::~SignalWatch() {
         g_pipe[0] = g_pipe[1] = -1;
     }
 }
+#elif defined(Q_OS_WIN)
+namespace {
+
+// Windows calls the console handler on a thread of its own: it posts the event to the
+// loop's thread (a queued call is safe from any thread) and says the event is handled.
+// Closing the console window is left to Windows, which ends the program after the handler.
+std::function<void(Signal)>* g_onSignal = nullptr;
+
+BOOL WINAPI OnConsoleEvent(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) {
+        return FALSE;
+    }
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [] {
+            if (g_onSignal != nullptr) {
+                (*g_onSignal)(Signal::Interrupt);
+            }
+        },
+        Qt::QueuedConnection);
+    return TRUE;
+}
+
+}  // namespace
+
+void IgnoreBrokenPipe() {}
+
+SignalWatch::SignalWatch(std::function<void(Signal)> onSignal) : m_onSignal(std::move(onSignal)) {
+    g_onSignal = &m_onSignal;
+    ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+SignalWatch::~SignalWatch() {
+    ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+    g_onSignal = nullptr;
+}
 #else
 void IgnoreBrokenPipe() {}
 
-// Windows: SetConsoleCtrlHandler calls its handler on a thread of its own; it would post the
-// same wake-up to the loop (QMetaObject::invokeMethod, queued) and return TRUE. Not built
-// yet: Ctrl+C there ends the program at once.
+// Elsewhere the signals keep their default: they end the program at once.
 SignalWatch::SignalWatch(std::function<void(Signal)> onSignal) : m_onSignal(std::move(onSignal)) {}
 SignalWatch::~SignalWatch() = default;
 #endif

@@ -1,7 +1,7 @@
 #pragma once
-// Ctrl+C, SIGTERM and SIGHUP as events of the Qt event loop: the signal handler does nothing
-// but wake the loop, and the program decides in its own time, inside the next ProcessEvents,
-// what the signal means at that point of the update. SIGPIPE is ignored for the program's
+// Ctrl+C, SIGTERM and SIGHUP (on Windows, Ctrl+C and Ctrl+Break) as events of the Qt event
+// loop: the signal handler does nothing but wake the loop, and the program decides in its own
+// time, inside the next ProcessEvents, what the signal means at that point of the update. SIGPIPE is ignored for the program's
 // whole life (IgnoreBrokenPipe): a reader of standard output that goes away must not end an
 // update half-way; the writes then fail and the update goes on.
 
