@@ -15,6 +15,8 @@
 #include <cmath>
 
 #include "app/qt/ControlNames.h"
+#include "app/qt/Controls.h"
+#include "app/qt/KeyCodes.h"
 
 namespace q218 {
 
@@ -56,137 +58,6 @@ void Identify(QWidget& widget, const char* objectName, const QString& spoken, co
     widget.setObjectName(QString::fromLatin1(objectName));
     widget.setAccessibleName(spoken);
     PlaceAt(widget, place);
-}
-
-// Characters and serial bytes map one to one (code 0 to 255), so texts cross the Qt
-// boundary as Latin-1.
-QString ToQt(std::string_view text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string FromQt(const QString& text) {
-    return text.toLatin1().toStdString();
-}
-
-// What a status-bar panel shows of a text: the text itself, never read as markup, with line
-// breaks and other control characters (a tab excepted) drawn as spaces, so that a field from
-// the device stays on one line, as the text boxes draw it.
-QString PanelDisplay(std::string_view text) {
-    QString shown = ToQt(text);
-    for (QChar& character : shown) {
-        if (character.unicode() < 0x20 && character != u'\t') {
-            character = u' ';
-        }
-    }
-    return shown;
-}
-
-// The message line and the image line. Like the original platform's text box, it does not
-// select its whole text when the focus arrives by Tab, or when Qt moves the focus on from a
-// button being disabled (every button is disabled during the transfer): a selection there is
-// one the technician did not make.
-class TextLine final : public QLineEdit {
-public:
-    using QLineEdit::QLineEdit;
-
-protected:
-    void focusInEvent(QFocusEvent* event) override {
-        const Qt::FocusReason reason = event->reason();
-        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
-            reason == Qt::ShortcutFocusReason) {
-            QFocusEvent plain(event->type(), Qt::OtherFocusReason);
-            QLineEdit::focusInEvent(&plain);
-            return;
-        }
-        QLineEdit::focusInEvent(event);
-    }
-};
-
-// The platform-neutral key code that Text4_KeyDown expects: 13 for Enter, the code of the
-// upper-case letter or of the digit, and the usual codes of the editing keys; 0 for a key
-// that has none.
-std::int16_t KeyCodeOf(const QKeyEvent& event) {
-    const int key = event.key();
-    if (key >= Qt::Key_A && key <= Qt::Key_Z) {
-        return static_cast<std::int16_t>('A' + (key - Qt::Key_A));
-    }
-    if (key >= Qt::Key_0 && key <= Qt::Key_9) {
-        const int digit = key - Qt::Key_0;
-        // Digits of the numeric keypad have codes of their own.
-        const int base = (event.modifiers() & Qt::KeypadModifier) ? 96 : '0';
-        return static_cast<std::int16_t>(base + digit);
-    }
-    if (key >= Qt::Key_F1 && key <= Qt::Key_F24) {
-        return static_cast<std::int16_t>(112 + (key - Qt::Key_F1));
-    }
-    switch (key) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-            return kKeyEnter;
-        case Qt::Key_Backspace:
-            return 8;
-        case Qt::Key_Tab:
-        case Qt::Key_Backtab:
-            return 9;
-        case Qt::Key_Shift:
-            return 16;
-        case Qt::Key_Control:
-            return 17;
-        case Qt::Key_Alt:
-            return 18;
-        case Qt::Key_Escape:
-            return 27;
-        case Qt::Key_Space:
-            return 32;
-        case Qt::Key_PageUp:
-            return 33;
-        case Qt::Key_PageDown:
-            return 34;
-        case Qt::Key_End:
-            return 35;
-        case Qt::Key_Home:
-            return 36;
-        case Qt::Key_Left:
-            return 37;
-        case Qt::Key_Up:
-            return 38;
-        case Qt::Key_Right:
-            return 39;
-        case Qt::Key_Down:
-            return 40;
-        case Qt::Key_Insert:
-            return 45;
-        case Qt::Key_Delete:
-            return 46;
-        default:
-            return 0;
-    }
-}
-
-int ShiftStateOf(Qt::KeyboardModifiers modifiers) {
-    int shift = 0;
-    shift |= (modifiers & Qt::ShiftModifier) ? kShiftMask : 0;
-    shift |= (modifiers & Qt::ControlModifier) ? kCtrlMask : 0;
-    shift |= (modifiers & Qt::AltModifier) ? kAltMask : 0;
-    return shift;
-}
-
-// The message line and the image line: flat, borderless, on the button-face colour.
-void MakeFlat(QLineEdit& box) {
-    box.setFrame(false);
-    QPalette palette = box.palette();
-    palette.setColor(QPalette::Base, palette.color(QPalette::Button));
-    box.setPalette(palette);
-}
-
-void MakeBarLabel(QLabel& label, const QColor& background) {
-    label.setFrameStyle(QFrame::Box | QFrame::Plain);
-    label.setLineWidth(1);
-    label.setAutoFillBackground(true);
-    QPalette palette = label.palette();
-    palette.setColor(QPalette::Window, background);
-    label.setPalette(palette);
-    label.setFocusPolicy(Qt::NoFocus);
 }
 
 // Counts a running ProcessEvents or message box for as long as it lasts, however it ends.
