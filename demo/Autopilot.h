@@ -17,7 +17,7 @@
 #include <string_view>
 
 #include "app/Main.h"
-#include "app/qt/WindowDriver.h"
+#include "demo/WindowDriver.h"
 
 class QMessageBox;
 

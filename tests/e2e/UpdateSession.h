@@ -11,7 +11,7 @@
 
 #include "app/Main.h"
 #include "app/qt/QtUpdaterView.h"
-#include "app/qt/WindowDriver.h"
+#include "demo/WindowDriver.h"
 #include "demo/DemoPorts.h"
 #include "link/MonotonicClock.h"
 #include "link/qt/QtSerialLink.h"

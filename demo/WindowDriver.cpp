@@ -1,4 +1,4 @@
-#include "app/qt/WindowDriver.h"
+#include "demo/WindowDriver.h"
 
 #include <QApplication>
 #include <QKeyEvent>
