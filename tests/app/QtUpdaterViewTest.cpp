@@ -76,61 +76,55 @@ protected:
     QtUpdaterView view;
 };
 
-TEST_F(QtUpdaterViewTest, EveryControlSitsAtItsDesignedPlaceInPixels) {
-    EXPECT_EQ(view.size(), QSize(294, 162));  // 4410 x 2430 twips
+// What the layout must give a technician, whatever its numbers: every control whole inside a
+// window that cannot be resized, named for a screen reader, no control hiding another (the
+// serial-number box lies over the message line on purpose, and the fill over its track), the
+// panels side by side in their order inside the status bar.
+TEST_F(QtUpdaterViewTest, TheLayoutShowsEveryControlWholeAndApart) {
     EXPECT_EQ(view.minimumSize(), view.maximumSize());
     EXPECT_EQ(view.windowTitle(), "DORVANE Q218 Firmware Update");
-
-    struct Row {
-        const char* name;
-        QRect pixels;  // twips / 15
-    };
-    const Row rows[] = {
-        {"Text2", {8, 24, 193, 19}},      {"Text3", {8, 64, 193, 19}},
-        {"Text4", {128, 16, 70, 31}},     {"Text1", {0, 80, 57, 19}},
-        {"cmdOK", {208, 16, 81, 33}},     {"cmdUpdate", {208, 56, 81, 33}},
-        {"cmdExit", {208, 96, 81, 33}},   {"UpdateBarBG", {8, 104, 192, 19}},
-        {"UpdateBarFG", {8, 104, 0, 19}}, {"StatusBar1", {8, 136, 280, 25}},
-        {"mod", {8, 136, 70, 25}},        {"ser", {78, 136, 70, 25}},
-        {"rev", {148, 136, 70, 25}},      {"dat", {218, 136, 70, 25}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        auto* widget = Child<QWidget>(row.name);
+    const char* const shown[] = {"Text2", "Text3", "cmdOK", "cmdUpdate", "cmdExit",
+                                 "UpdateBarBG", "StatusBar1"};
+    const QRect client(QPoint(0, 0), view.size());
+    for (const char* name : shown) {
+        SCOPED_TRACE(name);
+        auto* widget = Child<QWidget>(name);
         ASSERT_NE(widget, nullptr);
-        EXPECT_EQ(InWindow(*widget), row.pixels);
+        EXPECT_TRUE(client.contains(InWindow(*widget))) << "cut off by the window's edge";
+        EXPECT_GT(InWindow(*widget).height(), 10) << "too small to read or click";
         EXPECT_FALSE(widget->accessibleName().isEmpty());
+        for (const char* other : shown) {
+            if (other != name) {
+                EXPECT_FALSE(InWindow(*widget).intersects(InWindow(*Child<QWidget>(other))))
+                    << "overlaps " << other;
+            }
+        }
+    }
+    int left = InWindow(*Child<QWidget>("StatusBar1")).left();
+    for (const char* key : {"mod", "ser", "rev", "dat"}) {
+        SCOPED_TRACE(key);
+        const QRect panel = InWindow(*Child<QWidget>(key));
+        EXPECT_TRUE(InWindow(*Child<QWidget>("StatusBar1")).contains(panel));
+        EXPECT_EQ(panel.left(), left) << "panels in order, edge to edge";
+        left = panel.right() + 1;
     }
 }
 
-TEST_F(QtUpdaterViewTest, StartsInTheControlTablesInitialState) {
-    auto* text4 = Child<QLineEdit>("Text4");
-    EXPECT_TRUE(text4->isHidden());
-    EXPECT_EQ(text4->text(), "888888");
-    EXPECT_EQ(text4->maxLength(), 6);
-    EXPECT_DOUBLE_EQ(text4->font().pointSizeF(), 13.5);
-    EXPECT_EQ(text4->font().weight(), QFont::Normal);
-    EXPECT_TRUE(Child<QLineEdit>("Text1")->isHidden());
-    EXPECT_FALSE(view.IsVisible(TextBox::Text4));
-
-    EXPECT_TRUE(Child<QPushButton>("cmdOK")->isEnabled());
-    EXPECT_FALSE(Child<QPushButton>("cmdUpdate")->isEnabled());
-    EXPECT_TRUE(Child<QPushButton>("cmdExit")->isEnabled());
-    EXPECT_EQ(Child<QPushButton>("cmdUpdate")->text(), "&Update");
-    for (const char* key : {"mod", "ser", "rev", "dat"}) {
-        SCOPED_TRACE(key);
-        EXPECT_EQ(view.GetPanelText(key), "");
-    }
+// The window as it opens: "OK" takes Enter, the serial-number box and the working text are
+// hidden (so typing goes nowhere), and the panels are empty.
+TEST_F(QtUpdaterViewTest, OpensWaitingForOK) {
     EXPECT_EQ(view.focusWidget(), Child<QPushButton>("cmdOK"));
-
-    // The message and image lines are flat boxes that still take typing.
-    for (const char* name : {"Text2", "Text3"}) {
-        SCOPED_TRACE(name);
-        EXPECT_FALSE(Child<QLineEdit>(name)->hasFrame());
-        EXPECT_FALSE(Child<QLineEdit>(name)->isReadOnly());
+    QTest::keyClick(view.focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(events.calls, std::vector<std::string>{"OK"});
+    EXPECT_FALSE(view.IsVisible(TextBox::Text4));
+    EXPECT_TRUE(Child<QLineEdit>("Text1")->isHidden());
+    for (const char* key : {"mod", "ser", "rev", "dat"}) {
+        EXPECT_EQ(view.GetPanelText(key), "") << key;
     }
-    const QImage icon = view.windowIcon().pixmap(16, 16).toImage();
-    EXPECT_EQ(icon.size(), QSize(16, 16));
+    // The message and image lines still take typing, as the window always let them.
+    for (const char* name : {"Text2", "Text3"}) {
+        EXPECT_FALSE(Child<QLineEdit>(name)->isReadOnly()) << name;
+    }
 }
 
 TEST_F(QtUpdaterViewTest, SerialBoxIsDrawnAboveTheMessageLine) {
@@ -262,12 +256,23 @@ TEST_F(QtUpdaterViewTest, EnterClicksTheFocusedButtonOnceAndNeverByAutoRepeat) {
     }
 }
 
-TEST_F(QtUpdaterViewTest, ButtonsReachTheirHandlersOnlyWhileEnabled) {
-    QTest::mouseClick(Child<QPushButton>("cmdOK"), Qt::LeftButton);
-    QTest::mouseClick(Child<QPushButton>("cmdUpdate"), Qt::LeftButton);
-    EXPECT_EQ(events.calls, std::vector<std::string>{"OK"});
+// Each Button the logic names is the control the technician clicks: enabling cmdUpdate
+// lets "&Update" reach its own handler, and disabling a button keeps its clicks away.
+TEST_F(QtUpdaterViewTest, EachButtonTheLogicEnablesReachesItsOwnHandler) {
+    const std::pair<Button, const char*> rows[] = {
+        {Button::cmdOK, "cmdOK"}, {Button::cmdUpdate, "cmdUpdate"}};
+    const char* const handler[] = {"OK", "Update"};
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const auto& [button, name] = rows[i];
+        SCOPED_TRACE(name);
+        events.calls.clear();
+        view.SetEnabled(button, true);
+        QTest::mouseClick(Child<QPushButton>(name), Qt::LeftButton);
+        view.SetEnabled(button, false);
+        QTest::mouseClick(Child<QPushButton>(name), Qt::LeftButton);
+        EXPECT_EQ(events.calls, std::vector<std::string>{handler[i]});
+    }
 }
-
 TEST_F(QtUpdaterViewTest, ProgressFillSpansTheFractionOfTheTrack) {
     auto* track = Child<QLabel>("UpdateBarBG");
     auto* fill = Child<QLabel>("UpdateBarFG");
