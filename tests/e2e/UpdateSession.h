@@ -11,8 +11,8 @@
 
 #include "app/Main.h"
 #include "app/qt/QtUpdaterView.h"
-#include "demo/WindowDriver.h"
 #include "demo/DemoPorts.h"
+#include "demo/WindowDriver.h"
 #include "link/MonotonicClock.h"
 #include "link/qt/QtSerialLink.h"
 #include "support/ExpectedMemory.h"
