@@ -6,9 +6,7 @@
 
 #include <QApplication>
 
-#include <fcntl.h>
 #include <stdlib.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,6 +25,7 @@
 #include "image/FirmwareImage.h"
 #include "link/SettleDelay.h"
 #include "link/qt/QtSerialLink.h"
+#include "sim/Pty.h"
 #include "sim/PtyServer.h"
 
 namespace q218::bench {
@@ -36,33 +35,6 @@ using namespace std::chrono_literals;
 
 constexpr std::int16_t kPort = 1;
 constexpr Seconds kEnqWait{5.0};
-
-// A bare pseudo-terminal whose master side this program writes itself.
-struct BarePty {
-    int master = -1;
-    int slaveHold = -1;  // keeps the line up while the link closes and opens the slave
-    std::string slavePath;
-
-    bool Open() {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-            return false;
-        }
-        slavePath = ptsname(master);
-        slaveHold = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
-        termios raw{};
-        tcgetattr(slaveHold, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(slaveHold, TCSANOW, &raw);
-        return slaveHold >= 0;
-    }
-    ~BarePty() {
-        if (slaveHold >= 0)
-            close(slaveHold);
-        if (master >= 0)
-            close(master);
-    }
-};
 
 double Percentile(std::vector<double> values, double share) {
     std::sort(values.begin(), values.end());
@@ -159,17 +131,19 @@ int main(int argc, char** argv) {
 
     // 3. Reaction: a byte written to the line at a random moment, until Input returns it.
     {
-        BarePty pty;
-        if (!pty.Open()) {
+        // A bare pseudo-terminal whose master side this program writes itself; the held slave
+        // keeps the line up while the link closes and opens it.
+        const sim::Pty pty(sim::Pty::Slave::Held);
+        if (!pty.Valid()) {
             std::fprintf(stderr, "no pseudo-terminal\n");
             return 1;
         }
-        QtSerialLink link([&](std::int16_t port) { return port == kPort ? pty.slavePath : ""; });
+        QtSerialLink link([&](std::int16_t port) { return port == kPort ? pty.SlavePath() : ""; });
         link.SetCommPort(kPort);
         link.SetInputLen(1);
         link.SetSettings(kLineSettings);
         if (!link.SetPortOpen(true)) {
-            std::fprintf(stderr, "cannot open %s\n", pty.slavePath.c_str());
+            std::fprintf(stderr, "cannot open %s\n", pty.SlavePath().c_str());
             return 1;
         }
         std::vector<std::atomic<double>> writtenAt(static_cast<std::size_t>(samples));
@@ -180,7 +154,7 @@ int main(int argc, char** argv) {
                 std::this_thread::sleep_for(std::chrono::microseconds(pause(random)));
                 at.store(WallNow().count());
                 const char byte = 'T';
-                if (write(pty.master, &byte, 1) != 1) {
+                if (write(pty.Master(), &byte, 1) != 1) {
                     std::perror("write");
                 }
             }

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -81,47 +80,18 @@ bool PtyServer::Replug(std::string& error) {
 }
 
 bool PtyServer::OpenPty(std::string& error) {
-    // Close-on-exec throughout: a program the server's process starts (a test running the
-    // updater as a child) must not hold the device's end open, or pulling the adapter out
-    // would never reach the client's port.
-    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_master < 0) {
-        error = ErrnoText("posix_openpt");
+    Pty pty(Pty::Slave::Held);
+    if (!pty.Valid()) {
+        error = pty.Error();
         return false;
     }
-    if (grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
-        error = ErrnoText("grantpt/unlockpt");
-        return false;
-    }
-    char name[128];
-    if (ptsname_r(m_master, name, sizeof name) != 0) {
-        error = ErrnoText("ptsname_r");
-        return false;
-    }
-    m_slavePath = name;
-    // Raw from the start: with the default line discipline the slave would echo the
-    // device's own bytes back to it and turn CR into LF before a client sets it up.
-    termios tio{};
-    if (tcgetattr(m_master, &tio) != 0) {
-        error = ErrnoText("tcgetattr");
-        return false;
-    }
-    cfmakeraw(&tio);
-    cfsetispeed(&tio, B9600);
-    cfsetospeed(&tio, B9600);
-    if (tcsetattr(m_master, TCSANOW, &tio) != 0) {
-        error = ErrnoText("tcsetattr");
-        return false;
-    }
-    m_slaveHold = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_slaveHold < 0) {
-        error = ErrnoText("open slave");
-        return false;
-    }
-    if (!SetNonBlocking(m_master)) {
+    if (!SetNonBlocking(pty.Master())) {
         error = ErrnoText("fcntl");
         return false;
     }
+    m_master = pty.Master();
+    m_slavePath = pty.SlavePath();
+    m_pty = std::move(pty);
     return true;
 }
 
@@ -164,12 +134,8 @@ void PtyServer::Wake() {
 }
 
 void PtyServer::CloseMaster() {
-    if (m_slaveHold >= 0) {
-        close(m_slaveHold);
-        m_slaveHold = -1;
-    }
     if (m_master >= 0) {
-        close(m_master);
+        m_pty.reset();
         m_master = -1;
         m_unplugged = true;
     }

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "link/MonotonicClock.h"
+#include "sim/Pty.h"
 #include "sim/SimulatedQ218.h"
 
 namespace q218::sim {
@@ -74,10 +75,8 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_unplugRequested{false};
     std::atomic<bool> m_unplugged{false};
-    int m_master = -1;
-    // The server keeps the slave open itself, so that the master does not see a hang-up
-    // while no client has it open.
-    int m_slaveHold = -1;
+    std::optional<Pty> m_pty;
+    int m_master = -1;  // m_pty's master while the adapter is plugged in
     int m_wakeRead = -1;
     int m_wakeWrite = -1;
     std::string m_slavePath;

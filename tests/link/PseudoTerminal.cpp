@@ -4,30 +4,14 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <cstdlib>
 
 namespace q218::test {
 
-PseudoTerminal::PseudoTerminal() {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0) {
-        return;
-    }
-    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 || ::ptsname(master) == nullptr) {
-        ::close(master);
-        return;
-    }
-    m_slaveName = ::ptsname(master);
-    m_master = master;
-}
-
-PseudoTerminal::~PseudoTerminal() {
-    CloseMaster();
-}
+PseudoTerminal::PseudoTerminal() : m_pty(sim::Pty::Slave::NotHeld) {}
 
 bool PseudoTerminal::Write(std::string_view bytes) {
     while (!bytes.empty()) {
-        const ssize_t written = ::write(m_master, bytes.data(), bytes.size());
+        const ssize_t written = ::write(m_pty.Master(), bytes.data(), bytes.size());
         if (written <= 0) {
             return false;
         }
@@ -38,11 +22,11 @@ bool PseudoTerminal::Write(std::string_view bytes) {
 
 std::string PseudoTerminal::Read(std::chrono::milliseconds timeout) {
     std::string received;
-    pollfd fd{m_master, POLLIN, 0};
+    pollfd fd{m_pty.Master(), POLLIN, 0};
     int waitMs = static_cast<int>(timeout.count());
     while (::poll(&fd, 1, waitMs) > 0 && (fd.revents & POLLIN) != 0) {
         char buffer[256];
-        const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+        const ssize_t got = ::read(m_pty.Master(), buffer, sizeof buffer);
         if (got <= 0) {
             break;
         }
@@ -53,10 +37,7 @@ std::string PseudoTerminal::Read(std::chrono::milliseconds timeout) {
 }
 
 void PseudoTerminal::CloseMaster() {
-    if (m_master >= 0) {
-        ::close(m_master);
-        m_master = -1;
-    }
+    m_pty.Close();
 }
 
 }  // namespace q218::test

@@ -6,20 +6,19 @@
 #include <string>
 #include <string_view>
 
+#include "sim/Pty.h"
+
 namespace q218::test {
 
 class PseudoTerminal {
 public:
     // Opens a master and unlocks its slave; Valid() is false if the system refused.
     PseudoTerminal();
-    ~PseudoTerminal();
-    PseudoTerminal(const PseudoTerminal&) = delete;
-    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
-    bool Valid() const { return m_master >= 0; }
+    bool Valid() const { return m_pty.Valid(); }
     // The slave's device name, e.g. "/dev/pts/7".
-    const std::string& SlaveName() const { return m_slaveName; }
-    int MasterFd() const { return m_master; }
+    const std::string& SlaveName() const { return m_pty.SlavePath(); }
+    int MasterFd() const { return m_pty.Master(); }
 
     // The device's side: writes bytes to the line.
     bool Write(std::string_view bytes);
@@ -29,8 +28,7 @@ public:
     void CloseMaster();
 
 private:
-    int m_master = -1;
-    std::string m_slaveName;
+    sim::Pty m_pty;
 };
 
 }  // namespace q218::test
