@@ -9,7 +9,7 @@
 
 namespace q218::flash {
 
-// The program's exit codes, as --help and the README list them.
+// The program's exit codes, as --help and docs/q218-flash.md list them.
 enum ExitCode : int {
     kExitUpdated = 0,      // updated and verified, or already current with --skip-current
     kExitFailed = 1,       // the update failed: a reply the bootloader should not give, a lost line
