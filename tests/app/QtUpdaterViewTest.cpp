@@ -1,6 +1,6 @@
-// The Qt window on the offscreen platform: the control table's places, focus order and
-// initial state, the serial-number box, the progress bar, the message box, and handlers that
-// end the program from inside a nested wait.
+// The Qt window on the offscreen platform: the layout, focus order and initial state, the
+// serial-number box, the progress bar, the message box, and handlers that end the program from
+// inside a nested wait.
 
 #include <QApplication>
 #include <QBitmap>
@@ -83,8 +83,8 @@ protected:
 TEST_F(QtUpdaterViewTest, TheLayoutShowsEveryControlWholeAndApart) {
     EXPECT_EQ(view.minimumSize(), view.maximumSize());
     EXPECT_EQ(view.windowTitle(), "DORVANE Q218 Firmware Update");
-    const char* const shown[] = {"Text2", "Text3", "cmdOK", "cmdUpdate", "cmdExit",
-                                 "UpdateBarBG", "StatusBar1"};
+    const char* const shown[] = {"Text2",   "Text3",       "cmdOK",     "cmdUpdate",
+                                 "cmdExit", "UpdateBarBG", "StatusBar1"};
     const QRect client(QPoint(0, 0), view.size());
     for (const char* name : shown) {
         SCOPED_TRACE(name);
@@ -110,9 +110,11 @@ TEST_F(QtUpdaterViewTest, TheLayoutShowsEveryControlWholeAndApart) {
     }
 }
 
-// The window as it opens: "OK" takes Enter, the serial-number box and the working text are
-// hidden (so typing goes nowhere), and the panels are empty.
+// The window as it opens: "&Update" refuses a click until the logic enables it, "OK" takes
+// Enter, the serial-number box and the working text are hidden (so typing goes nowhere), and
+// the panels are empty.
 TEST_F(QtUpdaterViewTest, OpensWaitingForOK) {
+    QTest::mouseClick(Child<QPushButton>("cmdUpdate"), Qt::LeftButton);
     EXPECT_EQ(view.focusWidget(), Child<QPushButton>("cmdOK"));
     QTest::keyClick(view.focusWidget(), Qt::Key_Return);
     EXPECT_EQ(events.calls, std::vector<std::string>{"OK"});
@@ -259,8 +261,8 @@ TEST_F(QtUpdaterViewTest, EnterClicksTheFocusedButtonOnceAndNeverByAutoRepeat) {
 // Each Button the logic names is the control the technician clicks: enabling cmdUpdate
 // lets "&Update" reach its own handler, and disabling a button keeps its clicks away.
 TEST_F(QtUpdaterViewTest, EachButtonTheLogicEnablesReachesItsOwnHandler) {
-    const std::pair<Button, const char*> rows[] = {
-        {Button::cmdOK, "cmdOK"}, {Button::cmdUpdate, "cmdUpdate"}};
+    const std::pair<Button, const char*> rows[] = {{Button::cmdOK, "cmdOK"},
+                                                   {Button::cmdUpdate, "cmdUpdate"}};
     const char* const handler[] = {"OK", "Update"};
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         const auto& [button, name] = rows[i];
@@ -273,6 +275,7 @@ TEST_F(QtUpdaterViewTest, EachButtonTheLogicEnablesReachesItsOwnHandler) {
         EXPECT_EQ(events.calls, std::vector<std::string>{handler[i]});
     }
 }
+
 TEST_F(QtUpdaterViewTest, ProgressFillSpansTheFractionOfTheTrack) {
     auto* track = Child<QLabel>("UpdateBarBG");
     auto* fill = Child<QLabel>("UpdateBarFG");

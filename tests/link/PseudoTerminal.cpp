@@ -1,9 +1,7 @@
 #include "PseudoTerminal.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
-
 
 namespace q218::test {
 
