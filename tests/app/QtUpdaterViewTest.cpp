@@ -111,9 +111,11 @@ TEST_F(QtUpdaterViewTest, TheLayoutShowsEveryControlWholeAndApart) {
 }
 
 // The window as it opens: "&Update" refuses a click until the logic enables it, "OK" takes
-// Enter, the serial-number box and the working text are hidden (so typing goes nowhere), and
-// the panels are empty.
+// Enter, the serial-number box and the working text are hidden (so typing goes nowhere), the
+// panels are empty, and the title bar shows the program's icon (compiled into the window, so a
+// lost resource leaves it blank).
 TEST_F(QtUpdaterViewTest, OpensWaitingForOK) {
+    EXPECT_FALSE(view.windowIcon().pixmap(16, 16).isNull());
     QTest::mouseClick(Child<QPushButton>("cmdUpdate"), Qt::LeftButton);
     EXPECT_EQ(view.focusWidget(), Child<QPushButton>("cmdOK"));
     QTest::keyClick(view.focusWidget(), Qt::Key_Return);
