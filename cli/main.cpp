@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <cstdio>
 
+#include "ConsoleMode.h"
 #include "FlashOptions.h"
 #include "FlashRun.h"
 
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
     }
 
     // With --json standard output carries the object alone; the messages go to standard error.
+    PrepareConsole(options.json ? stderr : stdout);
     ConsoleLines lines(options.json ? stderr : stdout, options.quiet);
     const FlashReport report = RunFlash(options, lines);
     const QByteArray json = QJsonDocument(report.ToJson()).toJson(QJsonDocument::Compact);
