@@ -181,7 +181,11 @@ TEST(WineWindow, UpdatesTheDeviceClickedLikeAPersonInTheLinuxLayout) {
                                    controls[name].size()));
     };
 
-    ASSERT_TRUE(WaitFor(10, [&] { return !drawn(control::cmdExit).isNull(); }));
+    // Drawn once the Exit button's frame is.
+    ASSERT_TRUE(WaitFor(20, [&] {
+        const QImage window = Screen().copy(client);
+        return RingInk(window, controls[control::cmdExit], 0, window.pixel(1, 1)) > 0.5;
+    }));
     const QImage started = Screen().copy(client);
     const QImage updateDisabled = drawn(control::cmdUpdate);
     ASSERT_TRUE(click(control::cmdOK));

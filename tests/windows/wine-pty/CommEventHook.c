@@ -1,4 +1,4 @@
-/* Test-only, loaded into the Windows programs of the test's Wine prefix (AppInit_DLLs): gives
+/* Test-only, loaded into the Windows programs the Wine tests start (by HookLaunch.c): gives
  * WaitCommEvent on an overlapped COM handle the behaviour Windows documents and QSerialPort
  * relies on, which Wine 8.0 lacks.
  *
@@ -6,10 +6,11 @@
  * NULL and takes the completion from an I/O completion port. Wine 8.0's serial driver treats
  * a NULL hEvent as a synchronous call: WaitCommEvent blocks until a byte arrives (the updater's
  * query is never written, so none ever does), and a wait that does end is never posted to the
- * completion port. This library patches Qt6SerialPort.dll's imports of WaitCommEvent and
- * CreateIoCompletionPort: the wait gets an event of its own, so Wine runs it in the
- * background, and a thread posts its completion to the port the handle is bound to, as
- * Windows would. Reads and writes are untouched; Wine completes those itself. */
+ * completion port. This library patches Qt6SerialPort.dll's imports of WaitCommEvent,
+ * CreateIoCompletionPort and CloseHandle: the wait gets an event of its own, so Wine runs it
+ * in the background, and a thread posts its completion to the port the handle is bound to,
+ * as Windows would; closing the handle ends its wait. Reads and writes are untouched; Wine
+ * completes those itself. */
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
