@@ -24,25 +24,30 @@ static CreateIoCompletionPortFn realCreateIoCompletionPort;
 static CloseHandleFn realCloseHandle;
 
 /* Which completion port and key each file handle was bound to. A handle is bound once, for
- * as long as it is open; a handle value Windows reuses is bound again. */
+ * as long as it is open; a handle value Windows reuses is bound again, with a new
+ * generation, so that a wait of the closed handle can never complete into the new one. */
 enum { kBindings = 64 };
 static struct {
     HANDLE file;
     HANDLE port;
     ULONG_PTR key;
+    unsigned generation;
     HANDLE waitDone;  /* signalled when the handle's latest wait has ended */
 } bindings[kBindings];
+static unsigned lastGeneration;
 static SRWLOCK bindingsLock = SRWLOCK_INIT;
 
 /* The port and key `file` is bound to; `waitDone` (a handle of the caller's) becomes the
  * event the handle's close waits for. */
-static BOOL FindBinding(HANDLE file, HANDLE waitDone, HANDLE *port, ULONG_PTR *key) {
+static BOOL FindBinding(HANDLE file, HANDLE waitDone, HANDLE *port, ULONG_PTR *key,
+                        unsigned *generation) {
     BOOL found = FALSE;
     AcquireSRWLockExclusive(&bindingsLock);
     for (int i = 0; i < kBindings && !found; ++i) {
         if (bindings[i].file == file) {
             *port = bindings[i].port;
             *key = bindings[i].key;
+            *generation = bindings[i].generation;
             if (bindings[i].waitDone) {
                 CloseHandle(bindings[i].waitDone);
             }
@@ -67,6 +72,7 @@ static HANDLE WINAPI HookCreateIoCompletionPort(HANDLE file, HANDLE port, ULONG_
         bindings[slot].file = file;
         bindings[slot].port = result;
         bindings[slot].key = key;
+        bindings[slot].generation = ++lastGeneration;
         ReleaseSRWLockExclusive(&bindingsLock);
     }
     return result;
@@ -99,11 +105,12 @@ static BOOL WINAPI HookCloseHandle(HANDLE handle) {
     return realCloseHandle(handle);
 }
 
-static BOOL IsBound(HANDLE file) {
+/* Whether `file` is still open as the handle bound in `generation`. */
+static BOOL IsBound(HANDLE file, unsigned generation) {
     BOOL bound = FALSE;
     AcquireSRWLockShared(&bindingsLock);
     for (int i = 0; i < kBindings; ++i) {
-        bound = bound || bindings[i].file == file;
+        bound = bound || (bindings[i].file == file && bindings[i].generation == generation);
     }
     ReleaseSRWLockShared(&bindingsLock);
     return bound;
@@ -111,6 +118,7 @@ static BOOL IsBound(HANDLE file) {
 
 struct PendingWait {
     HANDLE file;
+    unsigned generation;
     HANDLE event;
     HANDLE port;
     ULONG_PTR key;
@@ -122,18 +130,21 @@ typedef LONG(NTAPI *NtSetIoCompletionFn)(HANDLE, ULONG_PTR, ULONG_PTR, LONG, SIZ
  * (ERROR_DEVICE_REMOVED) as a resource error, as it reads a pulled USB adapter's. */
 static const LONG kStatusDeviceRemoved = (LONG)0xC00002B6;
 
-/* Posts the wait's completion once Wine's serial driver signals its event. A wait that Wine
- * ended without an event while the program still has the port open ended because the
- * line went away under it (Wine stops waiting when it cannot read the modem lines of a
- * pseudo-terminal whose other side has closed): it is posted as the device's removal, as
- * Windows reports a pulled adapter. A wait ended by the port's closing is not posted:
- * QSerialPort has stopped listening by then. */
+/* Posts the wait's completion once Wine's serial driver signals its event. When the line
+ * has gone away under the port (the pseudo-terminal's other side has closed: its modem lines
+ * can no longer be read), the wait is posted as the device's removal, as Windows reports a
+ * pulled adapter, whether Wine ended it with an event or without: Wine may still see a
+ * received byte there, and a read would then never complete. A wait ended by the port's
+ * closing is not posted: QSerialPort has stopped listening by then. */
 static DWORD WINAPI PostWhenDone(void *argument) {
     struct PendingWait *wait = argument;
     WaitForSingleObject(wait->event, INFINITE);
-    if (wait->overlapped->Internal == 0) {
+    DWORD lines = 0;
+    if (!IsBound(wait->file, wait->generation)) {
+        /* closed: nothing to post */
+    } else if (wait->overlapped->Internal == 0 && GetCommModemStatus(wait->file, &lines)) {
         PostQueuedCompletionStatus(wait->port, sizeof(DWORD), wait->key, wait->overlapped);
-    } else if (IsBound(wait->file)) {
+    } else {
         const NtSetIoCompletionFn setIoCompletion = (NtSetIoCompletionFn)(void *)GetProcAddress(
             GetModuleHandleW(L"ntdll.dll"), "NtSetIoCompletion");
         setIoCompletion(wait->port, wait->key, (ULONG_PTR)wait->overlapped,
@@ -150,13 +161,15 @@ static BOOL WINAPI HookWaitCommEvent(HANDLE file, LPDWORD events, LPOVERLAPPED o
     if (!overlapped || overlapped->hEvent) {
         return realWaitCommEvent(file, events, overlapped);
     }
+    unsigned generation = 0;
     HANDLE event = CreateEventW(NULL, TRUE, FALSE, NULL);
-    if (!FindBinding(file, event, &port, &key)) {
+    if (!FindBinding(file, event, &port, &key, &generation)) {
         CloseHandle(event);
         return realWaitCommEvent(file, events, overlapped);
     }
     struct PendingWait *wait = calloc(1, sizeof *wait);
     wait->file = file;
+    wait->generation = generation;
     wait->event = event;
     wait->port = port;
     wait->key = key;
