@@ -140,11 +140,10 @@ static DWORD WINAPI PostWhenDone(void *argument) {
     struct PendingWait *wait = argument;
     WaitForSingleObject(wait->event, INFINITE);
     DWORD lines = 0;
-    if (!IsBound(wait->file, wait->generation)) {
-        /* closed: nothing to post */
-    } else if (wait->overlapped->Internal == 0 && GetCommModemStatus(wait->file, &lines)) {
+    const BOOL stillOpen = IsBound(wait->file, wait->generation);
+    if (stillOpen && wait->overlapped->Internal == 0 && GetCommModemStatus(wait->file, &lines)) {
         PostQueuedCompletionStatus(wait->port, sizeof(DWORD), wait->key, wait->overlapped);
-    } else {
+    } else if (stillOpen) {
         const NtSetIoCompletionFn setIoCompletion = (NtSetIoCompletionFn)(void *)GetProcAddress(
             GetModuleHandleW(L"ntdll.dll"), "NtSetIoCompletion");
         setIoCompletion(wait->port, wait->key, (ULONG_PTR)wait->overlapped,
