@@ -172,8 +172,15 @@ void ConsoleLines::Progress(float fraction) {
         return;
     }
     // Back to the start of the line, draw, clear the rest of an older, longer line.
-    const std::string line = ProgressLine(fraction, run, elapsed, Columns(m_stream));
-    std::fprintf(m_stream, "\r%s\033[K", line.c_str());
+    std::string line = ProgressLine(fraction, run, elapsed, Columns(m_stream));
+    if (m_sequences) {
+        std::fprintf(m_stream, "\r%s\033[K", line.c_str());
+    } else {
+        const std::size_t length = line.size();
+        line.resize(std::max(length, m_lastLength), ' ');
+        m_lastLength = length;
+        std::fprintf(m_stream, "\r%s", line.c_str());
+    }
     std::fflush(m_stream);
     m_lineOpen = true;
 }

@@ -26,6 +26,9 @@ public:
     // The terminal went away (SIGHUP): nothing more is written to a terminal; a file or a
     // pipe still gets its lines.
     void DropTerminal();
+    // The terminal takes no ESC [K (a legacy Windows console): the progress line is redrawn
+    // with \r alone, padded with spaces over a longer line before it.
+    void RedrawWithoutSequences() { m_sequences = false; }
 
     void Message(std::string_view text) override;
     void TransferStarted() override;
@@ -54,6 +57,8 @@ private:
     bool m_transferring = false;
     int m_lastTenth = -1;
     bool m_lineOpen = false;
+    bool m_sequences = true;
+    std::size_t m_lastLength = 0;
 };
 
 // The progress line for a terminal `columns` wide: never longer than columns - 1, so it

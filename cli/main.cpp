@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "ConsoleMode.h"
 #include "FlashOptions.h"
 #include "FlashRun.h"
 #include "Interrupt.h"
@@ -56,7 +57,11 @@ int main(int argc, char** argv) {
     }
 
     // With --json standard output carries the object alone; the messages go to standard error.
+    const ConsoleMode mode = PrepareConsole(options.json ? stderr : stdout);
     ConsoleLines lines(options.json ? stderr : stdout, options.quiet, options.verbose);
+    if (mode == ConsoleMode::CarriageReturnOnly) {
+        lines.RedrawWithoutSequences();
+    }
     const FlashReport report = RunFlash(options, lines);
     const QByteArray json = QJsonDocument(report.ToJson()).toJson(QJsonDocument::Compact);
     if (options.json) {

@@ -14,13 +14,17 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# The C++ runtime and winpthread linked in, so that a built program runs under Wine (or on a
-# Windows machine) without MinGW's DLLs beside it.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# Without Qt, the C++ runtime and winpthread are linked in, so that a built program runs under
+# Wine (or on a Windows machine) without MinGW's DLLs beside it. With Qt, whose DLLs use the
+# runtime's DLLs, the programs share them (Q218_MINGW_STATIC_RUNTIME=OFF) and ship them.
+if(NOT DEFINED Q218_MINGW_STATIC_RUNTIME OR Q218_MINGW_STATIC_RUNTIME)
+    set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+endif()
 
-# Test programs and the build-time image check run on this machine through Wine; the `wine`
-# wrapper picks wine64 when no 32-bit Wine is installed.
-find_program(Q218_WINE NAMES wine wine64)
+# Test programs and the build-time image check run on this machine through Wine, wine64 itself:
+# Debian's `wine` wrapper fails when started from inside a build. cmake/WindowsRuntime.cmake
+# puts the DLLs' folders in front of it.
+find_program(Q218_WINE NAMES wine64 wine PATHS /usr/lib/wine)  # Debian keeps wine64 there
 if(Q218_WINE)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${Q218_WINE})
 endif()

@@ -1,10 +1,22 @@
 #include "app/qt/EventWait.h"
 
 #include <QAbstractEventDispatcher>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
 
 namespace q218 {
+
+DeliveredEvents::DeliveredEvents() {
+    if (QCoreApplication* application = QCoreApplication::instance()) {
+        application->installEventFilter(this);
+    }
+}
+
+bool DeliveredEvents::eventFilter(QObject* /*watched*/, QEvent* /*event*/) {
+    ++m_count;
+    return false;
+}
 
 EventWait::EventWait() {
     m_wake.setSingleShot(true);
@@ -16,7 +28,9 @@ void EventWait::Run(std::chrono::nanoseconds limit, const std::function<bool()>&
     constexpr std::chrono::nanoseconds kLongestTimer = std::chrono::hours(24);
     QAbstractEventDispatcher* dispatcher =
         QAbstractEventDispatcher::instance(QThread::currentThread());
-    const bool handledSome = dispatcher->processEvents(QEventLoop::AllEvents);
+    const std::uint64_t deliveredBefore = m_delivered.Count();
+    const bool handledSome = dispatcher->processEvents(QEventLoop::AllEvents) ||
+                             m_delivered.Count() != deliveredBefore;
     if (handledSome || ending() || limit <= std::chrono::nanoseconds::zero()) {
         return;
     }

@@ -73,11 +73,12 @@ void RestoreFlags(int handle, int flags) {
 }
 #else
 // Windows sets an adapter's latency timer in its driver's properties and macOS has no such
-// request: the link leaves the port's settings alone there.
-std::optional<int> RequestLowLatency(QSerialPort::Handle) {
+// request: the link leaves the port's settings alone there. The handle's type is taken as it
+// comes: QSerialPort::Handle is declared private in Qt 6.4 (a HANDLE on Windows).
+std::optional<int> RequestLowLatency(auto /*handle*/) {
     return std::nullopt;
 }
-void RestoreFlags(QSerialPort::Handle, int) {}
+void RestoreFlags(auto /*handle*/, int /*flags*/) {}
 #endif
 
 }  // namespace

@@ -1,0 +1,28 @@
+#include "ConsoleMode.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#endif
+
+namespace q218::flash {
+
+ConsoleMode PrepareConsole([[maybe_unused]] std::FILE* stream) {
+#ifdef _WIN32
+    // A redirected stream is a file or a pipe handle, for which GetConsoleMode fails.
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) {
+        return ConsoleMode::NotConsole;
+    }
+    if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+        SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
+        return ConsoleMode::Sequences;
+    }
+    return ConsoleMode::CarriageReturnOnly;
+#else
+    return ConsoleMode::NotConsole;
+#endif
+}
+
+}  // namespace q218::flash
