@@ -106,6 +106,13 @@ inline std::string Fixed(double value, const char* unit, int decimals = 3) {
     return text;
 }
 
+// The row scripts/bench-cpu puts side by side for the window, q218-flash and the floor: CPU
+// time of all the program's own threads during the transfer, over the transfer's wire-time
+// bound, so that the three share one denominator whatever each one's own duration.
+inline void CpuShareRow(std::string_view face, Seconds cpu, double boundSeconds) {
+    Row("cpu: " + std::string(face), Fixed(100.0 * cpu.count() / boundSeconds, "%", 2), "<= 1 %");
+}
+
 // Passes every operation to the real (or fake) window and lets a benchmark watch the
 // message line and every ProcessEvents.
 class WatchedView final : public UpdaterView {

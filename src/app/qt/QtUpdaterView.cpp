@@ -278,6 +278,10 @@ QPushButton* QtUpdaterView::ButtonWidget(Button button) const {
 }
 
 void QtUpdaterView::SetText(TextBox box, std::string_view text) {
+    if (box == TextBox::Text1) {
+        m_text1Text = text;
+        return;
+    }
     QLineEdit* edit = Box(box);
     edit->setText(ToQt(text));
     // Show the beginning of a text longer than the box, as a freshly set box does.
@@ -285,7 +289,7 @@ void QtUpdaterView::SetText(TextBox box, std::string_view text) {
 }
 
 std::string QtUpdaterView::GetText(TextBox box) const {
-    return FromQt(Box(box)->text());
+    return box == TextBox::Text1 ? m_text1Text : FromQt(Box(box)->text());
 }
 
 void QtUpdaterView::SetVisible(TextBox box, bool visible) {
@@ -325,7 +329,11 @@ void QtUpdaterView::SetProgress(float fraction) {
     // A fraction outside 0 to 1 (or not a number) would draw the fill beyond its track.
     const double bounded = std::isnan(fraction) ? 0.0 : std::clamp(double{fraction}, 0.0, 1.0);
     const int width = static_cast<int>(std::lround(bounded * m_updateBarBG->width()));
-    m_updateBarFG->resize(width, m_updateBarFG->height());
+    // Most frames move the fill by less than a pixel: nothing to draw then.
+    if (width != m_updateBarFG->width()) {
+        m_updateBarFG->resize(width, m_updateBarFG->height());
+        m_pacer.FillMoved();
+    }
 }
 
 void QtUpdaterView::SetProgressBackground(Rgb colour) {
