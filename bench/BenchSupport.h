@@ -137,6 +137,7 @@ public:
     bool IsVisible(TextBox box) const override { return m_inner.IsVisible(box); }
     void SetEnabled(Button button, bool enabled) override { m_inner.SetEnabled(button, enabled); }
     void SetFocus(FocusTarget target) override { m_inner.SetFocus(target); }
+    void SetDetail(TextBox box, std::string_view text) override { m_inner.SetDetail(box, text); }
     void SetPanelText(std::string_view key, std::string_view text) override {
         m_inner.SetPanelText(key, text);
     }

@@ -56,6 +56,9 @@ public:
     bool IsVisible(TextBox box) const override;
     void SetEnabled(Button button, bool enabled) override;
     void SetFocus(FocusTarget target) override;
+    // The box's tooltip and accessible description, device bytes made visible; a detail that
+    // is not empty is also written to standard error under the box's text.
+    void SetDetail(TextBox box, std::string_view text) override;
     void SetPanelText(std::string_view key, std::string_view text) override;
     std::string GetPanelText(std::string_view key) const override;
     void SetProgress(float fraction) override;
