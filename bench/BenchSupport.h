@@ -106,6 +106,13 @@ inline std::string Fixed(double value, const char* unit, int decimals = 3) {
     return text;
 }
 
+// The row scripts/bench-cpu puts side by side for the window, q218-flash and the floor: CPU
+// time of all the program's own threads during the transfer, over the transfer's wire-time
+// bound, so that the three share one denominator whatever each one's own duration.
+inline void CpuShareRow(std::string_view face, Seconds cpu, double boundSeconds) {
+    Row("cpu: " + std::string(face), Fixed(100.0 * cpu.count() / boundSeconds, "%", 2), "<= 1 %");
+}
+
 // Passes every operation to the real (or fake) window and lets a benchmark watch the
 // message line and every ProcessEvents.
 class WatchedView final : public UpdaterView {
@@ -130,6 +137,7 @@ public:
     bool IsVisible(TextBox box) const override { return m_inner.IsVisible(box); }
     void SetEnabled(Button button, bool enabled) override { m_inner.SetEnabled(button, enabled); }
     void SetFocus(FocusTarget target) override { m_inner.SetFocus(target); }
+    void SetDetail(TextBox box, std::string_view text) override { m_inner.SetDetail(box, text); }
     void SetPanelText(std::string_view key, std::string_view text) override {
         m_inner.SetPanelText(key, text);
     }

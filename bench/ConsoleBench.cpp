@@ -7,8 +7,10 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "BenchSupport.h"
 #include "ConsoleLines.h"
@@ -24,6 +26,7 @@ int main(int argc, char** argv) {
     const std::chrono::microseconds writeTime(argc > 1 ? std::atoi(argv[1]) : 1000);
     int qtArgc = 1;
     QCoreApplication application(qtArgc, argv);
+    const std::vector<int> threads = UpdaterThreads();
 
     const std::unique_ptr<sim::PtyServer> device = PacedDevice(writeTime);
     if (!device) {
@@ -51,13 +54,16 @@ int main(int argc, char** argv) {
 
     Seconds wallAtEnd{};
     Seconds cpuAtEnd{};
+    ThreadsUsage usageAtEnd;
     // The message that follows the end bytes marks the end of the transfer.
     view.onMessage = [&](std::string_view /*text*/) {
         if (run.endSent && wallAtEnd == Seconds{}) {
             wallAtEnd = WallNow();
             cpuAtEnd = ThreadCpu();
+            usageAtEnd = UsageOf(threads);
         }
     };
+    const ThreadsUsage usageStart = UsageOf(threads);
     const Seconds cpuStart = ThreadCpu();
     const Seconds wallStart = WallNow();
     window.cmdUpdate_Click();
@@ -66,7 +72,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const WireCount count = server.WithDevice(
+    WireCount count = server.WithDevice(
         [](sim::SimulatedQ218& device) { return CountDownload(device.Transcript()); });
     const double bound = WireBoundSeconds(count, writeTime);
     const double measured = (wallAtEnd - wallStart).count();
@@ -76,6 +82,11 @@ int main(int argc, char** argv) {
     Row("console: measured / bound", Fixed(measured / bound, "", 4), "<= 1.02");
     Row("console: updater CPU share of the measured time", Fixed(100.0 * cpu / measured, "%", 2),
         "<= 1 %");
+    CpuShareRow("q218-flash, " + std::to_string(threads.size()) + " threads",
+                (usageAtEnd - usageStart).cpu, bound);
+    std::vector<double>& gaps = count.replyToFrameMs;
+    std::nth_element(gaps.begin(), gaps.begin() + static_cast<long>(gaps.size() / 2), gaps.end());
+    Row("console: reply to next frame, median", Fixed(gaps[gaps.size() / 2], "ms", 3), "<= 0.3 ms");
     Row("console: frames sent / sent again after BEL",
         std::to_string(run.framesSent) + " / " + std::to_string(run.framesResent), "-");
     return 0;

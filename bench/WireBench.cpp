@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "PaintCount.h"
 #include "WireCount.h"
+#include "app/qt/ControlNames.h"
 #include "app/qt/QtUpdaterView.h"
 #include "download/DownloadRun.h"
 #include "image/FirmwareImage.h"
@@ -68,6 +70,8 @@ int main(int argc, char** argv) {
 
     FirmwareImage image = PreparedImage();
     Seconds wallAtEnd{};
+    PaintCount fill(window, control::UpdateBarFG);
+    long paintsAtEnd = 0;
     Seconds cpuAtEnd{};
     long callsAtEnd = 0;
     ThreadsUsage usageAtEnd;
@@ -79,6 +83,7 @@ int main(int argc, char** argv) {
             cpuAtEnd = ThreadCpu();
             usageAtEnd = UsageOf(threads);
             callsAtEnd = view.processEventsCalls;
+            paintsAtEnd = fill.paints;
         }
     };
     const ThreadsUsage usageStart = UsageOf(threads);
@@ -109,6 +114,7 @@ int main(int argc, char** argv) {
         "<= 1 %");
     Row("pty: CPU share of all " + std::to_string(threads.size()) + " updater threads",
         Fixed(100.0 * used.cpu.count() / measured, "%", 2), "<= 1 %");
+    CpuShareRow("updater window, " + std::to_string(threads.size()) + " threads", used.cpu, bound);
     Row("pty: wake-ups (voluntary context switches) per frame",
         Fixed(static_cast<double>(used.wakeups) / static_cast<double>(count.frames), "", 2), "-");
     std::vector<double>& gaps = count.replyToFrameMs;
@@ -117,6 +123,8 @@ int main(int argc, char** argv) {
     Row("pty: updater CPU per image line",
         Fixed(cpu / static_cast<double>(image.size()) * 1e6, "us", 1), "-");
     Row("pty: ProcessEvents calls during the transfer", std::to_string(callsAtEnd), "-");
+    Row("pty: paints of the progress fill a second",
+        Fixed(static_cast<double>(paintsAtEnd) / measured, "/s", 1), "-");
     Row("pty: whole click (+ settle delay and identification)", Fixed(wallClick.count(), "s"), "-");
     return 0;
 }

@@ -53,6 +53,8 @@ public:
     bool IsVisible(TextBox box) const override;
     void SetEnabled(Button button, bool enabled) override;
     void SetFocus(FocusTarget /*target*/) override {}
+    // The console states its own reasons (the scan is the window's): nothing to add.
+    void SetDetail(TextBox /*box*/, std::string_view /*text*/) override {}
     void SetPanelText(std::string_view key, std::string_view text) override;
     std::string GetPanelText(std::string_view key) const override;
     void SetProgress(float fraction) override { m_output.Progress(fraction); }

@@ -56,6 +56,12 @@ public:
     // Called only on a control that is enabled and shown at that moment.
     virtual void SetFocus(FocusTarget target) = 0;
 
+    // Why a box says what it says, for the technician who asks, beside the box and never in
+    // it (the scan's "Q218 not found." names each port's reason this way): lines of text,
+    // device bytes possibly among them; empty clears it. The window offers it as the box's
+    // tooltip and accessible description and logs it; a face without either may drop it.
+    virtual void SetDetail(TextBox box, std::string_view text) = 0;
+
     virtual void SetPanelText(std::string_view key, std::string_view text) = 0;
     virtual std::string GetPanelText(std::string_view key) const = 0;
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "link/PortAccess.h"
 #include "link/SettleDelay.h"
 
 namespace q218 {
@@ -17,7 +18,42 @@ std::string ScanName(std::int16_t n) {
     return "COM " + std::to_string(n);
 }
 
+// One port's reason, in words a technician can act on.
+std::string PortReason(const DeviceInfo& port) {
+    if (port.status != QueryStatus::NotOpened) {
+        return port.reply.empty() ? "opened, but nothing answered the identification query."
+                                  : "answered, but not as a Q218.";
+    }
+    const OpenError& error = port.openError;
+    switch (error.failure) {
+        case OpenFailure::NoSuchPort:
+            return "no such port: nothing is plugged in under that name.";
+        case OpenFailure::PermissionDenied:
+            return PermissionAdvice(error.path);
+        case OpenFailure::Busy:
+            return "held by another program: close it, then try again.";
+        case OpenFailure::Unknown:
+        case OpenFailure::Other:
+            break;
+    }
+    return error.detail.empty() ? "could not be opened." : "could not be opened: " + error.detail;
+}
+
 }  // namespace
+
+std::string NotFoundDetail(const ScanResult& scan) {
+    std::string detail;
+    for (std::size_t i = 0; i < scan.ports.size(); ++i) {
+        const DeviceInfo& port = scan.ports[i];
+        detail += detail.empty() ? "" : "\n";
+        detail += ScanName(static_cast<std::int16_t>(kFirstPort + static_cast<int>(i)));
+        if (!port.openError.path.empty()) {
+            detail += " (" + port.openError.path + ")";
+        }
+        detail += ": " + PortReason(port);
+    }
+    return detail;
+}
 
 std::string LookingMessage(std::string_view portName) {
     return "Looking for Q218 on " + std::string(portName) + ".";
@@ -30,6 +66,7 @@ std::string FoundMessage(std::string_view portName) {
 ScanResult Port_Scan(LinkContext& context, std::int16_t& portNumber, ReplyFields& fields) {
     UpdaterView& view = context.view;
     ScanResult result;
+    view.SetDetail(TextBox::Text2, "");
     view.SetEnabled(Button::cmdOK, false);
     view.SetFocus(FocusTarget::cmdExit);
 
@@ -44,6 +81,9 @@ ScanResult Port_Scan(LinkContext& context, std::int16_t& portNumber, ReplyFields
     }
 
     view.SetText(TextBox::Text2, kNotFoundMessage);
+    // Kept through the connect message that follows: "Q218 not found." lasts one settle
+    // delay, too short for a technician to point at it.
+    view.SetDetail(TextBox::Text2, NotFoundDetail(result));
     SettleDelay(context.clock, view);
     view.SetText(TextBox::Text2, kConnectMessage);
     view.SetEnabled(Button::cmdOK, true);

@@ -31,8 +31,14 @@ struct [[nodiscard]] ScanResult {
     }
 };
 
+// Why a scan found no Q218, one line per port tried ("COM 2 (/dev/ttyS1): " and the reason):
+// no such port, permission denied (with the group to join), held by another program, opened
+// but nothing answered, or answered but not as a Q218.
+std::string NotFoundDetail(const ScanResult& scan);
+
 // Looks for the Q218 on COM1 to COM4 in turn and stops at the first port whose "mod" panel
-// reads "Q218". Leaves `portNumber` at the port found, or 4 when none was.
+// reads "Q218". Leaves `portNumber` at the port found, or 4 when none was. When none was, the
+// message line's detail says why (NotFoundDetail), until the next scan begins.
 ScanResult Port_Scan(LinkContext& context, std::int16_t& portNumber, ReplyFields& fields);
 
 }  // namespace q218

@@ -47,7 +47,9 @@ public:
     virtual void SetSettings(std::string_view settings) = 0;
 
     // Sends each character as one byte (its code), in order, and returns without waiting
-    // for an answer. The bytes have been handed to the OS; they may not yet be on the wire.
+    // for an answer. The bytes may only be queued: they are handed to the OS at the latest
+    // in the next ProcessEvents or ProcessEventsFor (or when the port closes), so a caller
+    // that waits for an answer waits through one of those, never by sleeping.
     virtual void Output(std::string_view bytes) = 0;
     // Removes and returns waiting characters, limited by InputLen; empty when none; never
     // waits. Received bytes become visible only as events are processed (ProcessEvents).

@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QSerialPort>
 #include <QTimer>
@@ -103,13 +104,22 @@ TEST_F(QtSerialLinkTest, OpensWithTheLineSettingsAndClosesAgain) {
     EXPECT_FALSE(link.PortOpen());
 }
 
-TEST_F(QtSerialLinkTest, OutputLeavesAtOnceByteForByte) {
+TEST_F(QtSerialLinkTest, OutputLeavesInTheNextPassOfTheEventLoopByteForByte) {
     ASSERT_TRUE(Open());
-    // Every byte value is one character, NUL and bytes above 127 included; no event loop
-    // runs between the write and the device's read.
+    // Every byte value is one character, NUL and bytes above 127 included. A frame is many
+    // one-character Outputs: they wait for the event loop, then leave together, in order.
     const std::string bytes{'9', '9', '0', '\r', '\0', '\x7F', '\x80', '\xFF'};
-    link.Output(bytes);
+    for (const char byte : bytes) {
+        link.Output(std::string_view(&byte, 1));
+    }
+    EXPECT_EQ(pty.Read(0ms), "") << "written before the event loop ran";
+    QCoreApplication::processEvents();
     EXPECT_EQ(pty.Read(1000ms), bytes);
+
+    // What is still queued when the port closes goes out before the close.
+    link.Output(":S");
+    link.SetPortOpen(false);
+    EXPECT_EQ(pty.Read(1000ms), ":S");
 }
 
 TEST_F(QtSerialLinkTest, InputReturnsWhatArrivedLimitedByInputLen) {

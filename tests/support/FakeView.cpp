@@ -39,6 +39,7 @@ FakeView::FakeView(sim::FakeClock& clock, std::chrono::nanoseconds step)
 void FakeView::Reset() {
     m_texts = {{TextBox::Text1, ""}, {TextBox::Text2, ""}, {TextBox::Text3, ""},
                {TextBox::Text4, "888888"}};
+    m_details.clear();
     m_text4Visible = false;
     m_enabled = {{Button::cmdOK, true}, {Button::cmdUpdate, false}, {Button::cmdExit, true}};
     m_focus = FocusTarget::cmdOK;
@@ -99,6 +100,13 @@ void FakeView::SetFocus(FocusTarget target) {
         return;
     }
     m_focus = target;
+}
+
+void FakeView::SetDetail(TextBox box, std::string_view text) { m_details[box] = text; }
+
+std::string FakeView::Detail(TextBox box) const {
+    const auto it = m_details.find(box);
+    return it == m_details.end() ? std::string() : it->second;
 }
 
 void FakeView::SetPanelText(std::string_view key, std::string_view text) {

@@ -35,6 +35,7 @@ public:
     bool IsVisible(TextBox box) const override;
     void SetEnabled(Button button, bool enabled) override;
     void SetFocus(FocusTarget target) override;
+    void SetDetail(TextBox box, std::string_view text) override;
     void SetPanelText(std::string_view key, std::string_view text) override;
     std::string GetPanelText(std::string_view key) const override;
     void SetProgress(float fraction) override;
@@ -51,6 +52,8 @@ public:
     float Progress() const { return m_progress; }
     const std::vector<float>& ProgressHistory() const { return m_progressHistory; }
     Rgb TrackColour() const { return m_track; }
+    // A box's detail as last set; empty when none.
+    std::string Detail(TextBox box) const;
     // Every text Text2 was set to, in order.
     const std::vector<std::string>& Messages() const { return m_messages; }
     // Beeps and message boxes in order: "beep" or "box:<text>".
@@ -80,6 +83,7 @@ private:
     sim::FakeClock& m_clock;
     std::chrono::nanoseconds m_step;
     std::map<TextBox, std::string> m_texts;
+    std::map<TextBox, std::string> m_details;
     bool m_text4Visible = false;
     std::map<Button, bool> m_enabled;
     std::optional<FocusTarget> m_focus;

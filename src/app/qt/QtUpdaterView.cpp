@@ -9,11 +9,14 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTextDocument>
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 
+#include "app/DeviceText.h"
 #include "app/qt/ControlNames.h"
 #include "app/qt/Controls.h"
 #include "app/qt/KeyCodes.h"
@@ -278,6 +281,10 @@ QPushButton* QtUpdaterView::ButtonWidget(Button button) const {
 }
 
 void QtUpdaterView::SetText(TextBox box, std::string_view text) {
+    if (box == TextBox::Text1) {
+        m_text1Text = text;
+        return;
+    }
     QLineEdit* edit = Box(box);
     edit->setText(ToQt(text));
     // Show the beginning of a text longer than the box, as a freshly set box does.
@@ -285,7 +292,26 @@ void QtUpdaterView::SetText(TextBox box, std::string_view text) {
 }
 
 std::string QtUpdaterView::GetText(TextBox box) const {
-    return FromQt(Box(box)->text());
+    return box == TextBox::Text1 ? m_text1Text : FromQt(Box(box)->text());
+}
+
+void QtUpdaterView::SetDetail(TextBox box, std::string_view text) {
+    // Line by line, so that the lines stay lines while a control byte inside one is shown.
+    QStringList lines;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        lines.append(QString::fromStdString(Visible(text.substr(start, end - start))));
+        start = end + 1;
+    }
+    const QString plain = lines.join(QLatin1Char('\n'));
+    QLineEdit* edit = Box(box);
+    // A tooltip that looks like markup is drawn as markup: converted, it is always plain.
+    edit->setToolTip(plain.isEmpty() ? QString()
+                                     : Qt::convertFromPlainText(plain, Qt::WhiteSpaceNormal));
+    edit->setAccessibleDescription(plain);
+    if (!plain.isEmpty()) {
+        std::fputs(qPrintable(edit->text() + "\n  " + lines.join("\n  ") + '\n'), stderr);
+    }
 }
 
 void QtUpdaterView::SetVisible(TextBox box, bool visible) {
@@ -325,7 +351,11 @@ void QtUpdaterView::SetProgress(float fraction) {
     // A fraction outside 0 to 1 (or not a number) would draw the fill beyond its track.
     const double bounded = std::isnan(fraction) ? 0.0 : std::clamp(double{fraction}, 0.0, 1.0);
     const int width = static_cast<int>(std::lround(bounded * m_updateBarBG->width()));
-    m_updateBarFG->resize(width, m_updateBarFG->height());
+    // Most frames move the fill by less than a pixel: nothing to draw then.
+    if (width != m_updateBarFG->width()) {
+        m_updateBarFG->resize(width, m_updateBarFG->height());
+        m_pacer.FillMoved();
+    }
 }
 
 void QtUpdaterView::SetProgressBackground(Rgb colour) {

@@ -13,6 +13,7 @@
 #include "app/UpdaterView.h"
 #include "app/WindowEvents.h"
 #include "app/qt/EventWait.h"
+#include "app/qt/RepaintPacer.h"
 
 class QFrame;
 class QLabel;
@@ -55,6 +56,9 @@ public:
     bool IsVisible(TextBox box) const override;
     void SetEnabled(Button button, bool enabled) override;
     void SetFocus(FocusTarget target) override;
+    // The box's tooltip and accessible description, device bytes made visible; a detail that
+    // is not empty is also written to standard error under the box's text.
+    void SetDetail(TextBox box, std::string_view text) override;
     void SetPanelText(std::string_view key, std::string_view text) override;
     std::string GetPanelText(std::string_view key) const override;
     void SetProgress(float fraction) override;
@@ -77,6 +81,9 @@ private:
     WindowEvents* m_events = nullptr;
 
     QLineEdit* m_text1 = nullptr;
+    // Text1 is never shown: its text is kept here, and its widget is left alone (setting
+    // a line edit's text lays it out and schedules a repaint, once per frame received).
+    std::string m_text1Text;
     QLineEdit* m_text2 = nullptr;
     QLineEdit* m_text3 = nullptr;
     QLineEdit* m_text4 = nullptr;
@@ -93,6 +100,8 @@ private:
     };
     std::map<std::string, Panel, std::less<>> m_panels;
 
+    // About ten repaints a second at most while the progress fill moves.
+    RepaintPacer m_pacer{*this, std::chrono::milliseconds(100)};
     // Every wait of the logic (ProcessEvents, ProcessEventsFor).
     EventWait m_wait;
     // How many ProcessEvents calls and message boxes are running: a handler that ends the

@@ -99,6 +99,11 @@ QtSerialLink::~QtSerialLink() {
 }
 
 void QtSerialLink::ClosePort() {
+    // Output only queues; QSerialPort's close drops what is still queued. Whatever the
+    // updater wrote before closing was meant for the device.
+    if (m_port.bytesToWrite() > 0) {
+        m_port.flush();
+    }
     if (m_flagsFound) {
         RestoreFlags(m_port.handle(), *m_flagsFound);
         m_flagsFound.reset();
@@ -164,9 +169,11 @@ void QtSerialLink::Output(std::string_view bytes) {
     if (!m_port.isOpen()) {
         return;
     }
+    // Queued: QSerialPort writes everything queued, in order, in one system call when the
+    // event loop next runs (its write notifier), and every wait of the updater that follows
+    // an Output runs it (ProcessEvents, ProcessEventsFor, a message box's loop). A frame
+    // goes out in one write instead of one write and one flush per byte.
     m_port.write(bytes.data(), static_cast<qint64>(bytes.size()));
-    // QSerialPort otherwise writes only when the event loop next runs.
-    m_port.flush();
 }
 
 std::string QtSerialLink::Input() {

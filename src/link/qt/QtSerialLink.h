@@ -1,6 +1,7 @@
 #pragma once
-// The window's serial port on QSerialPort. Received bytes reach Input only as the Qt event
-// loop runs (every wait calls ProcessEvents); a vanished line closes the port at once.
+// The window's serial port on QSerialPort. Received bytes reach Input, and bytes given to
+// Output reach the OS, only as the Qt event loop runs (every wait calls ProcessEvents; a
+// close sends what is still queued first); a vanished line closes the port at once.
 
 #include <cstdint>
 #include <optional>
