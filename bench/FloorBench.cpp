@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "BenchWindow.h"
 #include "PaintCount.h"
 #include "app/qt/ControlNames.h"
 #include "app/qt/QtUpdaterView.h"
@@ -24,14 +25,9 @@ int main(int argc, char** argv) {
     using namespace q218;
     using namespace q218::bench;
     const Seconds duration(argc > 1 ? std::max(1.0, std::atof(argv[1])) : 11.272);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    int qtArgc = 1;
-    QApplication application(qtArgc, argv);
+    const auto application = BenchApplication(argv);
     QtUpdaterView window;
-    window.show();
-    QApplication::processEvents();
+    ShowAndPaint(window);
     const std::vector<int> threads = UpdaterThreads();
 
     // As many fill positions as the download shows: one per line left once the marked lines

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "BenchWindow.h"
 #include "app/qt/QtUpdaterView.h"
 #include "download/DownloadRun.h"
 #include "image/FirmwareImage.h"
@@ -49,14 +50,9 @@ int main(int argc, char** argv) {
     using namespace q218;
     using namespace q218::bench;
     const int samples = CountArgument(argc, argv, 300, 10);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    int qtArgc = 1;
-    QApplication application(qtArgc, argv);
+    const auto application = BenchApplication(argv);
     QtUpdaterView window;
-    window.show();
-    QApplication::processEvents();
+    ShowAndPaint(window);
     const std::vector<int> threads = UpdaterThreads();
     WatchedView view(window);
     SteadyClock clock;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "BenchWindow.h"
 #include "PaintCount.h"
 #include "WireCount.h"
 #include "app/qt/ControlNames.h"
@@ -38,11 +39,7 @@ int main(int argc, char** argv) {
     using namespace q218;
     using namespace q218::bench;
     const std::chrono::microseconds writeTime(argc > 1 ? std::atoi(argv[1]) : 1000);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    int qtArgc = 1;
-    QApplication application(qtArgc, argv);
+    const auto application = BenchApplication(argv);
     QtUpdaterView window;
     const bool hidden = argc > 2 && std::string_view(argv[2]) == "hidden";
     if (!hidden) {

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "ConsoleLines.h"
-#include "DeviceMemory.h"
+#include "support/DeviceMemory.h"
 #include "app/DeviceText.h"
 #include "sim/PtyServer.h"
 #include "support/ExpectedMemory.h"

@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/PtyServer.h"
-#include "DeviceMemory.h"
+#include "support/DeviceMemory.h"
 #include "support/ExpectedMemory.h"
 #include "support/ImageInput.h"
 

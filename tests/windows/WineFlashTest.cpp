@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "WineMachine.h"
+#include "support/DeviceMemory.h"
 #include "support/ExpectedMemory.h"
 #include "support/ImageInput.h"
 
@@ -69,16 +70,7 @@ TEST_P(WineFlash, Run) {
     if (row.setUp) {
         device.WithDevice(row.setUp);
     }
-    const auto memory = [&device] {
-        return device.WithDevice([](sim::SimulatedQ218& d) {
-            Memory m;
-            for (std::uint32_t a = 0; a < kProgramWords; ++a) {
-                m.words[a] = d.Word(a);
-            }
-            m.config = d.Word(0x2007);
-            return m;
-        });
-    };
+    const auto memory = [&device] { return MemoryOf(device); };
     const Memory before = memory();
 
     QProcess flash;

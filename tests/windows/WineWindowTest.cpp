@@ -22,6 +22,7 @@
 #include "WineMachine.h"
 #include "app/qt/ControlNames.h"
 #include "app/qt/QtUpdaterView.h"
+#include "support/DeviceMemory.h"
 #include "support/ExpectedMemory.h"
 #include "support/ImageInput.h"
 
@@ -115,16 +116,7 @@ TEST(WineWindow, UpdatesTheDeviceClickedLikeAPersonInTheLinuxLayout) {
     std::unique_ptr<demo::DemoPorts> ports = demo::DemoPorts::Create(old, false, error);
     ASSERT_TRUE(ports) << error;
     sim::PtyServer& device = ports->Device();
-    const auto memory = [&device] {
-        return device.WithDevice([](sim::SimulatedQ218& d) {
-            Memory m;
-            for (std::uint32_t a = 0; a < kProgramWords; ++a) {
-                m.words[a] = d.Word(a);
-            }
-            m.config = d.Word(0x2007);
-            return m;
-        });
-    };
+    const auto memory = [&device] { return MemoryOf(device); };
     const Memory before = memory();
 
     // The Linux window: its size and the rectangles of its visible controls.
