@@ -11,6 +11,7 @@
 
 #include "app/Main.h"
 #include "app/qt/QtUpdaterView.h"
+#include "link/PortAccess.h"
 #include "sim/InMemoryLink.h"
 #include "sim/SimulatedQ218.h"
 
@@ -43,7 +44,8 @@ TEST(ScanDetailTest, EachKindOfPortGivesItsOwnReasonBesideTheMessageLine) {
              link.AddSilentPort(1);
              link.SetForbidden(1, true);
          },
-         "COM 1 (COM1): permission denied."},
+         // The in-memory port has no device file: the advice has no group to name.
+         "COM 1 (COM1): " + PermissionAdvice("COM1")},
         {"held",
          [](sim::InMemoryLink& link) {
              link.AddSilentPort(1);
