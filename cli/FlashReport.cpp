@@ -1,7 +1,7 @@
 #include "FlashReport.h"
 
 #include "app/DeviceText.h"
-#include "link/PortAccess.h"
+#include "link/PortScan.h"
 
 namespace q218::flash {
 
@@ -35,27 +35,29 @@ std::string Describe(const DeviceInfo& device) {
 }
 
 Failure NoDevice(const DeviceInfo& device, const std::string& port) {
-    const OpenError& error = device.openError;
+    // The words are the window's scan detail's; the code tells a script which case it was.
+    Reason reason = Reason::NoAnswer;
+    std::string hint;
     if (device.status == QueryStatus::NotOpened) {
-        switch (error.failure) {
+        switch (device.openError.failure) {
             case OpenFailure::PermissionDenied:
-                return {Reason::PermissionDenied, port + ": " + PermissionAdvice(error.path)};
+                reason = Reason::PermissionDenied;
+                break;
             case OpenFailure::Busy:
-                return {Reason::PortBusy,
-                        port + ": held by another program (" + error.detail + ")."};
+                reason = Reason::PortBusy;
+                break;
             case OpenFailure::NoSuchPort:
             case OpenFailure::Unknown:
-                return {Reason::NoPort,
-                        port + ": no such port (q218-flash --list shows the ports present)."};
+                hint = " q218-flash --list shows the ports present.";
+                [[fallthrough]];
             case OpenFailure::Other:
-                return {Reason::NoPort, port + ": cannot be opened (" + error.detail + ")."};
+                reason = Reason::NoPort;
+                break;
         }
+    } else if (!device.reply.empty()) {
+        hint = " It answered \"" + Visible(device.reply) + "\".";
     }
-    std::string message = "No Q218 answered on " + port + ": the port opened, but ";
-    message += device.reply.empty() ? "nothing answered the identification query."
-                                    : "the answer \"" + Visible(device.reply) +
-                                          "\" does not name a Q218.";
-    return {Reason::NoAnswer, message};
+    return {reason, port + ": " + Visible(PortReason(device)) + hint};
 }
 
 std::string WhatCameBack(const DeviceInfo& after) {
@@ -129,7 +131,7 @@ QJsonObject FlashReport::ToJson() const {
         {"serialSource", serialSource.empty() ? none : QString::fromStdString(serialSource)},
         {"serialWritten", serialWritten.empty() ? none : QString::fromStdString(serialWritten)},
         {"resetSent", download.resetSent},
-        {"leftInBootloader", LeftInBootloader()},
+        {"leftInBootloader", download.InBootloader()},
         {"framesTotal", download.framesTotal},
         {"framesSent", download.framesSent},
         {"framesResent", download.framesResent},

@@ -18,7 +18,8 @@ std::string ScanName(std::int16_t n) {
     return "COM " + std::to_string(n);
 }
 
-// One port's reason, in words a technician can act on.
+}  // namespace
+
 std::string PortReason(const DeviceInfo& port) {
     if (port.status != QueryStatus::NotOpened) {
         return port.reply.empty() ? "opened, but nothing answered the identification query."
@@ -38,8 +39,6 @@ std::string PortReason(const DeviceInfo& port) {
     }
     return error.detail.empty() ? "could not be opened." : "could not be opened: " + error.detail;
 }
-
-}  // namespace
 
 std::string NotFoundDetail(const ScanResult& scan) {
     std::string detail;

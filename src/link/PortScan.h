@@ -31,6 +31,11 @@ struct [[nodiscard]] ScanResult {
     }
 };
 
+// Why one port did not give a Q218, in words a technician can act on: missing, permission
+// denied (naming the port's group), held by another program, silent, or some other answer.
+// The window's scan detail and q218-flash both say it so.
+std::string PortReason(const DeviceInfo& port);
+
 // Why a scan found no Q218, one line per port tried ("COM 2 (/dev/ttyS1): " and the reason):
 // no such port, permission denied (with the group to join), held by another program, opened
 // but nothing answered, or answered but not as a Q218.
