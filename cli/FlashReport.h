@@ -51,9 +51,6 @@ struct FlashReport {
     Failure failure;
     int exitCode = kExitFailed;
 
-    // True when the reset command went out and the transfer did not end: the device waits
-    // in its bootloader for an update.
-    bool LeftInBootloader() const { return download.resetSent && !download.endSent; }
     QJsonObject ToJson() const;
 };
 

@@ -246,7 +246,7 @@ private:
         std::string message;
         if (!run.resetSent) {
             message = "Interrupted: nothing was written.";
-        } else if (!run.endSent) {
+        } else if (run.InBootloader()) {
             message = "Aborted after " + std::to_string(run.framesSent) + " of " +
                       std::to_string(run.framesTotal) + " frames. " + AfterAbort();
         } else {
@@ -267,8 +267,7 @@ private:
             return;
         }
         const DownloadResult& run = m_window.LastUpdate();
-        const bool inBootloader = run.resetSent && !run.endSent;
-        if (signal == Signal::Interrupt && inBootloader && m_interrupts++ == 0) {
+        if (signal == Signal::Interrupt && run.InBootloader() && m_interrupts++ == 0) {
             m_lines.Error(
                 "Ctrl+C: the Q218 is in its bootloader now and will wait for a new update. "
                 "The update goes on; press Ctrl+C again to abort it.");

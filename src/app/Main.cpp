@@ -38,8 +38,9 @@ void Main::Form_Load() {
     m_view.SetProgress(0.0F);
     m_view.SetText(TextBox::Text2, kConnectMessage);
     m_image = Image_Build();
-    m_view.SetText(TextBox::Text3, Tag_Read(m_image, m_tagFields));
-    m_tag = TagOf(m_tagFields);
+    TagFields tagFields{};
+    m_view.SetText(TextBox::Text3, Tag_Read(m_image, tagFields));
+    m_tag = TagOf(tagFields);
 }
 
 void Main::cmdOK_Click() {
@@ -128,7 +129,7 @@ PatchResult Main::Serial_Patch() {
         m_view.SetText(TextBox::Text4, "");
     }
     if (result == PatchResult::Replaced) {
-        m_serialWritten = entry.substr(0, 6);
+        m_serialWritten = entry.substr(0, kSerialDigits);
     }
     return result;
 }

@@ -18,7 +18,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -110,7 +109,6 @@ private:
     LinkContext m_context;
     std::int16_t m_portNumber = 0;
     std::string m_expectedModel;
-    TagFields m_tagFields{};
     ImageTag m_tag;
     ReplyFields m_replyFields{};
     FirmwareImage m_image;

@@ -151,9 +151,9 @@ DownloadResult cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::
     // end-of-file record, or a skipped last line) ends the transfer as the end record does.
     std::int32_t lineIndex = 0;
     bool awaitReply = true;
-    bool resending = false;
     while (lineIndex <= lastIndex) {
-        resending = false;
+        // A frame after BEL is the last one again: counted apart from the first sends.
+        bool resending = false;
         if (awaitReply) {
             if (const FailureCause cause = WaitForInput(context, kOneCharacter);
                 cause != FailureCause::None) {

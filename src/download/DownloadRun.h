@@ -43,6 +43,10 @@ struct [[nodiscard]] DownloadResult {
     bool endSent = false;        // ":" "S" written: the transfer is over, the new firmware runs
     // The identification after "Update complete!"; status NotOpened when none was made.
     DeviceInfo after;
+
+    // The reset command went out and the transfer has not ended: the device waits in its
+    // bootloader for an update.
+    bool InBootloader() const { return resetSent && !endSent; }
 };
 
 // Runs the download to one of its endings and returns `progress` as it ends. Compacts
