@@ -7,8 +7,6 @@
 // the window as it is laid out on Linux: the same client size, and every visible control's
 // frame drawn at the rectangle the Linux window gives it.
 
-#include <unistd.h>
-
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -132,11 +130,22 @@ TEST(WineWindow, UpdatesTheDeviceClickedLikeAPersonInTheLinuxLayout) {
     }
 
     QDir().mkpath(kFrameBuffers);
-    const QString display = QStringLiteral(":%1").arg(100 + ::getpid() % 100);
+    // Xvfb picks a free display itself and names it on its standard output once it listens
+    // (a number chosen here may be held, or left locked by a server killed earlier). It is
+    // asked to end on the way out, so that it removes its own lock.
     QProcess xvfb;
-    xvfb.start(Q218_XVFB, {display, "-screen", "0", "800x600x24", "-fbdir", kFrameBuffers});
-    ASSERT_TRUE(xvfb.waitForStarted());
-    QThread::sleep(1);
+    xvfb.start(Q218_XVFB, {"-displayfd", "1", "-screen", "0", "800x600x24", "-fbdir", kFrameBuffers});
+    struct StopXvfb {
+        QProcess& process;
+        ~StopXvfb() {
+            process.terminate();
+            process.waitForFinished(5000);
+        }
+    } stopXvfb{xvfb};
+    while (!xvfb.canReadLine() && xvfb.waitForReadyRead(30'000)) {
+    }
+    ASSERT_TRUE(xvfb.canReadLine()) << "Xvfb named no display: " << xvfb.readAllStandardError().toStdString();
+    const QString display = ":" + QString::fromLatin1(xvfb.readLine()).trimmed();
     // A prefix of its own, its desktop on this display.
     const QString prefix = QStringLiteral(Q218_TEST_OUTPUT "/wine-window");
     struct StopWine {
