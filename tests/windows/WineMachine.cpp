@@ -64,6 +64,17 @@ bool WineMachine::Boot(const QString& prefix, const QString& display, std::strin
         error = "Wine does not start in " + prefix.toStdString();
         return false;
     }
+    // Windows comes with "MS Sans Serif", the window's font; a new prefix has no font of its
+    // own, and Qt would draw with the first family it lists (a mathematics font whose lines
+    // are too tall for the window's text boxes, which then show nothing).
+    const QDir fonts(QStringLiteral(Q218_WINE_FONTS));
+    const QString target = prefix + "/drive_c/windows/Fonts/";
+    for (const QString& name : fonts.entryList(QDir::Files)) {
+        if (!QFile::exists(target + name) && !QFile::copy(fonts.filePath(name), target + name)) {
+            error = "cannot copy " + name.toStdString() + " into " + target.toStdString();
+            return false;
+        }
+    }
     return true;
 }
 

@@ -26,7 +26,7 @@ public:
     // Starts the Wine prefix at `prefix` (made on first use) with its desktop on X display
     // `display`, or with none when empty, and keeps its server running until Stop. Wine's
     // desktop stays on the display of the prefix's first program: a window on another display
-    // needs a prefix of its own.
+    // needs a prefix of its own. The prefix gets Wine's own fonts, as Windows has its own.
     static bool Boot(const QString& prefix, const QString& display, std::string& error);
     static void Stop(const QString& prefix);
 

@@ -4,8 +4,9 @@
 // ports are the demo's: COM1 and COM2 silent pseudo-terminals, COM3 the simulated Q218, COM4
 // missing. Afterwards the device's memory is compared word for word with the image, and the
 // window as Wine drew it (saved as window-under-wine.png beside window-on-linux.png) with
-// the window as it is laid out on Linux: the same client size, and every visible control's
-// frame drawn at the rectangle the Linux window gives it.
+// the window as it is laid out on Linux: the same client size, every visible control's
+// frame drawn at the rectangle the Linux window gives it, and text drawn in the message and
+// image lines.
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -81,6 +82,23 @@ bool WaitFor(int seconds, const std::function<bool()>& done) {
     return true;
 }
 
+bool IsInk(QRgb p, QRgb background) {
+    return std::abs(qRed(p) - qRed(background)) + std::abs(qGreen(p) - qGreen(background)) +
+               std::abs(qBlue(p) - qBlue(background)) >
+           48;
+}
+
+// How many pixels of `r` differ from the window's background.
+int InkIn(const QImage& window, const QRect& r, QRgb background) {
+    int ink = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        for (int x = r.left(); x <= r.right(); ++x) {
+            ink += IsInk(window.pixel(x, y), background) ? 1 : 0;
+        }
+    }
+    return ink;
+}
+
 // How much of a one-pixel ring around `r` (grown by `by`) differs from the window's
 // background, as a share of its pixels.
 double RingInk(const QImage& window, const QRect& r, int by, QRgb background) {
@@ -88,12 +106,7 @@ double RingInk(const QImage& window, const QRect& r, int by, QRgb background) {
     int ink = 0;
     int all = 0;
     const auto visit = [&](int x, int y) {
-        const QRgb p = window.pixel(x, y);
-        ink += std::abs(qRed(p) - qRed(background)) + std::abs(qGreen(p) - qGreen(background)) +
-                           std::abs(qBlue(p) - qBlue(background)) >
-                       48
-                   ? 1
-                   : 0;
+        ink += IsInk(window.pixel(x, y), background) ? 1 : 0;
         ++all;
     };
     for (int x = ring.left(); x <= ring.right(); ++x) {
@@ -224,6 +237,14 @@ TEST(WineWindow, UpdatesTheDeviceClickedLikeAPersonInTheLinuxLayout) {
         EXPECT_GT(RingInk(started, rect, 0, started.pixel(1, 1)), 0.5);
         EXPECT_LT(RingInk(started, rect, 2, started.pixel(1, 1)), 0.2);
     }
+    // The message line and the image line draw their texts in the window's font: ink in both
+    // at the start ("Connect Q218 to serial port." and the image's tag), and at the end a
+    // message other than the first. (The pointer is drawn into the screen: some 30 pixels.)
+    for (const char* name : {control::Text2, control::Text3}) {
+        EXPECT_GT(InkIn(started, controls[name], started.pixel(1, 1)), 100) << name;
+    }
+    EXPECT_GT(InkIn(finished, controls[control::Text2], finished.pixel(1, 1)), 100);
+    EXPECT_TRUE(finished.copy(controls[control::Text2]) != started.copy(controls[control::Text2]));
 }
 
 }  // namespace
