@@ -318,9 +318,8 @@ int ListPorts() {
             }
             QString shown;
             for (const QChar c : text) {
-                const char16_t code = c.unicode();
-                shown += code < 0x20 || (code >= 0x7F && code < 0xA0)
-                             ? QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'))
+                shown += IsControlCharacter(c.unicode())
+                             ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
                              : QString(c);
             }
             return shown.toStdString();

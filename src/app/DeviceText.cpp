@@ -15,10 +15,6 @@ void AppendUtf8(std::string& text, unsigned char byte) {
     text.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
 }
 
-bool IsControl(unsigned char byte) {
-    return byte < 0x20 || (byte >= 0x7F && byte < 0xA0);
-}
-
 }  // namespace
 
 std::string Visible(std::string_view bytes) {
@@ -28,7 +24,7 @@ std::string Visible(std::string_view bytes) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte == '\\') {
             text += "\\\\";
-        } else if (IsControl(byte)) {
+        } else if (IsControlCharacter(byte)) {
             char escaped[5];
             std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
             text += escaped;

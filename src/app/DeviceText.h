@@ -15,6 +15,12 @@ namespace q218 {
 // itself as \\, so that the shown text maps back to the bytes without doubt.
 std::string Visible(std::string_view bytes);
 
+// C0 (ESC too), DEL and C1: the characters Visible shows as \xHH, for any text that reaches
+// a terminal from outside the program.
+constexpr bool IsControlCharacter(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c < 0xA0);
+}
+
 // `bytes` decoded as Latin-1 into UTF-8, unchanged otherwise: for a JSON string, whose
 // writer escapes the control characters as JSON does (\u001b).
 std::string Latin1ToUtf8(std::string_view bytes);
