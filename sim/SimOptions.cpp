@@ -7,6 +7,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "image/HexDigit.h"
+
 namespace q218::sim {
 
 namespace {
@@ -23,14 +25,10 @@ std::optional<long> Number(std::string_view text) {
     return value;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+// A digit of a \xHH escape: typed by a person on a command line, so lower case counts too,
+// unlike in the image's records.
+std::optional<int> EscapeDigit(char c) {
+    return HexDigitValue(c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c);
 }
 
 bool HasNoSpace(std::string_view text) {
@@ -242,12 +240,12 @@ std::optional<std::string> Unescape(std::string_view text) {
         if (text[i] != 'x') {
             return std::nullopt;
         }
-        const int high = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
-        const int low = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
-        if (high < 0 || low < 0) {
+        const auto high = i + 1 < text.size() ? EscapeDigit(text[i + 1]) : std::nullopt;
+        const auto low = i + 2 < text.size() ? EscapeDigit(text[i + 2]) : std::nullopt;
+        if (!high || !low) {
             return std::nullopt;
         }
-        bytes.push_back(static_cast<char>(high * 16 + low));
+        bytes.push_back(static_cast<char>(*high * 16 + *low));
         i += 2;
     }
     return bytes;

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "image/HexDigit.h"
+
 namespace q218 {
 
 std::int16_t Hex_Convert(std::string_view text) {
@@ -9,14 +11,10 @@ std::int16_t Hex_Convert(std::string_view text) {
     // 16 bits are the same either way.
     std::uint32_t accumulator = 0;
     for (const char character : text) {
-        const std::uint32_t code = static_cast<std::uint8_t>(character);
-        std::uint32_t digit = code;  // anything that is not a digit counts its own code
-        if (code >= 'A' && code <= 'F') {
-            digit = code - 'A' + 10;
-        } else if (code >= '0' && code <= '9') {
-            digit = code - '0';
-        }
-        accumulator = accumulator * 16 + digit;
+        // The record's digits by the image's one rule; anything else is not refused but counts
+        // its own code, so that a text the image never holds still converts as it always has.
+        const int digit = HexDigitValue(character).value_or(static_cast<std::uint8_t>(character));
+        accumulator = accumulator * 16 + static_cast<std::uint32_t>(digit);
     }
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(accumulator));
 }

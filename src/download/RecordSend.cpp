@@ -2,9 +2,14 @@
 
 #include <array>
 #include <cstddef>
+#include <numeric>
 #include <optional>
+#include <utility>
+#include <variant>
 
 #include "download/HexConvert.h"
+#include "download/Messages.h"
+#include "image/HexDigit.h"
 
 namespace q218 {
 
@@ -26,10 +31,6 @@ inline constexpr std::uint8_t kErasedLow = 0xFF;
 // own first word moves to word 3, which the bootloader runs when it starts the application.
 inline constexpr std::array<std::string_view, 6> kBootloaderJump = {"15", "8A", "16",
                                                                     "0A", "2F", "40"};
-
-bool IsHexDigit(char character) {
-    return (character >= '0' && character <= '9') || (character >= 'A' && character <= 'F');
-}
 
 // The line without its ":", consumed from the left two characters at a time.
 class RecordText {
@@ -57,7 +58,7 @@ public:
     }
 
     static bool IsHexByte(std::string_view field) {
-        return IsHexDigit(field[0]) && IsHexDigit(field[1]);
+        return HexDigitValue(field[0]) && HexDigitValue(field[1]);
     }
 
 private:
@@ -68,6 +69,87 @@ RecordFrame Outcome(RecordOutcome outcome) {
     return RecordFrame{outcome, {}};
 }
 
+// What the record's first fields say about the frame it becomes: the data byte count, the word
+// address, and whether it is the reset vector.
+struct FrameHead {
+    int count = 0;
+    int addressHigh = 0;
+    int addressLow = 0;
+    bool resetVector = false;
+};
+
+// Takes the count, the address and the type apart, in the order that decides the outcome; a
+// head only for a record that goes out as a frame, the outcome otherwise.
+std::variant<FrameHead, RecordOutcome> ReadHead(RecordText& text) {
+    // The count and the address's low byte are judged only below the skipped range: a line
+    // whose address's high byte puts it at word 0x2000 or above is skipped whatever they hold.
+    const std::optional<std::string_view> countField = text.TakeField();
+    const std::optional<int> byteAddressHigh = text.TakeByte();
+    const std::optional<std::string_view> byteAddressLow = text.TakeField();
+    if (!countField || !byteAddressHigh || !byteAddressLow) {
+        return RecordOutcome::Malformed;
+    }
+    FrameHead head;
+    // Byte address to word address: halve the 16-bit pair, carrying the high byte's lowest
+    // bit into the low byte.
+    head.addressHigh = *byteAddressHigh / 2;
+    if (head.addressHigh >= kFirstSkippedAddressHigh) {
+        return RecordOutcome::Skipped;
+    }
+    if (!RecordText::IsHexByte(*countField) || !RecordText::IsHexByte(*byteAddressLow)) {
+        return RecordOutcome::Malformed;
+    }
+    head.count = Hex_Convert(*countField);
+    head.addressLow = (Hex_Convert(*byteAddressLow) + (*byteAddressHigh % 2) * 256) / 2;
+
+    const std::optional<int> type = text.TakeByte();
+    if (!type) {
+        return RecordOutcome::Malformed;
+    }
+    if (*type == kEndOfFileType) {
+        return RecordOutcome::End;
+    }
+    // The goto check comes first: a record at word address 0 must hold exactly the one word
+    // of the reset vector, whatever else is wrong with its count.
+    head.resetVector = head.addressHigh == 0 && head.addressLow == 0;
+    if (head.resetVector && head.count != 2 && head.count != 0) {
+        return RecordOutcome::Rejected;
+    }
+    // Every other type (data, and the extended address record at address 0) goes out as data.
+    if (head.count % 2 != 0 || head.count > kFrameDataMax) {
+        return RecordOutcome::Malformed;
+    }
+    return head;
+}
+
+// The record's `count` data bytes as the frame carries them: each word high byte first (the
+// record holds it low byte first). Nothing when the line ends early or a field is no byte.
+std::optional<std::vector<std::uint8_t>> ReadWords(RecordText& text, int count) {
+    std::vector<std::uint8_t> data;
+    data.reserve(static_cast<std::size_t>(count));
+    for (int k = 0; k < count / 2; ++k) {
+        const std::optional<int> low = text.TakeByte();
+        const std::optional<int> high = text.TakeByte();
+        if (!low || !high) {
+            return std::nullopt;
+        }
+        data.push_back(static_cast<std::uint8_t>(*high));
+        data.push_back(static_cast<std::uint8_t>(*low));
+    }
+    return data;
+}
+
+// The reset vector's one word moves to word 3, behind the jump into the bootloader: the
+// device keeps starting in its bootloader, which runs word 3 to start the application.
+void RewriteResetVector(std::vector<std::uint8_t>& data) {
+    std::vector<std::uint8_t> rewritten;
+    for (const std::string_view field : kBootloaderJump) {
+        rewritten.push_back(static_cast<std::uint8_t>(Hex_Convert(field)));
+    }
+    rewritten.insert(rewritten.end(), data.begin(), data.end());
+    data = std::move(rewritten);
+}
+
 }  // namespace
 
 RecordFrame Record_Frame(std::string_view line) {
@@ -75,90 +157,32 @@ RecordFrame Record_Frame(std::string_view line) {
         return Outcome(RecordOutcome::Malformed);
     }
     RecordText text(line.substr(1));
-
-    // The count and the address's low byte are judged only below the skipped range: a line
-    // whose address's high byte puts it at word 0x2000 or above is skipped whatever they hold.
-    const std::optional<std::string_view> countField = text.TakeField();
-    const std::optional<int> byteAddressHigh = text.TakeByte();
-    const std::optional<std::string_view> byteAddressLow = text.TakeField();
-    if (!countField || !byteAddressHigh || !byteAddressLow) {
+    const std::variant<FrameHead, RecordOutcome> read = ReadHead(text);
+    if (const RecordOutcome* outcome = std::get_if<RecordOutcome>(&read)) {
+        return Outcome(*outcome);
+    }
+    const FrameHead& head = std::get<FrameHead>(read);
+    std::optional<std::vector<std::uint8_t>> data = ReadWords(text, head.count);
+    if (!data) {
         return Outcome(RecordOutcome::Malformed);
     }
-    // Byte address to word address: halve the 16-bit pair, carrying the high byte's lowest
-    // bit into the low byte.
-    const int addressHigh = *byteAddressHigh / 2;
-    if (addressHigh >= kFirstSkippedAddressHigh) {
-        return Outcome(RecordOutcome::Skipped);
+    if (head.resetVector && !data->empty()) {
+        RewriteResetVector(*data);
     }
-    if (!RecordText::IsHexByte(*countField) || !RecordText::IsHexByte(*byteAddressLow)) {
-        return Outcome(RecordOutcome::Malformed);
-    }
-    int count = Hex_Convert(*countField);
-    int pad = 0;
-    while ((count + pad) % kFrameMultiple != 0) {
-        ++pad;
-    }
-    const int addressLow = (Hex_Convert(*byteAddressLow) + (*byteAddressHigh % 2) * 256) / 2;
-
-    const std::optional<int> type = text.TakeByte();
-    if (!type) {
-        return Outcome(RecordOutcome::Malformed);
-    }
-    if (*type == kEndOfFileType) {
-        return Outcome(RecordOutcome::End);
-    }
-    // The goto check comes first: a record at word address 0 must hold exactly the one word
-    // of the reset vector, whatever else is wrong with its count.
-    const bool resetVector = addressHigh == 0 && addressLow == 0;
-    if (resetVector && count != 2 && count != 0) {
-        return Outcome(RecordOutcome::Rejected);
-    }
-    // Every other type (data, and the extended address record at address 0) goes out as data.
-    if (count % 2 != 0 || count > kFrameDataMax) {
-        return Outcome(RecordOutcome::Malformed);
+    while (data->size() % kFrameMultiple != 0) {
+        data->push_back(kErasedHigh);
+        data->push_back(kErasedLow);
     }
 
-    // Entry 2k is the high byte and 2k+1 the low byte of the frame's k-th word.
-    std::array<int, kFrameDataMax> entries{};
-    int sum = count + pad + addressHigh + addressLow;
-    const int words = count / 2;  // fixed here: the goto check changes count, not the loop
-    for (int k = 0; k < words; ++k) {
-        const std::optional<int> low = text.TakeByte();  // the record holds each word low first
-        const std::optional<int> high = text.TakeByte();
-        if (!low || !high) {
-            return Outcome(RecordOutcome::Malformed);
-        }
-        entries[2 * k + 1] = *low;
-        entries[2 * k] = *high;
-        if (resetVector) {
-            // The reset vector's one word moves to word 3.
-            entries[6] = entries[0];
-            entries[7] = entries[1];
-            for (std::size_t i = 0; i < kBootloaderJump.size(); ++i) {
-                entries[i] = Hex_Convert(kBootloaderJump[i]);
-            }
-            sum += entries[2] + entries[3] + entries[4] + entries[5] + entries[6] + entries[7];
-            pad = 0;
-            count = 8;
-        }
-        sum += entries[2 * k] + entries[2 * k + 1];
-    }
-    for (int k = count / 2; k < count / 2 + pad / 2; ++k) {
-        entries[2 * k] = kErasedHigh;
-        entries[2 * k + 1] = kErasedLow;
-        sum += kErasedHigh + kErasedLow;
-    }
-    const int checksum = (256 - sum % 256) % 256;
+    const auto length = static_cast<std::uint8_t>(data->size());
+    const auto addressHigh = static_cast<std::uint8_t>(head.addressHigh);
+    const auto addressLow = static_cast<std::uint8_t>(head.addressLow);
+    const int sum = std::accumulate(data->begin(), data->end(), length + addressHigh + addressLow);
+    const auto checksum = static_cast<std::uint8_t>((256 - sum % 256) % 256);
 
-    RecordFrame frame{RecordOutcome::Sent, {}};
-    frame.bytes.reserve(5 + static_cast<std::size_t>(count + pad));
-    frame.bytes.push_back(kFrameStart);
-    for (const int value : {count + pad, addressHigh, addressLow, checksum}) {
-        frame.bytes.push_back(static_cast<std::uint8_t>(value));
-    }
-    for (int i = 0; i < count + pad; ++i) {
-        frame.bytes.push_back(static_cast<std::uint8_t>(entries[i]));
-    }
+    RecordFrame frame{RecordOutcome::Sent,
+                      {kFrameStart, length, addressHigh, addressLow, checksum}};
+    frame.bytes.insert(frame.bytes.end(), data->begin(), data->end());
     return frame;
 }
 

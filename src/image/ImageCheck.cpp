@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "image/FirmwareImage.h"
+#include "image/HexDigit.h"
 
 namespace q218 {
 
@@ -42,16 +43,6 @@ std::string Hex(unsigned value, int digits) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%0*X", digits, value);
     return text;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 bool IsPrintable(char c) {
@@ -110,7 +101,7 @@ std::optional<HexRecord> ParseHexRecord(std::string_view line, std::string& prob
         return std::nullopt;
     }
     for (std::size_t i = 1; i < line.size(); ++i) {
-        if (HexDigit(line[i]) < 0) {
+        if (!HexDigitValue(line[i])) {
             const bool lowerHex = (line[i] >= 'a' && line[i] <= 'f');
             problem = "record: character " + std::to_string(i + 1) +
                       (lowerHex ? " is a lower-case hex digit; use upper case only"
@@ -126,7 +117,9 @@ std::optional<HexRecord> ParseHexRecord(std::string_view line, std::string& prob
     }
     std::vector<std::uint8_t> bytes;
     for (std::size_t i = 1; i + 1 < line.size(); i += 2) {
-        bytes.push_back(static_cast<std::uint8_t>(HexDigit(line[i]) * 16 + HexDigit(line[i + 1])));
+        // Every character was checked above to be a digit.
+        bytes.push_back(
+            static_cast<std::uint8_t>(*HexDigitValue(line[i]) * 16 + *HexDigitValue(line[i + 1])));
     }
     HexRecord record;
     record.count = bytes[0];
