@@ -9,8 +9,6 @@ namespace q218 {
 
 namespace {
 
-constexpr std::string_view kReadyMessage = "Ready for update.";
-
 constexpr std::size_t kSerialDigits = 6;
 
 bool IsSixDigits(std::string_view text) {

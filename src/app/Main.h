@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/Messages.h"
 #include "app/UpdaterView.h"
 #include "app/WindowEvents.h"
 #include "download/DownloadRun.h"
@@ -30,10 +31,6 @@
 #include "link/PortScan.h"
 
 namespace q218 {
-
-// The message line's texts made for the window's controls: a terminal face says in its own
-// words what its user does instead.
-inline constexpr std::string_view kEnterSerialMessage = "Enter serial number.";
 
 // What a device without a serial number of its own reports: the factory placeholder.
 inline constexpr std::string_view kPlaceholderSerial = "999999";

@@ -24,11 +24,6 @@ enum class RecordOutcome {
     Malformed,
 };
 
-inline constexpr std::string_view kGotoMessage =
-    "This HEX file does not appear to have the correct goto statement. Please double check "
-    "that the proper 'origin 4' statement has been inserted at the beginning of the C "
-    "program.";
-
 struct RecordFrame {
     RecordOutcome outcome = RecordOutcome::Skipped;
     std::vector<std::uint8_t> bytes;  // the whole frame when Sent, else empty
@@ -43,7 +38,7 @@ struct RecordFrame {
 [[nodiscard]] RecordFrame Record_Frame(std::string_view line);
 
 // Builds the frame of `line` and writes it one byte per Output; on Rejected shows the goto
-// message box first. Writes nothing for any other outcome than Sent.
+// message box (kGotoMessage) first. Writes nothing for any other outcome than Sent.
 [[nodiscard]] RecordOutcome Record_Send(LinkContext& context, std::string_view line);
 
 }  // namespace q218

@@ -22,22 +22,22 @@ std::string ScanName(std::int16_t n) {
 
 std::string PortReason(const DeviceInfo& port) {
     if (port.status != QueryStatus::NotOpened) {
-        return port.reply.empty() ? "opened, but nothing answered the identification query."
-                                  : "answered, but not as a Q218.";
+        return std::string(port.reply.empty() ? kSilentReason : kNotQ218Reason);
     }
     const OpenError& error = port.openError;
     switch (error.failure) {
         case OpenFailure::NoSuchPort:
-            return "no such port: nothing is plugged in under that name.";
+            return std::string(kNoSuchPortReason);
         case OpenFailure::PermissionDenied:
             return PermissionAdvice(error.path);
         case OpenFailure::Busy:
-            return "held by another program: close it, then try again.";
+            return std::string(kBusyReason);
         case OpenFailure::Unknown:
         case OpenFailure::Other:
             break;
     }
-    return error.detail.empty() ? "could not be opened." : "could not be opened: " + error.detail;
+    return error.detail.empty() ? std::string(kNotOpenedReason)
+                                : std::string(kNotOpenedBecause) + error.detail;
 }
 
 std::string NotFoundDetail(const ScanResult& scan) {
@@ -52,14 +52,6 @@ std::string NotFoundDetail(const ScanResult& scan) {
         detail += ": " + PortReason(port);
     }
     return detail;
-}
-
-std::string LookingMessage(std::string_view portName) {
-    return "Looking for Q218 on " + std::string(portName) + ".";
-}
-
-std::string FoundMessage(std::string_view portName) {
-    return "Q218 found on " + std::string(portName);
 }
 
 ScanResult Port_Scan(LinkContext& context, std::int16_t& portNumber, ReplyFields& fields) {

@@ -6,19 +6,9 @@
 #include <vector>
 
 #include "link/Identification.h"
+#include "link/Messages.h"
 
 namespace q218 {
-
-// The message line while the updater waits for the device, at start and after a scan that
-// found nothing.
-inline constexpr std::string_view kConnectMessage = "Connect Q218 to serial port.";
-// The message line after a scan that found no Q218 on any port.
-inline constexpr std::string_view kNotFoundMessage = "Q218 not found.";
-
-// "Looking for Q218 on COM 2." and "Q218 found on COM 2" (no full stop), for the port's
-// shown name ("COM 2" in the scan).
-std::string LookingMessage(std::string_view portName);
-std::string FoundMessage(std::string_view portName);
 
 // What a scan learnt: one query's account per port tried, COM1 first.
 struct [[nodiscard]] ScanResult {
