@@ -21,7 +21,7 @@
 
 #include "link/qt/QtSerialLink.h"
 #include "sim/PtyServer.h"
-#include "soak/Soak.h"
+#include "support/Soak.h"
 
 namespace q218::soak {
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/UpdaterView.h"
-#include "app/qt/EventWait.h"
+#include "qt/EventWait.h"
 
 namespace q218 {
 

@@ -1,8 +1,8 @@
-// The soak (Soak.h) on seeds 1 to 500; bench/SoakBench.cpp runs fresh seeds by the 100,000.
+// The soak (support/Soak.h) on seeds 1 to 500; bench/SoakBench.cpp runs fresh seeds by the 100,000.
 
 #include <gtest/gtest.h>
 
-#include "soak/Soak.h"
+#include "support/Soak.h"
 
 using namespace q218::soak;
 

@@ -12,8 +12,8 @@
 
 #include "app/UpdaterView.h"
 #include "app/WindowEvents.h"
-#include "app/qt/EventWait.h"
 #include "app/qt/RepaintPacer.h"
+#include "qt/EventWait.h"
 
 class QFrame;
 class QLabel;

@@ -1,4 +1,4 @@
-#include "app/qt/EventWait.h"
+#include "qt/EventWait.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "soak/Soak.h"
+#include "support/Soak.h"
 
 #include <algorithm>
 #include <random>
