@@ -71,20 +71,12 @@ std::pair<int, std::optional<std::string>> FrameAnd(const std::string& option,
     return {static_cast<int>(*k), std::string(value.substr(colon + 1))};
 }
 
-// Every option, in the groups of the help text, each storing into `o`.
-void DescribeOptions(CLI::App& app, SimOptions& o) {
-    app.description(
-        "Serves a simulated Q218 on a pseudo-terminal and prints the path to open as its "
-        "serial port (then one line per silent pty). SIGUSR1 presses the reset button; SIGINT "
-        "or SIGTERM stops it.");
-    app.footer(
-        "TEXT takes the escapes \\r \\n \\t \\\\ \\xHH. Frames count from 0, resends included.");
+// The device's firmware and bootloader: the help text's group "Device".
+void DeviceOptions(CLI::App& app, SimOptions& o) {
     const auto isSerial = [](const std::string& v) {
         return v.empty() || (v.size() == 6 && v.find_first_not_of("0123456789") == v.npos);
     };
     const auto isWord = [](const std::string& v) { return !v.empty() && HasNoSpace(v); };
-    const auto frame = CLI::Range(0L, kMaxFrame).description("");
-
     const std::string device = "Device";
     // First, so that the device and fault options given with it apply on top.
     app.add_option_function<std::uint64_t>(
@@ -116,7 +108,10 @@ void DescribeOptions(CLI::App& app, SimOptions& o) {
         ->transform(Escapes())
         ->check(Requires([](const std::string& v) { return v.size() == 2; }, "two characters"))
         ->group(device);
+}
 
+// How fast the device answers: the group "Timing".
+void TimingOptions(CLI::App& app, SimOptions& o) {
     const std::string timing = "Timing";
     app.add_flag("--paced", o.paced, "like a 9600-baud 8N1 line: 1/960 s per byte each way")
         ->group(timing);
@@ -132,7 +127,11 @@ void DescribeOptions(CLI::App& app, SimOptions& o) {
     duration("--write-time-us", o.wordWriteTime, 1'000'000L,
              "flash write time per program word before \"T\"");
     duration("--reply-delay-ms", o.replyDelay, 600'000L, "every reply starts N ms late");
+}
 
+// What goes wrong, each fault by its own option: the group "Faults".
+void FaultOptions(CLI::App& app, SimOptions& o) {
+    const auto frame = CLI::Range(0L, kMaxFrame).description("");
     const std::string faults = "Faults";
     // A fault's TEXT, stored as the bytes its escapes stand for.
     const auto textFault = [&](const char* name, auto& field, const char* help) {
@@ -184,7 +183,10 @@ void DescribeOptions(CLI::App& app, SimOptions& o) {
                "the line vanishes when frame K arrives");
     textFault("--identification", o.device.faults.identification,
               "answer \"990\" with exactly TEXT");
+}
 
+// Where the device is served: the group "Ptys".
+void PtyOptions(CLI::App& app, SimOptions& o) {
     const std::string ptys = "Ptys";
     const auto path = Requires([](const std::string& v) { return !v.empty(); }, "a path");
     app.add_option("--link", o.linkPath, "symbolic link to the device's pty")
@@ -200,6 +202,20 @@ void DescribeOptions(CLI::App& app, SimOptions& o) {
     app.add_flag("--transcript", o.printTranscript,
                  "print the device's transcript on exit (stderr)")
         ->group(ptys);
+}
+
+// Every option, in the groups of the help text in this order, each storing into `o`.
+void DescribeOptions(CLI::App& app, SimOptions& o) {
+    app.description(
+        "Serves a simulated Q218 on a pseudo-terminal and prints the path to open as its "
+        "serial port (then one line per silent pty). SIGUSR1 presses the reset button; SIGINT "
+        "or SIGTERM stops it.");
+    app.footer(
+        "TEXT takes the escapes \\r \\n \\t \\\\ \\xHH. Frames count from 0, resends included.");
+    DeviceOptions(app, o);
+    TimingOptions(app, o);
+    FaultOptions(app, o);
+    PtyOptions(app, o);
 }
 
 }  // namespace
