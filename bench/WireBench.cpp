@@ -9,10 +9,8 @@
 
 #include <QApplication>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +18,7 @@
 #include "BenchSupport.h"
 #include "BenchWindow.h"
 #include "PaintCount.h"
+#include "TransferMeter.h"
 #include "WireCount.h"
 #include "app/qt/ControlNames.h"
 #include "app/qt/QtUpdaterView.h"
@@ -38,7 +37,7 @@ constexpr std::int16_t kDevicePort = 3;
 int main(int argc, char** argv) {
     using namespace q218;
     using namespace q218::bench;
-    const std::chrono::microseconds writeTime(argc > 1 ? std::atoi(argv[1]) : 1000);
+    const std::chrono::microseconds writeTime = WriteTimeArgument(argc, argv);
     const auto application = BenchApplication(argv);
     QtUpdaterView window;
     const bool hidden = argc > 2 && std::string_view(argv[2]) == "hidden";
@@ -48,12 +47,8 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     const std::vector<int> threads = UpdaterThreads();
 
-    const std::unique_ptr<sim::PtyServer> device = PacedDevice(writeTime);
-    if (!device) {
-        return 1;
-    }
-    sim::PtyServer& server = *device;
-    const std::string slave = server.SlavePath();
+    const std::unique_ptr<sim::PtyServer> server = PacedDevice(writeTime);
+    const std::string slave = server->SlavePath();
     QtSerialLink link([&](std::int16_t port) { return port == kDevicePort ? slave : ""; });
     WatchedView view(window);
     SteadyClock clock;
@@ -66,59 +61,39 @@ int main(int argc, char** argv) {
     }
 
     FirmwareImage image = PreparedImage();
-    Seconds wallAtEnd{};
     PaintCount fill(window, control::UpdateBarFG);
     long paintsAtEnd = 0;
-    Seconds cpuAtEnd{};
     long callsAtEnd = 0;
-    ThreadsUsage usageAtEnd;
-    // The message that follows the end bytes marks the end of the transfer.
     DownloadResult progress;
-    view.onMessage = [&](std::string_view /*text*/) {
-        if (progress.endSent && wallAtEnd == Seconds{}) {
-            wallAtEnd = WallNow();
-            cpuAtEnd = ThreadCpu();
-            usageAtEnd = UsageOf(threads);
-            callsAtEnd = view.processEventsCalls;
-            paintsAtEnd = fill.paints;
-        }
-    };
-    const ThreadsUsage usageStart = UsageOf(threads);
-    const Seconds cpuStart = ThreadCpu();
-    const Seconds wallStart = WallNow();
+    TransferMeter meter(view, progress, threads, [&] {
+        callsAtEnd = view.processEventsCalls;
+        paintsAtEnd = fill.paints;
+    });
+    meter.Start();
     const DownloadResult result = cmdUpdate_Click(context, image, kDevicePort, fields, progress);
-    const Seconds wallClick = WallNow() - wallStart;
-    if (result.ending != DownloadEnding::Finished || wallAtEnd == Seconds{}) {
+    const Seconds wallClick = WallNow() - meter.WallStart();
+    if (result.ending != DownloadEnding::Finished || !meter.Ended()) {
         std::fprintf(stderr, "the update did not finish\n");
         return 1;
     }
 
-    WireCount count = server.WithDevice(
-        [](sim::SimulatedQ218& device) { return CountDownload(device.Transcript()); });
+    WireCount count = CountDownload(*server);
     const double bound = WireBoundSeconds(count, writeTime);
-    const double measured = (wallAtEnd - wallStart).count();
-    const double cpu = (cpuAtEnd - cpuStart).count();
-
-    const ThreadsUsage used = usageAtEnd - usageStart;
+    const double measured = meter.Measured();
+    const ThreadsUsage used = meter.Used();
     Row("pty: platform", QApplication::platformName().toStdString(), "-");
     Row("pty: bytes on the line (both ways) / words written",
         std::to_string(count.bytes) + " / " + std::to_string(count.words), "-");
     Row("pty: write time per word", Fixed(static_cast<double>(writeTime.count()), "us", 0), "-");
-    Row("pty: wire-time bound (bytes x 10 / 9600 + write time)", Fixed(bound, "s"), "-");
-    Row("pty: measured, reset command to \"Update complete!\"", Fixed(measured, "s"), "-");
-    Row("pty: measured / bound", Fixed(measured / bound, "", 4), "<= 1.02");
-    Row("pty: updater CPU share of the measured time", Fixed(100.0 * cpu / measured, "%", 2),
-        "<= 1 %");
+    TransferRows("pty", bound, meter);
     Row("pty: CPU share of all " + std::to_string(threads.size()) + " updater threads",
         Fixed(100.0 * used.cpu.count() / measured, "%", 2), "<= 1 %");
     CpuShareRow("updater window, " + std::to_string(threads.size()) + " threads", used.cpu, bound);
     Row("pty: wake-ups (voluntary context switches) per frame",
         Fixed(static_cast<double>(used.wakeups) / static_cast<double>(count.frames), "", 2), "-");
-    std::vector<double>& gaps = count.replyToFrameMs;
-    std::nth_element(gaps.begin(), gaps.begin() + static_cast<long>(gaps.size() / 2), gaps.end());
-    Row("pty: reply to next frame, median", Fixed(gaps[gaps.size() / 2], "ms", 3), "<= 0.3 ms");
+    ReplyToFrameRow("pty", count);
     Row("pty: updater CPU per image line",
-        Fixed(cpu / static_cast<double>(image.size()) * 1e6, "us", 1), "-");
+        Fixed(meter.Cpu() / static_cast<double>(image.size()) * 1e6, "us", 1), "-");
     Row("pty: ProcessEvents calls during the transfer", std::to_string(callsAtEnd), "-");
     Row("pty: paints of the progress fill a second",
         Fixed(static_cast<double>(paintsAtEnd) / measured, "/s", 1), "-");

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -64,13 +65,20 @@ inline double WireBoundSeconds(const WireCount& count, std::chrono::microseconds
            static_cast<double>(count.words) * std::chrono::duration<double>(writeTime).count();
 }
 
+// What crossed the line of the device `server` serves.
+inline WireCount CountDownload(sim::PtyServer& server) {
+    return server.WithDevice(
+        [](sim::SimulatedQ218& device) { return CountDownload(device.Transcript()); });
+}
+
 // The simulated Q218 on a pseudo-terminal, paced like a 9600-baud line, `writeTime` per
-// program word; null, with the reason printed, when the system gives no pseudo-terminal.
+// program word. Ends the benchmark, with the reason printed, when the system gives no
+// pseudo-terminal.
 inline std::unique_ptr<sim::PtyServer> PacedDevice(std::chrono::microseconds writeTime) {
     sim::PtyServer::Created created = sim::PtyServer::Create(sim::PreviousFirmware{});
     if (!created.server) {
         std::fprintf(stderr, "no pseudo-terminal: %s\n", created.error.c_str());
-        return nullptr;
+        std::exit(1);
     }
     created.server->WithDevice([&](sim::SimulatedQ218& device) {
         device.Paced(true);
