@@ -5,6 +5,13 @@
 
 namespace q218 {
 
+void Identify(QWidget& widget, const char* objectName, const QString& spoken, const Place& place) {
+    widget.setObjectName(QString::fromLatin1(objectName));
+    widget.setAccessibleName(spoken);
+    widget.setGeometry(PixelsFromTwips(place.left), PixelsFromTwips(place.top),
+                       PixelsFromTwips(place.width), PixelsFromTwips(place.height));
+}
+
 QString ToQt(std::string_view text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }

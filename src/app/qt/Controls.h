@@ -1,7 +1,7 @@
 #pragma once
 // The window's controls as the updater draws them: texts across the Qt boundary as Latin-1,
 // the flat message and image lines, the progress bar's labels and the status-bar panels'
-// display of device fields.
+// display of device fields, and where each control stands.
 
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +10,23 @@
 #include <string_view>
 
 namespace q218 {
+
+// 15 twips make one pixel at 96 dots per inch; every designed measure divides evenly.
+constexpr int PixelsFromTwips(int twips) {
+    return twips / 15;
+}
+
+// A control's place in the designed window: left and top edge, width and height, in twips.
+struct Place {
+    int left;
+    int top;
+    int width;
+    int height;
+};
+
+// Names a control (the object name it is found by, the name a screen reader speaks) and puts
+// it at its place.
+void Identify(QWidget& widget, const char* objectName, const QString& spoken, const Place& place);
 
 // Characters and serial bytes map one to one (code 0 to 255), so texts cross the Qt
 // boundary as Latin-1.

@@ -30,13 +30,6 @@ constexpr int kClientWidth = 4410;
 constexpr int kClientHeight = 2430;
 constexpr int kPanelWidth = 1050;  // four panels fill the status bar's 4200 twips
 
-struct Place {
-    int left;
-    int top;
-    int width;
-    int height;
-};
-
 constexpr Place kText2{120, 360, 2895, 285};
 constexpr Place kText3{120, 960, 2895, 285};
 constexpr Place kText4{1920, 240, 1050, 465};
@@ -49,19 +42,6 @@ constexpr Place kStatusBar1{120, 2040, 4200, 375};
 
 // The serial-number box holds at most six characters.
 constexpr int kSerialBoxLength = 6;
-
-void PlaceAt(QWidget& widget, const Place& place) {
-    widget.setGeometry(PixelsFromTwips(place.left), PixelsFromTwips(place.top),
-                       PixelsFromTwips(place.width), PixelsFromTwips(place.height));
-}
-
-// Names a control (the object name it is found by, the name a screen reader speaks) and puts
-// it at its place.
-void Identify(QWidget& widget, const char* objectName, const QString& spoken, const Place& place) {
-    widget.setObjectName(QString::fromLatin1(objectName));
-    widget.setAccessibleName(spoken);
-    PlaceAt(widget, place);
-}
 
 // Counts a running ProcessEvents or message box for as long as it lasts, however it ends.
 class NestingScope {
@@ -78,21 +58,7 @@ private:
 }  // namespace
 
 QtUpdaterView::QtUpdaterView(QWidget* parent) : QWidget(parent) {
-    setWindowTitle(QString::fromLatin1(kWindowTitle));
-    setObjectName(QString::fromLatin1(control::Main));
-    setAccessibleName(QString::fromLatin1(kWindowTitle));
-    // Fixed size: no maximize or minimize box.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(PixelsFromTwips(kClientWidth), PixelsFromTwips(kClientHeight));
-    // The 16 x 16 black-and-white icon, the same file the desktop entry installs.
-    setWindowIcon(QIcon(QStringLiteral(":/q218-updater.png")));
-
-    QFont defaultFont(QStringLiteral("MS Sans Serif"));
-    defaultFont.setStyleHint(QFont::SansSerif);
-    defaultFont.setPointSizeF(8.0);
-    setFont(defaultFont);
+    SetUpWindow();
 
     // Created in the order the focus moves through them (the designed tab positions):
     // cmdUpdate 0, the two bar labels 1 and 2, cmdOK 3, StatusBar1 4, Text2 5, cmdExit 6,
@@ -114,6 +80,47 @@ QtUpdaterView::QtUpdaterView(QWidget* parent) : QWidget(parent) {
     m_cmdOK = new QPushButton(QStringLiteral("OK"), this);
     Identify(*m_cmdOK, control::cmdOK, QStringLiteral("OK"), kCmdOK);
 
+    CreateStatusBar();
+
+    m_text2 = new TextLine(this);
+    Identify(*m_text2, control::Text2, QStringLiteral("Message"), kText2);
+    MakeFlat(*m_text2);
+
+    m_cmdExit = new QPushButton(QStringLiteral("Exit"), this);
+    Identify(*m_cmdExit, control::cmdExit, QStringLiteral("Exit"), kCmdExit);
+
+    m_text1 = new QLineEdit(this);
+    Identify(*m_text1, control::Text1, QStringLiteral("Download working text"), kText1);
+    m_text1->hide();
+
+    m_text3 = new TextLine(this);
+    Identify(*m_text3, control::Text3, QStringLiteral("Firmware image"), kText3);
+    MakeFlat(*m_text3);
+
+    CreateSerialBox();
+    ConnectControls();
+    m_cmdOK->setFocus(Qt::OtherFocusReason);
+}
+
+void QtUpdaterView::SetUpWindow() {
+    setWindowTitle(QString::fromLatin1(kWindowTitle));
+    setObjectName(QString::fromLatin1(control::Main));
+    setAccessibleName(QString::fromLatin1(kWindowTitle));
+    // Fixed size: no maximize or minimize box.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(PixelsFromTwips(kClientWidth), PixelsFromTwips(kClientHeight));
+    // The 16 x 16 black-and-white icon, the same file the desktop entry installs.
+    setWindowIcon(QIcon(QStringLiteral(":/q218-updater.png")));
+
+    QFont defaultFont(QStringLiteral("MS Sans Serif"));
+    defaultFont.setStyleHint(QFont::SansSerif);
+    defaultFont.setPointSizeF(8.0);
+    setFont(defaultFont);
+}
+
+void QtUpdaterView::CreateStatusBar() {
     m_statusBar1 = new QFrame(this);
     Identify(*m_statusBar1, control::StatusBar1, QStringLiteral("Device"), kStatusBar1);
     m_statusBar1->setFocusPolicy(Qt::NoFocus);
@@ -140,26 +147,13 @@ QtUpdaterView::QtUpdaterView(QWidget* parent) : QWidget(parent) {
         panelLeft += PixelsFromTwips(kPanelWidth);
         m_panels.emplace(std::string(spec.key), Panel{panel, {}});
     }
+}
 
-    m_text2 = new TextLine(this);
-    Identify(*m_text2, control::Text2, QStringLiteral("Message"), kText2);
-    MakeFlat(*m_text2);
-
-    m_cmdExit = new QPushButton(QStringLiteral("Exit"), this);
-    Identify(*m_cmdExit, control::cmdExit, QStringLiteral("Exit"), kCmdExit);
-
-    m_text1 = new QLineEdit(this);
-    Identify(*m_text1, control::Text1, QStringLiteral("Download working text"), kText1);
-    m_text1->hide();
-
-    m_text3 = new TextLine(this);
-    Identify(*m_text3, control::Text3, QStringLiteral("Firmware image"), kText3);
-    MakeFlat(*m_text3);
-
+void QtUpdaterView::CreateSerialBox() {
     m_text4 = new QLineEdit(QStringLiteral("888888"), this);
     Identify(*m_text4, control::Text4, QStringLiteral("Serial number"), kText4);
     m_text4->setMaxLength(kSerialBoxLength);
-    QFont serialFont = defaultFont;
+    QFont serialFont = font();
     serialFont.setPointSizeF(13.5);
     serialFont.setWeight(QFont::Normal);
     m_text4->setFont(serialFont);
@@ -167,7 +161,9 @@ QtUpdaterView::QtUpdaterView(QWidget* parent) : QWidget(parent) {
     // Lies over the right-hand end of the message line when shown.
     m_text4->raise();
     m_text4->installEventFilter(this);
+}
 
+void QtUpdaterView::ConnectControls() {
     setTabOrder(m_cmdUpdate, m_cmdOK);
     setTabOrder(m_cmdOK, m_text2);
     setTabOrder(m_text2, m_cmdExit);
@@ -189,8 +185,6 @@ QtUpdaterView::QtUpdaterView(QWidget* parent) : QWidget(parent) {
             [this] { Dispatch([this] { m_events->cmdUpdate_Click(); }); });
     connect(m_cmdExit, &QPushButton::clicked, this,
             [this] { Dispatch([this] { m_events->cmdExit_Click(); }); });
-
-    m_cmdOK->setFocus(Qt::OtherFocusReason);
 }
 
 QtUpdaterView::~QtUpdaterView() = default;

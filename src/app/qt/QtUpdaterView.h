@@ -23,11 +23,6 @@ class QPushButton;
 
 namespace q218 {
 
-// 15 twips make one pixel at 96 dots per inch; every designed measure divides evenly.
-constexpr int PixelsFromTwips(int twips) {
-    return twips / 15;
-}
-
 inline constexpr const char* kWindowTitle = "DORVANE Q218 Firmware Update";
 
 class QtUpdaterView final : public QWidget, public UpdaterView {
@@ -73,6 +68,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The constructor's steps: the window's title, size, icon and font; the four panels of the
+    // status bar; the serial-number box; the tab order and the buttons' Enter and clicks.
+    void SetUpWindow();
+    void CreateStatusBar();
+    void CreateSerialBox();
+    void ConnectControls();
     QLineEdit* Box(TextBox box) const;
     QPushButton* ButtonWidget(Button button) const;
     void ThrowIfEnding() const;
