@@ -45,6 +45,48 @@ void RemoveLink(const std::string& target, const std::string& path) {
     }
 }
 
+// Links the device's pty and each silent one at the paths the options give; false when one
+// could not be linked.
+bool LinkAll(const q218::sim::SimOptions& options, const PtyServer& device,
+             const std::vector<std::unique_ptr<PtyServer>>& silent) {
+    bool linked = true;
+    if (!options.linkPath.empty()) {
+        linked = MakeLink(device.SlavePath(), options.linkPath);
+    }
+    for (std::size_t i = 0; linked && i < silent.size(); ++i) {
+        linked = MakeLink(silent[i]->SlavePath(), options.silentLinks[i]);
+    }
+    return linked;
+}
+
+void UnlinkAll(const q218::sim::SimOptions& options, const PtyServer& device,
+               const std::vector<std::unique_ptr<PtyServer>>& silent) {
+    if (!options.linkPath.empty()) {
+        RemoveLink(device.SlavePath(), options.linkPath);
+    }
+    for (std::size_t i = 0; i < silent.size(); ++i) {
+        RemoveLink(silent[i]->SlavePath(), options.silentLinks[i]);
+    }
+}
+
+// Prints the ptys' paths, then serves until SIGINT or SIGTERM; SIGUSR1 presses the reset
+// button.
+void Serve(PtyServer& device, const std::vector<std::unique_ptr<PtyServer>>& silent,
+           const sigset_t& signals) {
+    std::printf("%s\n", device.SlavePath().c_str());
+    for (const auto& s : silent) {
+        std::printf("%s\n", s->SlavePath().c_str());
+    }
+    std::fflush(stdout);
+    for (;;) {
+        int signal = 0;
+        if (sigwait(&signals, &signal) != 0 || signal != SIGUSR1) {
+            return;
+        }
+        device.WithDevice([](q218::sim::SimulatedQ218& d) { d.ResetByHand(); });
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -86,41 +128,16 @@ int main(int argc, char** argv) {
         silent.push_back(std::move(created.server));
     }
 
-    bool linked = true;
-    if (!options.linkPath.empty()) {
-        linked = MakeLink(device.server->SlavePath(), options.linkPath);
-    }
-    for (std::size_t i = 0; linked && i < silent.size(); ++i) {
-        linked = MakeLink(silent[i]->SlavePath(), options.silentLinks[i]);
-    }
+    const bool linked = LinkAll(options, *device.server, silent);
     if (linked) {
-        std::printf("%s\n", device.server->SlavePath().c_str());
-        for (const auto& s : silent) {
-            std::printf("%s\n", s->SlavePath().c_str());
-        }
-        std::fflush(stdout);
-        for (;;) {
-            int signal = 0;
-            if (sigwait(&signals, &signal) != 0) {
-                break;
-            }
-            if (signal != SIGUSR1) {
-                break;
-            }
-            device.server->WithDevice([](q218::sim::SimulatedQ218& d) { d.ResetByHand(); });
-        }
+        Serve(*device.server, silent, signals);
     }
 
     device.server->Stop();
     for (const auto& s : silent) {
         s->Stop();
     }
-    if (!options.linkPath.empty()) {
-        RemoveLink(device.server->SlavePath(), options.linkPath);
-    }
-    for (std::size_t i = 0; i < silent.size(); ++i) {
-        RemoveLink(silent[i]->SlavePath(), options.silentLinks[i]);
-    }
+    UnlinkAll(options, *device.server, silent);
     if (options.printTranscript) {
         const std::string text = device.server->WithDevice(
             [](q218::sim::SimulatedQ218& d) { return q218::sim::Describe(d.Transcript()); });
