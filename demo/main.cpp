@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "Autopilot.h"
 #include "DemoPorts.h"
@@ -141,9 +142,9 @@ std::string ImageRevision() {
     return fields[2];
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The options, or the exit status after the usage text (for --help, 0) or the error and the
+// usage text (2) have been printed.
+std::variant<DemoOptions, int> OptionsOrExit(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -156,34 +157,31 @@ int main(int argc, char** argv) {
     }
     const std::optional<DemoOptions> read =
         parsed ? ReadOptions(demoParser, error) : std::optional<DemoOptions>();
-    if (!read || demoParser.parser.isSet(demoParser.help)) {
-        // An application object, without a window, names the program in the usage text.
-        QCoreApplication named(argc, argv);
-        const std::string help = demoParser.parser.helpText().toStdString();
-        if (!read) {
-            std::fprintf(stderr, "q218-demo: %s\n%s", error.c_str(), help.c_str());
-            return 2;
-        }
-        std::fputs(help.c_str(), stdout);
-        return 0;
+    if (read && !demoParser.parser.isSet(demoParser.help)) {
+        return *read;
     }
-    const DemoOptions& options = *read;
-    const bool autopilot =
-        options.mode == Mode::Autopilot || (options.mode == Mode::FromDisplay && !HasDisplay());
-    if (autopilot) {
-        // Without a display Qt has nowhere to draw but its offscreen platform.
-        setenv("QT_QPA_PLATFORM", "offscreen", /*overwrite=*/0);
+    // An application object, without a window, names the program in the usage text.
+    QCoreApplication named(argc, argv);
+    const std::string help = demoParser.parser.helpText().toStdString();
+    if (!read) {
+        std::fprintf(stderr, "q218-demo: %s\n%s", error.c_str(), help.c_str());
+        return 2;
     }
+    std::fputs(help.c_str(), stdout);
+    return 0;
+}
 
-    QApplication app(argc, argv);
-
+// The simulated ports, the device on COM3 with the fault the options ask for; null, with the
+// reason printed, when the system gives no pseudo-terminal.
+std::unique_ptr<q218::demo::DemoPorts> StartPorts(const DemoOptions& options) {
     q218::sim::PreviousFirmware firmware{
         .serial = options.serial, .revision = kDeviceRevision, .date = kDeviceDate};
+    std::string error;
     std::unique_ptr<q218::demo::DemoPorts> ports =
         q218::demo::DemoPorts::Create(firmware, options.paced, error);
     if (!ports) {
         std::fprintf(stderr, "q218-demo: no pseudo-terminal: %s\n", error.c_str());
-        return 1;
+        return nullptr;
     }
     if (options.unplugAtFrame) {
         ports->Device().WithDevice([frame = *options.unplugAtFrame](q218::sim::SimulatedQ218& d) {
@@ -193,7 +191,52 @@ int main(int argc, char** argv) {
     std::printf("q218-demo: the updater's serial ports in this demo:\n%s",
                 ports->Describe().c_str());
     std::fflush(stdout);
+    return ports;
+}
 
+// The autopilot, watching from before the start-up, so that its first message is in the
+// transcript.
+std::unique_ptr<q218::demo::Autopilot> StartAutopilot(const DemoOptions& options,
+                                                      q218::QtUpdaterView& view, q218::Main& window,
+                                                      q218::demo::DemoPorts& ports) {
+    const bool hasSerial =
+        q218::IsUsableDeviceSerial(options.serial) && options.serial != q218::kPlaceholderSerial;
+    q218::demo::AutopilotSettings settings{
+        .shots = options.shots.empty() ? std::filesystem::path("demo-shots")
+                                       : std::filesystem::path(options.shots),
+        .typedSerial = kTypedSerial,
+        .expectedSerial = hasSerial ? options.serial : kTypedSerial,
+        .expectedRevision = ImageRevision(),
+        .timeout = options.timeout,
+    };
+    std::printf("q218-demo: autopilot on the %s platform; screenshots go to %s\n",
+                QApplication::platformName().toStdString().c_str(),
+                std::filesystem::absolute(settings.shots).string().c_str());
+    std::fflush(stdout);
+    return std::make_unique<q218::demo::Autopilot>(view, window, ports.Device(),
+                                                   std::move(settings), stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::variant<DemoOptions, int> read = OptionsOrExit(argc, argv);
+    if (const int* exitCode = std::get_if<int>(&read)) {
+        return *exitCode;
+    }
+    const DemoOptions& options = std::get<DemoOptions>(read);
+    const bool autopilot =
+        options.mode == Mode::Autopilot || (options.mode == Mode::FromDisplay && !HasDisplay());
+    if (autopilot) {
+        // Without a display Qt has nowhere to draw but its offscreen platform.
+        setenv("QT_QPA_PLATFORM", "offscreen", /*overwrite=*/0);
+    }
+
+    QApplication app(argc, argv);
+    const std::unique_ptr<q218::demo::DemoPorts> ports = StartPorts(options);
+    if (!ports) {
+        return 1;
+    }
     q218::QtSerialLink link(ports->Names());
     q218::SteadyClock clock;
     q218::QtUpdaterView view;
@@ -202,24 +245,7 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<q218::demo::Autopilot> pilot;
     if (autopilot) {
-        const bool hasSerial = q218::IsUsableDeviceSerial(options.serial) &&
-                               options.serial != q218::kPlaceholderSerial;
-        q218::demo::AutopilotSettings settings{
-            .shots = options.shots.empty() ? std::filesystem::path("demo-shots")
-                                           : std::filesystem::path(options.shots),
-            .typedSerial = kTypedSerial,
-            .expectedSerial = hasSerial ? options.serial : kTypedSerial,
-            .expectedRevision = ImageRevision(),
-            .timeout = options.timeout,
-        };
-        std::printf("q218-demo: autopilot on the %s platform; screenshots go to %s\n",
-                    QApplication::platformName().toStdString().c_str(),
-                    std::filesystem::absolute(settings.shots).string().c_str());
-        std::fflush(stdout);
-        // Watching from before the start-up, so that its first message is in the transcript.
-        pilot = std::make_unique<q218::demo::Autopilot>(view, window, ports->Device(),
-                                                        std::move(settings),
-                                                        stdout);
+        pilot = StartAutopilot(options, view, window, *ports);
     } else {
         std::printf("q218-demo: click \"OK\" to look for the Q218, then \"&Update\".\n");
         std::fflush(stdout);
