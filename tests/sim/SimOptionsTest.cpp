@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,26 @@ TEST(SimOptions, RefusesWhatWouldMakeAnImpossibleDevice) {
         const ParsedOptions parsed = ParseSimOptions(row.args);
         EXPECT_FALSE(parsed.options);
         EXPECT_FALSE(parsed.error.empty());
+    }
+}
+
+TEST(SimOptions, EscapesStandForTheirBytes) {
+    struct Row {
+        const char* name;
+        const char* text;
+        std::optional<std::string> bytes;
+    };
+    const std::vector<Row> rows = {
+        {"named escapes", "a\\r\\n\\t\\\\", std::string("a\r\n\t\\")},
+        {"upper-case hex", "\\x1B\\xFF", std::string("\x1b\xff")},
+        // Typed by a person: lower case is a digit here, unlike in the image's records.
+        {"lower-case hex", "\\x1b\\xfe", std::string("\x1b\xfe")},
+        {"a letter past F", "\\xG0", std::nullopt},
+        {"a letter past f", "\\x0g", std::nullopt},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(Unescape(row.text), row.bytes);
     }
 }
 
