@@ -11,8 +11,9 @@
 //   Port_Connect   -> Detect on one named port (the console's PORT), instead of the scan
 //   Text4_KeyDown  -> Serial_Check -> Serial_Patch (image)
 //   cmdUpdate_Click -> q218::cmdUpdate_Click (download) -> Record_Send, Detect
-//   cmdExit_Click  -> closes the port and throws ProgramEnded, which the view catches at the
-//                     outermost event dispatch
+//   cmdExit_Click  -> closes the port and throws ProgramEnded, which every event dispatch of
+//                     the view catches; a wait nested under another handler throws it again,
+//                     so the program ends at the outermost dispatch
 // The workflow keeps no state of its own: which buttons are enabled, whether Text4 is shown
 // and the panels' texts are its state, and they live in the view.
 

@@ -37,7 +37,8 @@ inline constexpr Rgb kProgressGreen{0, 192, 0};  // the progress fill
 // Thrown by cmdExit_Click (and by the window's close) to end the program at once from any
 // depth of nested waits: every wait loop in the logic calls ProcessEvents, so unwinding from
 // there leaves the scan, the settle delay or the download without each loop checking a flag.
-// Views let it pass through ProcessEvents; the outermost event dispatch catches it.
+// Every event dispatch of a view catches it; a nested dispatch only notes the end, and the
+// ProcessEvents it ran inside throws it again, so it unwinds to the outermost dispatch.
 struct ProgramEnded {};
 
 class UpdaterView {
