@@ -137,7 +137,7 @@ void ConsoleLines::Verbose(std::string_view text) {
 
 void ConsoleLines::Received(std::string_view bytes) {
     if (m_verbose) {
-        Verbose("bootloader answered \"" + Visible(bytes) + "\"");
+        Verbose("bootloader answered \"" + VisibleAscii(bytes) + "\"");
     }
 }
 
