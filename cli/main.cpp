@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,14 @@
 #include "FlashOptions.h"
 #include "FlashRun.h"
 #include "Interrupt.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#endif
 
 namespace {
 
@@ -23,7 +32,7 @@ bool AppendRecord(QFile& log, QByteArray record) {
     record += '\n';
     char last = '\n';
     const qint64 size = log.size();
-    if (size > 0 && (!log.seek(size - 1) || log.read(&last, 1) != 1)) {
+    if (!log.isSequential() && size > 0 && (!log.seek(size - 1) || log.read(&last, 1) != 1)) {
         return false;
     }
     if (last != '\n') {
@@ -69,15 +78,23 @@ int main(int argc, char** argv) {
     // start.
     QFile log;
     if (options.logFile) {
-        log.setFileName(*options.logFile);
         if (options.logFile->isEmpty()) {
             std::fputs("q218-flash: cannot open the log: --log was given no file name\n", stderr);
             return kExitUsage;
         }
-        if (!log.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) {
-            std::fprintf(stderr, "q218-flash: cannot open the log %s: %s\n",
-                         QFile::encodeName(*options.logFile).constData(),
-                         log.errorString().toLocal8Bit().constData());
+        // Opened for appending by the system itself (every write lands at the end, whoever
+        // else appends), and not through QFile's Append, which seeks and warns on /dev/full.
+        const QByteArray path = QFile::encodeName(*options.logFile);
+#ifdef _WIN32
+        const int handle = _wopen(reinterpret_cast<const wchar_t*>(options.logFile->utf16()),
+                                  _O_RDWR | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+        const int handle = ::open(path.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+#endif
+        if (handle < 0 || !log.open(handle, QIODevice::ReadWrite | QIODevice::Unbuffered,
+                                    QFileDevice::AutoCloseHandle)) {
+            std::fprintf(stderr, "q218-flash: cannot open the log %s: %s\n", path.constData(),
+                         std::strerror(errno));
             return kExitUsage;
         }
     }
