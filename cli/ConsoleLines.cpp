@@ -79,7 +79,13 @@ std::string ProgressLine(float fraction, const DownloadResult& run, double elaps
     std::string line;
     if (barWidth >= kShortestBar) {
         const int filled = static_cast<int>(std::lround(fraction * static_cast<float>(barWidth)));
-        line = "[" + std::string(filled, '#') + std::string(barWidth - filled, '-') + "]";
+        // Appended in place: g++ 12 at -O3 warns falsely (-Wrestrict) on a chain of
+        // std::string operator+ here.
+        line.reserve(static_cast<std::size_t>(barWidth) + 2 + counts.size());
+        line.push_back('[');
+        line.append(static_cast<std::size_t>(filled), '#');
+        line.append(static_cast<std::size_t>(barWidth - filled), '-');
+        line.push_back(']');
     }
     line += counts;
     if (static_cast<int>(line.size()) > width) {
@@ -131,7 +137,7 @@ void ConsoleLines::Verbose(std::string_view text) {
 
 void ConsoleLines::Received(std::string_view bytes) {
     if (m_verbose) {
-        Verbose("bootloader answered \"" + Visible(bytes) + "\"");
+        Verbose("bootloader answered \"" + VisibleAscii(bytes) + "\"");
     }
 }
 

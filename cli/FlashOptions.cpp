@@ -2,12 +2,16 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <cmath>
 
 #include "app/Main.h"
 
 namespace q218::flash {
 
 namespace {
+
+// The longest --timeout: a day.
+constexpr std::chrono::milliseconds kLongestTimeout = std::chrono::hours(24);
 
 const char* const kDescription =
     "Updates the firmware of a DORVANE Q218 on the serial port PORT, as the window does:\n"
@@ -68,7 +72,8 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption serial(
         QStringLiteral("serial"),
         QStringLiteral("The serial number to write when the device has none (six digits, "
-                       "000001 to 999999). A device's own serial number always wins."),
+                       "000001 to 999999; 000000 too, to recover a device that reported it). "
+                       "A device's own serial number always wins."),
         QStringLiteral("NNNNNN"));
     const QCommandLineOption skipCurrent(
         QStringLiteral("skip-current"),
@@ -83,8 +88,9 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption log(QStringLiteral("log"),
                                  QStringLiteral("Append the same JSON object as one line to FILE."),
                                  QStringLiteral("FILE"));
-    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
-                                   QStringLiteral("Print no messages and no progress; errors only."));
+    const QCommandLineOption quiet(
+        {QStringLiteral("q"), QStringLiteral("quiet")},
+        QStringLiteral("Print no messages and no progress; errors only."));
     const QCommandLineOption verbose(
         {QStringLiteral("v"), QStringLiteral("verbose")},
         QStringLiteral("Also print every identification reply and every answer of the "
@@ -92,7 +98,9 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption timeout(
         QStringLiteral("timeout"),
         QStringLiteral("Give up when the bootloader does not answer within SECONDS (its ENQ "
-                       "after the reset, each frame's answer). Default: wait without a limit."),
+                       "after the reset, whatever comes before it; each frame taken, however "
+                       "often it is asked for again), 0.001 to 86400. Default: wait without a "
+                       "limit."),
         QStringLiteral("SECONDS"));
     parser.addOptions(
         {version, list, identify, serial, skipCurrent, wait, json, log, quiet, verbose, timeout});
@@ -139,16 +147,26 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     if (parser.isSet(timeout)) {
         bool ok = false;
         const double seconds = parser.value(timeout).toDouble(&ok);
-        if (!ok || !(seconds > 0.0) || seconds > 86400.0) {
-            return usageError(QStringLiteral("--timeout must be a number of seconds above 0."));
+        // Whole milliseconds: what rounds to none would mean no limit at all.
+        const double milliseconds = ok ? std::round(seconds * 1000.0) : 0.0;
+        if (!(milliseconds >= 1.0 && milliseconds <= kLongestTimeout.count())) {
+            return usageError(
+                QStringLiteral("--timeout must be a number of seconds from 0.001 to 86400."));
         }
-        options.timeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0 + 0.5));
+        options.timeout = std::chrono::milliseconds(static_cast<long long>(milliseconds));
     }
-    options.logFile = parser.value(log);
+    if (parser.isSet(log)) {
+        // Given but empty is a file that cannot be opened, not a missing option.
+        options.logFile = parser.value(log);
+    }
     const QStringList ports = parser.positionalArguments();
     if (options.list) {
         if (!ports.isEmpty()) {
             return usageError(QStringLiteral("--list takes no PORT."));
+        }
+        // It makes no run, so there is no result to print or keep.
+        if (options.json || options.logFile) {
+            return usageError(QStringLiteral("--list takes neither --json nor --log."));
         }
     } else if (ports.size() != 1) {
         return usageError(ports.isEmpty() ? QStringLiteral("PORT is missing.")
@@ -157,10 +175,12 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         options.port = ports.front();
     }
     if (parser.isSet(serial)) {
-        // The same rule as a serial number typed into the window.
+        // Any serial number a device can report and keep: the window's typed range, and
+        // 000000, which a device programmed straight from the image reports and which its
+        // recovery must be able to write back.
         const std::string value = parser.value(serial).toStdString();
-        if (!IsValidSerialEntry(value)) {
-            return usageError(QStringLiteral("--serial must be six digits, 000001 to 999999."));
+        if (!IsUsableDeviceSerial(value)) {
+            return usageError(QStringLiteral("--serial must be six digits, 000000 to 999999."));
         }
         options.serial = value;
     }

@@ -31,10 +31,11 @@ struct FlashOptions {
     bool json = false;
     bool quiet = false;
     bool verbose = false;
-    // --timeout: how long the download waits for each answer of the bootloader; none when 0.
+    // --timeout: how long the download waits for the bootloader's ENQ and for each frame to
+    // be taken; none when 0.
     std::chrono::milliseconds timeout{0};
     std::optional<std::string> serial;
-    QString logFile;
+    std::optional<QString> logFile;  // --log, also when given empty
 };
 
 // What the command line asks for: options to run, or text to print and an exit code (--help,

@@ -18,20 +18,17 @@ QJsonValue ToJson(const std::optional<DeviceInfo>& device) {
     if (!device || device->status != QueryStatus::Answered) {
         return QJsonValue::Null;
     }
-    return QJsonObject{{"model", Json(device->model)},
-                       {"serial", Json(device->serial)},
-                       {"revision", Json(device->revision)},
-                       {"date", Json(device->date)},
-                       {"complete", device->IsComplete()},
-                       {"reply", Json(device->reply)}};
+    return QJsonObject{{"model", Json(device->model)},       {"serial", Json(device->serial)},
+                       {"revision", Json(device->revision)}, {"date", Json(device->date)},
+                       {"complete", device->IsComplete()},   {"reply", Json(device->reply)}};
 }
 
 }  // namespace
 
 std::string Describe(const DeviceInfo& device) {
-    return "model " + Visible(device.model) + ", serial number " +
-           (device.serial.empty() ? std::string("(none)") : Visible(device.serial)) +
-           ", revision " + Visible(device.revision) + ", date " + Visible(device.date);
+    return "model " + VisibleAscii(device.model) + ", serial number " +
+           (device.serial.empty() ? std::string("(none)") : VisibleAscii(device.serial)) +
+           ", revision " + VisibleAscii(device.revision) + ", date " + VisibleAscii(device.date);
 }
 
 Failure NoDevice(const DeviceInfo& device, const std::string& port) {
@@ -55,9 +52,9 @@ Failure NoDevice(const DeviceInfo& device, const std::string& port) {
                 break;
         }
     } else if (!device.reply.empty()) {
-        hint = " It answered \"" + Visible(device.reply) + "\".";
+        hint = " It answered \"" + VisibleAscii(device.reply) + "\".";
     }
-    return {reason, port + ": " + Visible(PortReason(device)) + hint};
+    return {reason, port + ": " + VisibleAscii(PortReason(device)) + hint};
 }
 
 std::string WhatCameBack(const DeviceInfo& after) {
@@ -65,7 +62,7 @@ std::string WhatCameBack(const DeviceInfo& after) {
         case QueryStatus::NotOpened:
             return "the port would not open again";
         case QueryStatus::Refused:
-            return "the reply \"" + Visible(after.reply) + "\" was refused whole";
+            return "the reply \"" + VisibleAscii(after.reply) + "\" was refused whole";
         case QueryStatus::Answered:
             break;
     }
@@ -73,9 +70,9 @@ std::string WhatCameBack(const DeviceInfo& after) {
         return "nothing answered";
     }
     if (!after.IsQ218()) {
-        return "the reply \"" + Visible(after.reply) + "\" names no Q218";
+        return "the reply \"" + VisibleAscii(after.reply) + "\" names no Q218";
     }
-    return "the reply \"" + Visible(after.reply) + "\" held " +
+    return "the reply \"" + VisibleAscii(after.reply) + "\" held " +
            std::to_string(after.fieldsSupplied) + " of the 4 fields";
 }
 
@@ -85,6 +82,8 @@ Reason ReasonOf(FailureCause cause) {
             return Reason::LineLost;
         case FailureCause::BootloaderReply:
             return Reason::BootloaderReply;
+        case FailureCause::FrameNotTaken:
+            return Reason::FrameNotTaken;
         case FailureCause::NoReply:
             return Reason::NoAnswer;
         case FailureCause::PortNotOpened:
@@ -98,17 +97,30 @@ Reason ReasonOf(FailureCause cause) {
 
 const char* ReasonCode(Reason reason) {
     switch (reason) {
-        case Reason::None: return "";
-        case Reason::NoPort: return "no-port";
-        case Reason::PermissionDenied: return "permission-denied";
-        case Reason::PortBusy: return "port-busy";
-        case Reason::NoAnswer: return "no-answer";
-        case Reason::NoSerial: return "no-serial";
-        case Reason::ImageRejected: return "image-rejected";
-        case Reason::BootloaderReply: return "bootloader-reply";
-        case Reason::LineLost: return "line-lost";
-        case Reason::NotVerified: return "not-verified";
-        case Reason::Interrupted: return "interrupted";
+        case Reason::None:
+            return "";
+        case Reason::NoPort:
+            return "no-port";
+        case Reason::PermissionDenied:
+            return "permission-denied";
+        case Reason::PortBusy:
+            return "port-busy";
+        case Reason::NoAnswer:
+            return "no-answer";
+        case Reason::NoSerial:
+            return "no-serial";
+        case Reason::ImageRejected:
+            return "image-rejected";
+        case Reason::BootloaderReply:
+            return "bootloader-reply";
+        case Reason::FrameNotTaken:
+            return "frame-not-taken";
+        case Reason::LineLost:
+            return "line-lost";
+        case Reason::NotVerified:
+            return "not-verified";
+        case Reason::Interrupted:
+            return "interrupted";
     }
     return "";
 }
@@ -126,8 +138,8 @@ QJsonObject FlashReport::ToJson() const {
         // Only a fresh, complete reply after the transfer says what the device has now; what
         // else came back is kept as bytes.
         {"after", after && after->IsComplete() ? flash::ToJson(after) : none},
-        {"afterReply", after && after->status != QueryStatus::NotOpened ? Json(after->reply)
-                                                                        : QJsonValue(none)},
+        {"afterReply",
+         after && after->status != QueryStatus::NotOpened ? Json(after->reply) : QJsonValue(none)},
         {"serialSource", serialSource.empty() ? none : QString::fromStdString(serialSource)},
         {"serialWritten", serialWritten.empty() ? none : QString::fromStdString(serialWritten)},
         {"resetSent", download.resetSent},

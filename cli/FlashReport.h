@@ -23,6 +23,7 @@ enum class Reason {
     NoSerial,          // the device has no usable serial number and --serial was not given
     ImageRejected,     // the image's reset-vector record is not one word
     BootloaderReply,   // the bootloader answered a frame with neither "T" nor BEL
+    FrameNotTaken,     // the bootloader asked for one frame again past --timeout
     LineLost,          // the line vanished (the adapter pulled out)
     NotVerified,       // no fresh, complete identification with the image's firmware after it
     Interrupted,       // Ctrl+C or a termination signal
@@ -43,7 +44,7 @@ struct FlashReport {
     ImageTag image;
     std::optional<DeviceInfo> before;  // the identification before anything was written
     std::optional<DeviceInfo> after;   // the fresh one after "Update complete!", when made
-    std::string serialSource;  // "device", "option", or empty when no serial was settled
+    std::string serialSource;          // "device", "option", or empty when no serial was settled
     std::string serialWritten;
     DownloadResult download;  // resetSent false: nothing was written
     double seconds = 0.0;

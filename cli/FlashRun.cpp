@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <regex>
 
-#include "app/DeviceText.h"
 #include "Interrupt.h"
+#include "app/DeviceText.h"
 #include "app/Main.h"
 #include "link/MonotonicClock.h"
 #include "link/qt/QtSerialLink.h"
@@ -30,7 +30,7 @@ public:
           m_link(m_target.names),
           m_window(m_view, m_link, m_clock),
           m_signals([this](Signal signal) { OnSignal(signal); }) {
-        m_report.port = options.port.toStdString();
+        m_report.port = m_target.windowName ? options.port.toStdString() : m_target.shown;
         m_report.timestamp =
             QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
         m_window.SetReplyLimit(options.timeout);
@@ -69,7 +69,7 @@ private:
         m_report.image = m_window.Tag();
         m_lines.Note("Firmware image: " + m_report.image.model + " " + m_report.image.revision +
                      " " + m_report.image.date);
-        if (m_target.number != 1 || m_target.shown != m_report.port) {
+        if (m_target.windowName) {
             const std::string path = m_target.names(m_target.number);
             if (path != m_report.port) {
                 m_lines.Note("Warning: " + m_report.port + " is the window's name; it opens " +
@@ -81,14 +81,21 @@ private:
     bool Connect() {
         while (true) {
             DeviceInfo device = m_window.Port_Connect(m_target.number, m_target.shown);
-            m_lines.Verbose("identification reply \"" + Visible(device.reply) + "\"");
+            m_lines.Verbose("identification reply \"" + VisibleAscii(device.reply) + "\"");
             if (device.IsQ218()) {
                 m_report.before = device;
                 break;
             }
+            Failure why = NoDevice(device, m_report.port);
             if (!m_options.wait) {
-                End(kExitNoDevice, "no-device", NoDevice(device, m_report.port));
+                End(kExitNoDevice, "no-device", std::move(why));
                 return false;
+            }
+            // Why nothing answered yet, once each time it changes: a port the account may
+            // not open would otherwise be waited for without a word of its group.
+            if (why.message != m_waitingFor) {
+                m_waitingFor = why.message;
+                m_lines.Note("Still waiting: " + why.message);
             }
             m_view.Wait(kRetryInterval);
         }
@@ -97,8 +104,8 @@ private:
         const std::string line = "Q218 on " + m_report.port + ": " + Describe(before) + ".";
         if (m_options.identify && !m_options.json) {
             std::printf("model: %s\nserial: %s\nrevision: %s\ndate: %s\n",
-                        Visible(before.model).c_str(), Visible(before.serial).c_str(),
-                        Visible(before.revision).c_str(), Visible(before.date).c_str());
+                        VisibleAscii(before.model).c_str(), VisibleAscii(before.serial).c_str(),
+                        VisibleAscii(before.revision).c_str(), VisibleAscii(before.date).c_str());
         } else {
             m_lines.Note(line);
         }
@@ -115,8 +122,8 @@ private:
             before.revision != m_report.image.revision || before.date != m_report.image.date) {
             return false;
         }
-        m_lines.Note("Already current: the Q218 has " + Visible(before.revision) + " " +
-                     Visible(before.date) + ". Nothing was written.");
+        m_lines.Note("Already current: the Q218 has " + VisibleAscii(before.revision) + " " +
+                     VisibleAscii(before.date) + ". Nothing was written.");
         End(kExitUpdated, "already-current");
         return true;
     }
@@ -130,18 +137,23 @@ private:
             if (!m_options.serial) {
                 End(kExitNoSerial, "no-serial",
                     {Reason::NoSerial, "No serial number on the device (it reports \"" +
-                                           Visible(before.serial) +
+                                           VisibleAscii(before.serial) +
                                            "\"): give one with --serial NNNNNN. Nothing was "
                                            "written."});
                 return false;
             }
-            m_view.SetText(TextBox::Text4, *m_options.serial);
-            m_window.Serial_Check();
+            if (IsValidSerialEntry(*m_options.serial)) {
+                m_view.SetText(TextBox::Text4, *m_options.serial);
+                m_window.Serial_Check();
+            } else {
+                // 000000: only a device's own number can be that; it is being restored.
+                m_window.Serial_Restore(*m_options.serial);
+            }
             m_report.serialSource = "option";
         } else {
             m_report.serialSource = "device";
             if (m_options.serial && *m_options.serial != before.serial) {
-                m_lines.Note("The Q218 keeps its own serial number " + Visible(before.serial) +
+                m_lines.Note("The Q218 keeps its own serial number " + VisibleAscii(before.serial) +
                              "; --serial " + *m_options.serial + " is not used.");
             }
         }
@@ -171,19 +183,21 @@ private:
         std::string message = "The update failed: ";
         switch (run.cause) {
             case FailureCause::PortNotOpened:
-                message += "the port would not open again (" + m_link.LastOpenError().detail +
-                           ")";
+                message += "the port would not open again (" + m_link.LastOpenError().detail + ")";
                 break;
             case FailureCause::LineLost:
                 message += "the line was lost (the adapter pulled out or the device gone)";
                 break;
             case FailureCause::BootloaderReply:
                 message += "the bootloader answered \"" +
-                           Visible(std::string_view(&run.bootloaderReply, 1)) + "\"";
+                           VisibleAscii(std::string_view(&run.bootloaderReply, 1)) + "\"";
                 break;
             case FailureCause::NoReply:
                 message += run.handshakeDone ? "the bootloader stopped answering"
                                              : "the bootloader never answered the reset";
+                break;
+            case FailureCause::FrameNotTaken:
+                message += "the bootloader kept asking for the same frame again past --timeout";
                 break;
             case FailureCause::RecordMalformed:
             case FailureCause::None:
@@ -199,26 +213,27 @@ private:
     void Verify() {
         const DeviceInfo& after = m_window.LastUpdate().after;
         m_report.after = after;
-        m_lines.Verbose("identification reply \"" + Visible(after.reply) + "\"");
+        m_lines.Verbose("identification reply \"" + VisibleAscii(after.reply) + "\"");
         const ImageTag& image = m_report.image;
         const std::string& serial = m_window.SerialWritten();
         if (!after.IsComplete()) {
             End(kExitNotVerified, "not-verified",
-                {Reason::NotVerified, "Not verified: after \"Update complete!\" " +
-                                          WhatCameBack(after) + "."});
+                {Reason::NotVerified,
+                 "Not verified: after \"Update complete!\" " + WhatCameBack(after) + "."});
             return;
         }
         if (after.serial != serial || after.revision != image.revision ||
             after.date != image.date) {
             End(kExitNotVerified, "not-verified",
                 {Reason::NotVerified, "Not verified: after the update the Q218 reports " +
-                                          Describe(after) + "; expected serial number " +
-                                          serial + ", revision " + image.revision + ", date " +
-                                          image.date + "."});
+                                          Describe(after) + "; expected serial number " + serial +
+                                          ", revision " + image.revision + ", date " + image.date +
+                                          "."});
             return;
         }
-        m_lines.Note("Verified: the Q218 reports " + Visible(after.revision) + " " +
-                     Visible(after.date) + " with serial number " + Visible(after.serial) + ".");
+        m_lines.Note("Verified: the Q218 reports " + VisibleAscii(after.revision) + " " +
+                     VisibleAscii(after.date) + " with serial number " +
+                     VisibleAscii(after.serial) + ".");
         End(kExitUpdated, "updated");
     }
 
@@ -228,11 +243,12 @@ private:
         if (!run.resetSent) {
             return "Nothing was written.";
         }
-        const std::string recover = " To recover: q218-flash " + m_report.port + " --serial " +
-                                    m_window.SerialWritten() + ".";
+        const std::string recover = " To recover: q218-flash " + ShellWord(m_report.port) +
+                                    " --serial " + m_window.SerialWritten() + ".";
         if (!run.handshakeDone) {
             return "The reset command was sent, but the bootloader never answered; the Q218 may "
-                   "be waiting in its bootloader." + recover;
+                   "be waiting in its bootloader." +
+                   recover;
         }
         return "The Q218 waits in its bootloader for a new update." + recover;
     }
@@ -287,6 +303,7 @@ private:
     SteadyClock m_clock;
     Main m_window;
     SignalWatch m_signals;
+    std::string m_waitingFor;  // the last reason --wait printed
     int m_interrupts = 0;
     bool m_terminated = false;
 };
@@ -298,9 +315,39 @@ PortTarget ResolvePort(const std::string& port) {
     std::smatch match;
     if (std::regex_match(port, match, windowName)) {
         const auto number = static_cast<std::int16_t>(std::stoi(match[1].str()));
-        return {number, "COM " + match[1].str(), UpdaterPortNames()};
+        return {number, "COM " + match[1].str(), UpdaterPortNames(), true};
     }
-    return {1, port, [port](std::int16_t n) { return n == 1 ? port : std::string(); }};
+    std::string path = port;
+#ifndef _WIN32
+    if (!port.empty() && !port.starts_with('/') && !port.starts_with("./") &&
+        !port.starts_with("../")) {
+        path = "/dev/" + port;
+    }
+#endif
+    return {1, path, [path](std::int16_t n) { return n == 1 ? path : std::string(); }};
+}
+
+std::string ShellWord(const std::string& word) {
+#ifdef _WIN32
+    // cmd.exe and PowerShell: double quotes around a word with a blank or a character of
+    // their syntax; a Windows path holds no double quote.
+    if (!word.empty() && word.find_first_of(" \t&()[]{}^=;!'+,`~%@$") == std::string::npos) {
+        return word;
+    }
+    return "\"" + word + "\"";
+#else
+    // POSIX shells: single quotes take everything literally but the single quote itself,
+    // which is closed, escaped and reopened.
+    static const std::regex plain("[A-Za-z0-9_@%+=:,./-]+");
+    if (std::regex_match(word, plain)) {
+        return word;
+    }
+    std::string quoted = "'";
+    for (const char c : word) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+#endif
 }
 
 FlashReport RunFlash(const FlashOptions& options, ConsoleLines& lines) {

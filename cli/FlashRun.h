@@ -16,12 +16,19 @@ namespace q218::flash {
 
 // PORT as the link opens it: COM1 to COM4 in the window's naming keep their number and the
 // updater's own mapping; any other name becomes port 1 of a mapping that holds only it.
+// Another name is a path; on POSIX systems a name without a "/", "./" or "../" in front
+// opens /dev/NAME, as QSerialPort takes it, and is shown as that path.
 struct PortTarget {
     std::int16_t number = 1;
     std::string shown;  // "COM 3" as the window's messages name it, or the path
     PortNameMap names;
+    bool windowName = false;  // COM1 to COM4, mapped as the window maps them
 };
 PortTarget ResolvePort(const std::string& port);
+
+// `word` as the platform's shell reads it back as one word: a line the program prints for
+// pasting (the recovery command) must run as printed, whatever the port's name holds.
+std::string ShellWord(const std::string& word);
 
 // Runs the update (or the identification) that `options` ask for; messages and progress go
 // to `lines`. Ctrl+C, SIGTERM and SIGHUP are watched for the duration.

@@ -7,8 +7,8 @@
 #include <signal.h>
 #include <unistd.h>
 #elif defined(Q_OS_WIN)
-#include <QCoreApplication>
 #include <windows.h>
+#include <QCoreApplication>
 #endif
 
 namespace q218::flash {
@@ -30,8 +30,11 @@ extern "C" void OnSignal(int number) {
 
 }  // namespace
 
-void IgnoreBrokenPipe() {
+void IgnoreFailedWriteSignals() {
     ::signal(SIGPIPE, SIG_IGN);
+    // A file over the size limit (ulimit -f) fails the write with EFBIG instead of ending
+    // the program: a verified update stays verified, and the log's error is said.
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 SignalWatch::SignalWatch(std::function<void(Signal)> onSignal) : m_onSignal(std::move(onSignal)) {
@@ -100,7 +103,7 @@ BOOL WINAPI OnConsoleEvent(DWORD type) {
 
 }  // namespace
 
-void IgnoreBrokenPipe() {}
+void IgnoreFailedWriteSignals() {}
 
 SignalWatch::SignalWatch(std::function<void(Signal)> onSignal) : m_onSignal(std::move(onSignal)) {
     g_onSignal = &m_onSignal;
@@ -112,7 +115,7 @@ SignalWatch::~SignalWatch() {
     g_onSignal = nullptr;
 }
 #else
-void IgnoreBrokenPipe() {}
+void IgnoreFailedWriteSignals() {}
 
 // Elsewhere the signals keep their default: they end the program at once.
 SignalWatch::SignalWatch(std::function<void(Signal)> onSignal) : m_onSignal(std::move(onSignal)) {}

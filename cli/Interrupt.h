@@ -1,9 +1,10 @@
 #pragma once
 // Ctrl+C, SIGTERM and SIGHUP (on Windows, Ctrl+C and Ctrl+Break) as events of the Qt event
 // loop: the signal handler does nothing but wake the loop, and the program decides in its own
-// time, inside the next ProcessEvents, what the signal means at that point of the update. SIGPIPE is ignored for the program's
-// whole life (IgnoreBrokenPipe): a reader of standard output that goes away must not end an
-// update half-way; the writes then fail and the update goes on.
+// time, inside the next ProcessEvents, what the signal means at that point of the update. SIGPIPE
+// and SIGXFSZ are ignored for the program's whole life (IgnoreFailedWriteSignals): a reader of
+// standard output that goes away, or a log over the file size limit, must not end an update
+// half-way; the writes then fail and the update goes on.
 
 #include <QObject>
 #include <functional>
@@ -20,7 +21,7 @@ enum class Signal {
 };
 
 // Called once at start-up, before anything is written.
-void IgnoreBrokenPipe();
+void IgnoreFailedWriteSignals();
 
 class SignalWatch final {
 public:

@@ -260,7 +260,15 @@ void SimulatedQ218::EnterBootloader(nanoseconds at) {
         m_state = State::Silent;
         return;
     }
-    Send(m_faults.noiseBeforeEnq, EntryKind::Noise, at);
+    if (m_faults.noiseSpacing > nanoseconds::zero()) {
+        for (const char noise : m_faults.noiseBeforeEnq) {
+            at += m_faults.noiseSpacing;
+            Send(std::string(1, noise), EntryKind::Noise, at);
+        }
+        at += m_faults.noiseSpacing;
+    } else {
+        Send(m_faults.noiseBeforeEnq, EntryKind::Noise, at);
+    }
     Send(std::string(1, static_cast<char>(kEnq)), EntryKind::Enq, at);
     Send(m_faults.noiseAfterEnq, EntryKind::Noise, at);
     m_state = State::WaitingForAck;

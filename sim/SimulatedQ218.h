@@ -50,6 +50,9 @@ struct PreviousFirmware {
 // every frame received, retries included, from 0.
 struct Faults {
     std::string noiseBeforeEnq;
+    // noiseBeforeEnq's characters one this far apart, the first one this long after "977",
+    // ENQ one after the last; zero: all of them at once.
+    std::chrono::nanoseconds noiseSpacing{};
     // Characters sent right behind ENQ, before the host's ACK: they wait in the host's
     // buffer ahead of the two handshake characters.
     std::string noiseAfterEnq;
@@ -102,7 +105,10 @@ public:
     // Replaces every fault at once.
     void SetFaults(Faults faults) { m_faults = std::move(faults); }
     // One fault at a time, on top of the others (see Faults for their meaning).
-    void NoiseBeforeEnq(std::string_view noise) { m_faults.noiseBeforeEnq = std::string(noise); }
+    void NoiseBeforeEnq(std::string_view noise, std::chrono::nanoseconds spacing = {}) {
+        m_faults.noiseBeforeEnq = std::string(noise);
+        m_faults.noiseSpacing = spacing;
+    }
     void NoiseAfterEnq(std::string_view noise) { m_faults.noiseAfterEnq = std::string(noise); }
     void SilentBeforeEnq() { m_faults.silentBeforeEnq = true; }
     void BelAfterFrame(int k, int times = 1) { m_faults.belAfterFrame[k] = std::max(times, 1); }

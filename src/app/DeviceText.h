@@ -15,6 +15,12 @@ namespace q218 {
 // itself as \\, so that the shown text maps back to the bytes without doubt.
 std::string Visible(std::string_view bytes);
 
+// The same for a terminal, whose character set the program cannot know: every byte outside
+// printable ASCII as \xHH, the backslash as \\. A Latin-1 letter re-encoded as UTF-8 would
+// put bytes 0x80 to 0x9F on a terminal that reads Latin-1, and those are C1 controls there
+// (0x9B starts a control sequence).
+std::string VisibleAscii(std::string_view bytes);
+
 // C0 (ESC too), DEL and C1: the characters Visible shows as \xHH, for any text that reaches
 // a terminal from outside the program.
 constexpr bool IsControlCharacter(char32_t c) {

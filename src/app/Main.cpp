@@ -111,8 +111,20 @@ void Main::Serial_Check() {
         m_view.SetFocus(FocusTarget::Text4);
         return;
     }
+    Serial_Accept();
+}
+
+void Main::Serial_Restore(std::string_view serial) {
+    if (!m_view.IsVisible(TextBox::Text4) || !IsUsableDeviceSerial(serial)) {
+        return;
+    }
+    m_view.SetText(TextBox::Text4, serial);
+    Serial_Accept();
+}
+
+void Main::Serial_Accept() {
     m_view.SetVisible(TextBox::Text4, false);
-    // Checked as six digits above, so the record is always patched in the built image.
+    // Checked as six digits by the callers, so the record is always patched in the built image.
     static_cast<void>(Serial_Patch());
     m_view.SetText(TextBox::Text2, kReadyMessage);
     m_view.SetEnabled(Button::cmdOK, false);

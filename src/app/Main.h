@@ -72,6 +72,11 @@ public:
     // Checks the typed serial number: refused with an emptied box and a beep, or written
     // into the image with "&Update" enabled.
     void Serial_Check();
+    // While the number is asked for: writes back one the device reported before and lost
+    // with its application (a failed update's recovery from a terminal), as Serial_Check
+    // writes a typed one. Any six digits: also 000000, which a device programmed straight
+    // from the image reports and keeps, but which nobody may type. Does nothing otherwise.
+    void Serial_Restore(std::string_view serial);
 
     // How long "&Update" waits for the bootloader's answers; zero (the window's way): without
     // a limit.
@@ -101,6 +106,8 @@ private:
     [[nodiscard]] PatchResult Serial_Patch();
     // The state Waiting for serial number: the box shown empty and focused, "OK" enabled.
     void AskForSerial();
+    // The number in the box is six digits: into the image, and on to "&Update".
+    void Serial_Accept();
 
     UpdaterView& m_view;
     SerialLink& m_link;

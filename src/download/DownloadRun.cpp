@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "download/Messages.h"
@@ -33,24 +34,32 @@ float ProgressFraction(std::int32_t lineIndex, std::int32_t lastIndex) {
     return static_cast<float>(static_cast<double>(lineIndex) / static_cast<double>(lastIndex));
 }
 
+// When a wait that starts now must end under the context's reply limit; none without one.
+std::optional<std::chrono::nanoseconds> DeadlineFromNow(const LinkContext& context) {
+    if (context.replyLimit <= std::chrono::nanoseconds::zero()) {
+        return std::nullopt;
+    }
+    return context.clock.Now() + context.replyLimit;
+}
+
 // Waits until at least `count` characters are waiting. Characters already received raise
 // no event, so the window's wait (which sleeps until one) is entered only while fewer are
 // waiting: junk that is already buffered is read without a single wait. LineLost once the
 // line has vanished under the port (an adapter pulled out), which no amount of waiting
-// brings back; a present but silent device is waited for without a limit unless the
-// context sets one.
-FailureCause WaitForInput(LinkContext& context, int count) {
-    const auto limit = context.replyLimit;
-    const auto deadline = context.clock.Now() + limit;
+// brings back; a present but silent device is waited for until `deadline`, without a limit
+// when there is none. The caller sets the deadline for what it waits for as a whole, so
+// that characters which are not the answer do not put it off.
+FailureCause WaitForInput(LinkContext& context, int count,
+                          std::optional<std::chrono::nanoseconds> deadline) {
     while (context.link.InBufferCount() < count) {
         if (context.link.LineLost()) {
             return FailureCause::LineLost;
         }
-        if (limit <= std::chrono::nanoseconds::zero()) {
+        if (!deadline) {
             context.view.ProcessEvents();
             continue;
         }
-        const auto left = deadline - context.clock.Now();
+        const auto left = *deadline - context.clock.Now();
         if (left <= std::chrono::nanoseconds::zero()) {
             return FailureCause::NoReply;
         }
@@ -125,8 +134,10 @@ DownloadResult cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::
     // Waiting for the bootloader: whatever the application still says before it restarts
     // is read and dropped. Exit stays usable here; its handler ends the program by
     // throwing ProgramEnded out of ProcessEvents, which this run lets pass.
+    // Under a reply limit the bootloader's ENQ must come within it, whatever comes before.
+    const auto enqDeadline = DeadlineFromNow(context);
     do {
-        if (const FailureCause cause = WaitForInput(context, kOneCharacter);
+        if (const FailureCause cause = WaitForInput(context, kOneCharacter, enqDeadline);
             cause != FailureCause::None) {
             return TransferFailed(view, progress, cause);
         }
@@ -136,7 +147,8 @@ DownloadResult cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::
     view.SetEnabled(Button::cmdExit, false);
     link.Output(std::string_view(&kAck, 1));
     progress.handshakeDone = true;
-    if (const FailureCause cause = WaitForInput(context, kDroppedAfterAck);
+    if (const FailureCause cause =
+            WaitForInput(context, kDroppedAfterAck, DeadlineFromNow(context));
         cause != FailureCause::None) {
         return TransferFailed(view, progress, cause);
     }
@@ -151,16 +163,31 @@ DownloadResult cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::
     // end-of-file record, or a skipped last line) ends the transfer as the end record does.
     std::int32_t lineIndex = 0;
     bool awaitReply = true;
+    // Under a reply limit a frame must be taken ("T") within it from its first send: a
+    // bootloader that asks for it again and again (BEL) does not put the limit off.
+    std::optional<std::chrono::nanoseconds> frameDeadline;
+    bool frameAskedAgain = false;
     while (lineIndex <= lastIndex) {
         // A frame after BEL is the last one again: counted apart from the first sends.
         bool resending = false;
         if (awaitReply) {
-            if (const FailureCause cause = WaitForInput(context, kOneCharacter);
+            if (!frameAskedAgain) {
+                frameDeadline = DeadlineFromNow(context);
+            }
+            if (const FailureCause cause = WaitForInput(context, kOneCharacter, frameDeadline);
                 cause != FailureCause::None) {
-                return TransferFailed(view, progress, cause);
+                return TransferFailed(view, progress,
+                                      cause == FailureCause::NoReply && frameAskedAgain
+                                          ? FailureCause::FrameNotTaken
+                                          : cause);
             }
             view.SetText(TextBox::Text1, link.Input());
             const std::string reply = view.GetText(TextBox::Text1);
+            frameAskedAgain = reply == kRepeat;
+            if (frameAskedAgain && frameDeadline && context.clock.Now() >= *frameDeadline) {
+                // Answers already waiting raise no wait that could run out: checked here.
+                return TransferFailed(view, progress, FailureCause::FrameNotTaken);
+            }
             if (reply == kRepeat) {
                 // The frame sent last is the line before. Before any frame there is none:
                 // line 0 is sent, as it would have been after "T".

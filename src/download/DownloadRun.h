@@ -26,6 +26,7 @@ enum class FailureCause {
     LineLost,         // the line vanished under the open port (an adapter pulled out)
     NoReply,          // nothing came within the context's reply limit
     BootloaderReply,  // the bootloader answered a frame with neither "T" nor BEL
+    FrameNotTaken,    // the bootloader asked for one frame again (BEL) past the reply limit
     RecordMalformed,  // an image line no frame can carry
 };
 
@@ -34,8 +35,8 @@ enum class FailureCause {
 struct [[nodiscard]] DownloadResult {
     DownloadEnding ending = DownloadEnding::Unfinished;
     FailureCause cause = FailureCause::None;
-    char bootloaderReply = 0;  // the character seen, when cause is BootloaderReply
-    bool resetSent = false;    // "977" CR written: from here the device may be in its bootloader
+    char bootloaderReply = 0;    // the character seen, when cause is BootloaderReply
+    bool resetSent = false;      // "977" CR written: from here the device may be in its bootloader
     bool handshakeDone = false;  // the bootloader's ENQ answered with ACK
     int framesTotal = 0;         // frames of the whole image when no frame is asked for again
     int framesSent = 0;          // frames written for the first time

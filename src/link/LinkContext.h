@@ -15,8 +15,9 @@ struct LinkContext {
     SerialLink& link;
     UpdaterView& view;
     const MonotonicClock& clock;
-    // How long the download waits for the bootloader's ENQ and for each frame's answer;
-    // zero: without a limit, as the window does (the technician ends a wait with Exit).
+    // How long the download waits for the bootloader's ENQ (whatever comes before it) and
+    // for each frame to be taken (BEL answers included); zero: without a limit, as the window
+    // does (the technician ends a wait with Exit).
     std::chrono::nanoseconds replyLimit{};
 };
 

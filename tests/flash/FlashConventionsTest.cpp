@@ -5,7 +5,9 @@
 // the simulated Q218 on a pseudo-terminal.
 
 #include <signal.h>
+#include <sys/resource.h>
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -30,12 +32,14 @@ struct Ran {
     QByteArray err;
 };
 
-// Runs q218-flash to its end; `onError` sees standard error as it grows.
+// Runs q218-flash (or `program`) to its end; `onError` sees standard error as it grows.
 Ran Flash(const QStringList& arguments,
           const std::function<void(const QByteArray&, QProcess&)>& onError = {},
-          bool closeOutput = false) {
+          bool closeOutput = false, const QString& program = Q218_FLASH,
+          const std::function<void()>& inChild = {}) {
     QProcess flash;
-    flash.start(Q218_FLASH, arguments);
+    flash.setChildProcessModifier(inChild);
+    flash.start(program, arguments);
     if (!flash.waitForStarted()) {
         return {};
     }
@@ -90,6 +94,12 @@ TEST(FlashConventions, HelpVersionAndABadLogNeverTouchThePort) {
         {{"--log", noFolder, port}, 2, "missing/log.jsonl: No such file or directory"},
         {{"--quiet", "--verbose", port}, 2, "exclude each other"},
         {{"--timeout", "0", port}, 2, "--timeout"},
+        {{"--timeout", "0.0004", port}, 2, "0.001 to 86400"},
+        {{"--timeout", "86401", port}, 2, "0.001 to 86400"},
+        {{"--log", "", port}, 2, "no file name"},
+        {{"--list", "--json"}, 2, "neither --json nor --log"},
+        {{"--identify", "/tmp/" + QString(251, 'a')}, 3, "no such port"},
+        {{"--identify", "q218-missing"}, 3, "/dev/q218-missing: no such port"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.arguments.join(' ').toStdString());
@@ -106,7 +116,8 @@ TEST(FlashConventions, HelpVersionAndABadLogNeverTouchThePort) {
 TEST(FlashConventions, DeviceBytesAreShownNotObeyed) {
     const auto server = Device();
     ASSERT_TRUE(server);
-    const std::string serial = std::string("\x1b]52;c;SGk=\x07\x1b[2J") + '\0' + "\xff";
+    // 0xdb re-encoded as UTF-8 ends in 0x9b: CSI on a Latin-1 terminal.
+    const std::string serial = std::string("\x1b]52;c;SGk=\x07\x1b[2J") + '\0' + "\xff\xdb";
     server->WithDevice([&](sim::SimulatedQ218& d) {
         d.IdentificationReply(serial + " Q218 R04.5 2021-11-02 ");
     });
@@ -116,7 +127,8 @@ TEST(FlashConventions, DeviceBytesAreShownNotObeyed) {
     for (const char raw : {'\x1b', '\x07', '\0', '\xff'}) {
         EXPECT_FALSE(printed.contains(raw)) << "raw byte " << int{static_cast<unsigned char>(raw)};
     }
-    EXPECT_TRUE(ran.err.contains("\\x1b]52;c;SGk=\\x07\\x1b[2J\\x00\xc3\xbf")) << ran.err.toStdString();
+    EXPECT_TRUE(ran.err.contains("\\x1b]52;c;SGk=\\x07\\x1b[2J\\x00\\xff\\xdb")) << ran.err.toStdString();
+    EXPECT_TRUE(std::all_of(ran.err.begin(), ran.err.end(), [](char c) { return c > 0; }));
     EXPECT_TRUE(ran.err.contains("identification reply")) << "-v is --verbose";
     // The window's prompt for its box becomes what to do in a terminal.
     EXPECT_FALSE(printed.contains("Enter serial number."));
@@ -146,50 +158,113 @@ TEST(FlashConventions, AReaderThatGoesAwayDoesNotStopTheUpdate) {
     EXPECT_EQ(json["framesSent"].toInt(), static_cast<int>(blocks.size()));
 }
 
+// A log that cannot take the record: the result stands and the error is said. A record a
+// full disk cut short before does not swallow the next one.
 TEST(FlashConventions, AFullLogIsSaidInPlainWords) {
     const auto server = Device();
     ASSERT_TRUE(server);
-    const Ran ran =
-        Flash({"--log", "/dev/full", "--identify", QString::fromStdString(server->SlavePath())});
-    EXPECT_EQ(ran.exitCode, 0);
-    EXPECT_TRUE(ran.err.contains("Could not write the result to the log /dev/full: No space left"))
-        << ran.err.toStdString();
-    EXPECT_FALSE(ran.err.contains("QIODevice"));
+    QTemporaryDir dir;
+    const QString file = dir.filePath("updates.jsonl");
+    const struct {
+        QString log;
+        QByteArray before;            // what the log holds before the run
+        std::function<void()> limit;  // in the child: ulimit -f
+        const char* says;             // on standard error; "" for nothing
+    } rows[] = {
+        {"/dev/full", "", {}, "Could not write the result to the log /dev/full: No space left"},
+        {file, "{\"cut short", {}, ""},
+        {file, QByteArray(4096, '\n'),
+         [] {
+             const rlimit size{4096, 4096};
+             setrlimit(RLIMIT_FSIZE, &size);
+         },
+         ": File too large. The result was: identified (exit code 0)."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.says);
+        if (row.log == file) {
+            QFile log(file);
+            ASSERT_TRUE(log.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            log.write(row.before);
+        }
+        const Ran ran = Flash({"--log", row.log, "--identify", QString::fromStdString(
+                                                                 server->SlavePath())},
+                              {}, false, Q218_FLASH, row.limit);
+        EXPECT_EQ(ran.exitCode, 0) << ran.err.toStdString();
+        EXPECT_EQ(ran.err.contains("Could not write"), *row.says != '\0') << ran.err.toStdString();
+        EXPECT_TRUE(ran.err.contains(row.says)) << ran.err.toStdString();
+        EXPECT_FALSE(ran.err.contains("QIODevice"));
+        QFile log(file);
+        if (*row.says == '\0' && log.open(QIODevice::ReadOnly)) {
+            const QList<QByteArray> lines = log.readAll().split('\n');
+            ASSERT_EQ(lines.size(), 3);  // the cut one, the record, nothing after its newline
+            EXPECT_EQ(QJsonDocument::fromJson(lines[1])["result"].toString(), "identified");
+        }
+    }
 }
 
-// The adapter pulled out at frame 150, plugged in again: the device keeps only its
-// bootloader and reports its model alone. The command the failed run printed, with the
-// serial number it printed before writing, updates it to the image word for word once the
-// reset button is pressed.
-TEST(FlashConventions, AFailedUpdateIsRecoveredWithThePrintedCommand) {
+// TERM=dumb: the progress line is redrawn with \r alone.
+TEST(FlashConventions, ATerminalWithoutSequencesGetsNone) {
     const auto server = Device();
     ASSERT_TRUE(server);
-    const Memory before = MemoryOf(*server);
-    server->WithDevice([](sim::SimulatedQ218& d) { d.UnplugAtFrame(150); });
-    const Ran failed = Flash({QString::fromStdString(server->SlavePath())});
-    ASSERT_EQ(failed.exitCode, 1) << failed.err.toStdString();
-    EXPECT_TRUE(failed.out.contains("serial number 123456")) << failed.out.toStdString();
-    const QByteArray hint = "To recover: q218-flash " + QByteArray(server->SlavePath().c_str()) +
-                            " --serial 123456.";
-    ASSERT_TRUE(failed.err.contains(hint)) << failed.err.toStdString();
+    const QString command = QString("TERM=dumb ") + Q218_FLASH + " " + server->SlavePath().c_str();
+    const Ran ran = Flash({"-qec", command, "/dev/null"}, {}, false, "script");
+    EXPECT_EQ(ran.exitCode, 0) << ran.out.toStdString();
+    EXPECT_TRUE(ran.out.contains("\r[#")) << "a progress line on the terminal";
+    EXPECT_FALSE(ran.out.contains('\x1b'));
+}
 
-    std::string error;
-    ASSERT_TRUE(server->Replug(error)) << error;
-    bool pressed = false;
-    const Ran recovered = Flash(
-        {"--json", QString::fromStdString(server->SlavePath()), "--serial", "123456"},
-        [&](const QByteArray& err, QProcess&) {
-            if (!pressed && err.contains("reset button")) {
-                pressed = true;
-                server->WithDevice([](sim::SimulatedQ218& d) { d.ResetByHand(); });
-            }
-        });
-    EXPECT_EQ(recovered.exitCode, 0) << recovered.err.toStdString();
-    EXPECT_TRUE(pressed);
-    const auto blocks = BlocksOfUpdate(ReadImageInput(), "123456");
-    const MemoryDifference difference =
-        Compare(MemoryOf(*server), AfterBlocks(before, blocks, blocks.size()));
-    EXPECT_EQ(difference.count, 0U) << difference.firstFew;
+// The adapter pulled out at frame 150 and plugged in again, or frame 5 answered NAK and the
+// device powered up again: it keeps only its bootloader and reports its model alone. The
+// line the failed run printed, run as printed by sh, updates it to the image word for word
+// with its serial number once the reset button is pressed: also under a name the shell must
+// have quoted, and with 000000, which a device programmed straight from the image reports.
+TEST(FlashConventions, AFailedUpdateIsRecoveredWithThePrintedCommand) {
+    const struct {
+        const char* serial;
+        const char* portName;  // a link to the pty
+        std::function<void(sim::SimulatedQ218&)> fault;
+    } rows[] = {
+        {"123456", "ttyQ218", [](sim::SimulatedQ218& d) { d.UnplugAtFrame(150); }},
+        {"000000", "it's a port", [](sim::SimulatedQ218& d) { d.ReplyAfterFrame(5, '\x15'); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.portName);
+        const auto server = Device({.serial = row.serial});
+        ASSERT_TRUE(server);
+        const Memory before = MemoryOf(*server);
+        server->WithDevice(row.fault);
+        QTemporaryDir dir;
+        const QString port = dir.filePath(row.portName);
+        ASSERT_TRUE(QFile::link(QString::fromStdString(server->SlavePath()), port));
+        const Ran failed = Flash({port});
+        ASSERT_EQ(failed.exitCode, 1) << failed.err.toStdString();
+        EXPECT_TRUE(failed.out.contains(QByteArray("serial number ") + row.serial));
+        const qsizetype from = failed.err.indexOf("To recover: ") + 12;
+        ASSERT_GE(from, 12) << failed.err.toStdString();
+        const QString line = failed.err.mid(from, failed.err.indexOf(".\n", from) - from);
+
+        std::string error;
+        ASSERT_TRUE(server->Replug(error)) << error;
+        QFile::remove(port);
+        ASSERT_TRUE(QFile::link(QString::fromStdString(server->SlavePath()), port));
+        bool pressed = false;
+        const Ran recovered = Flash(
+            {"-c", "PATH=\"$0:$PATH\"; " + line + " >&2", QFileInfo(Q218_FLASH).absolutePath()},
+            [&](const QByteArray& err, QProcess&) {
+                if (!pressed && err.contains("reset button")) {
+                    pressed = true;
+                    server->WithDevice([](sim::SimulatedQ218& d) { d.ResetByHand(); });
+                }
+            },
+            false, "sh");
+        EXPECT_EQ(recovered.exitCode, 0) << line.toStdString() << recovered.err.toStdString();
+        EXPECT_TRUE(pressed);
+        const auto blocks = BlocksOfUpdate(ReadImageInput(), row.serial);
+        const MemoryDifference difference =
+            Compare(MemoryOf(*server), AfterBlocks(before, blocks, blocks.size()));
+        EXPECT_EQ(difference.count, 0U) << difference.firstFew;
+    }
 }
 
 TEST(FlashText, ControlBytesAreVisibleAndLatin1) {

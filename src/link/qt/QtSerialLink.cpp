@@ -7,6 +7,9 @@
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #endif
+#ifdef Q_OS_UNIX
+#include <sys/file.h>
+#endif
 
 namespace q218 {
 
@@ -33,8 +36,14 @@ OpenError OpenErrorOf(const QSerialPort& port, const std::string& path) {
             error.failure = OpenFailure::NoSuchPort;
             break;
         case QSerialPort::PermissionError: {
+            // Qt also says so when it cannot make its lock file, e.g. for a name too long
+            // for one: a port that is not there is missing, whatever Qt calls it.
             const QFileInfo file(QString::fromStdString(path));
-            const bool forbidden = file.exists() && !(file.isReadable() && file.isWritable());
+            if (!file.exists()) {
+                error.failure = OpenFailure::NoSuchPort;
+                break;
+            }
+            const bool forbidden = !(file.isReadable() && file.isWritable());
             error.failure = forbidden ? OpenFailure::PermissionDenied : OpenFailure::Busy;
             break;
         }
@@ -79,6 +88,21 @@ std::optional<int> RequestLowLatency(auto /*handle*/) {
     return std::nullopt;
 }
 void RestoreFlags(auto /*handle*/, int /*flags*/) {}
+#endif
+
+// Another run of ours may hold the same device under another name (a symlink, /dev/serial/
+// by-id): Qt's lock file is named after the path given, and TIOCEXCL does not stop root. An
+// advisory lock on the open device itself (its inode, whatever the path) does; the lock
+// goes with the descriptor when the port closes or the program ends.
+#ifdef Q_OS_UNIX
+bool LockDevice(int handle) {
+    return ::flock(handle, LOCK_EX | LOCK_NB) == 0;
+}
+#else
+// Windows opens a COM port for one program at a time by itself.
+bool LockDevice(auto /*handle*/) {
+    return true;
+}
 #endif
 
 }  // namespace
@@ -137,6 +161,13 @@ bool QtSerialLink::SetPortOpen(bool open) {
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
         m_openError = OpenErrorOf(m_port, name);
+        return false;
+    }
+    if (!LockDevice(m_port.handle())) {
+        // Released untouched: nothing read, nothing flushed, no settings changed back.
+        m_port.close();
+        m_openError =
+            OpenError{OpenFailure::Busy, name, "another program holds a lock on the device"};
         return false;
     }
     m_flagsFound = RequestLowLatency(m_port.handle());
