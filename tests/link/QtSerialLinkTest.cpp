@@ -222,6 +222,46 @@ TEST_F(QtSerialLinkTest, UnpluggedDeviceClosesThePortWithoutSpinning) {
         << " ms";
 }
 
+// The line goes while bytes wait to leave. QSerialPort reports the failed write from inside
+// whatever meets the dead line first, our own close and flush included: each row is one of
+// them, and each must end as a lost line with the port closed, not in endless re-entrance.
+struct LineGoneRow {
+    const char* name;
+    void (*meetTheDeadLine)(QtSerialLink& link);
+};
+
+void PrintTo(const LineGoneRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class QtSerialLinkLineGone : public QtSerialLinkTest,
+                             public ::testing::WithParamInterface<LineGoneRow> {};
+
+TEST_P(QtSerialLinkLineGone, WithBytesQueuedIsALostLine) {
+    ASSERT_TRUE(Open());
+    RunQtEventsBriefly();
+    link.Output(":S");
+    pty.CloseMaster();
+
+    GetParam().meetTheDeadLine(link);
+    PumpUntil([&] { return !link.PortOpen(); });
+
+    EXPECT_TRUE(link.LineLost());
+    EXPECT_FALSE(link.PortOpen());
+    EXPECT_EQ(link.Input(), "");
+    link.Output("T");  // a write on the closed port goes nowhere
+    EXPECT_FALSE(link.PortOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, QtSerialLinkLineGone,
+    ::testing::Values(
+        LineGoneRow{"TheEventLoopWrites", [](QtSerialLink&) { RunQtEventsBriefly(); }},
+        LineGoneRow{"TheCloseFlushes", [](QtSerialLink& l) { EXPECT_TRUE(l.SetPortOpen(false)); }},
+        LineGoneRow{"TheNextOpenClosesFirst",
+                    [](QtSerialLink& l) { EXPECT_FALSE(l.SetPortOpen(true)); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // The device's side of the line as the simulated Q218's pty server plays it.
 std::vector<sim::TranscriptEntry> IdentificationExchanges(sim::PtyServer& server) {
     return server.WithDevice([](sim::SimulatedQ218& device) {
