@@ -310,7 +310,7 @@ void SimulatedQ218::FinishFrame(nanoseconds at) {
     const std::string bel(1, static_cast<char>(kBel));
     for (const auto& [first, times] : m_faults.belAfterFrame) {
         if (k >= first && k < first + times) {
-            Send(bel, EntryKind::FrameReply, at, k);
+            Reply(bel, at, k);
             return;
         }
     }
@@ -321,7 +321,7 @@ void SimulatedQ218::FinishFrame(nanoseconds at) {
     }
     const bool lengthOk = n % kFrameDataUnit == 0 && n <= kMaxFrameData;
     if (!lengthOk || sum % 256 != 0) {
-        Send(bel, EntryKind::FrameReply, at, k);
+        Reply(bel, at, k);
         return;
     }
     const std::uint32_t address =
@@ -340,8 +340,8 @@ void SimulatedQ218::FinishFrame(nanoseconds at) {
         m_memory[target] = static_cast<std::uint16_t>(((high << 8) | low) & kWordMask);
     }
     const auto reply = m_faults.replyAfterFrame.find(k);
-    Send(reply != m_faults.replyAfterFrame.end() ? reply->second : std::string("T"),
-         EntryKind::FrameReply, at, k, m_wordWriteTime * static_cast<long>(words));
+    Reply(reply != m_faults.replyAfterFrame.end() ? reply->second : std::string("T"), at, k,
+          m_wordWriteTime * static_cast<long>(words));
 }
 
 void SimulatedQ218::EnterBootloader(nanoseconds at) {
@@ -390,13 +390,22 @@ std::string SimulatedQ218::TableText() const {
     return text;
 }
 
-void SimulatedQ218::Send(std::string_view bytes, EntryKind kind, nanoseconds at, int frame,
-                         nanoseconds extra) {
+void SimulatedQ218::Reply(std::string_view bytes, nanoseconds at, int k, nanoseconds extra) {
+    const nanoseconds readable = Send(bytes, EntryKind::FrameReply, at, k, extra);
+    if (m_faults.unplugAfterReplyToFrame == k) {
+        // The reply stays readable; nothing after it arrives or leaves.
+        UnplugAt(readable);
+    }
+}
+
+nanoseconds SimulatedQ218::Send(std::string_view bytes, EntryKind kind, nanoseconds at, int frame,
+                                nanoseconds extra) {
     if (bytes.empty() || m_line.VanishedBy(at)) {
-        return;
+        return at;
     }
     const nanoseconds last = m_line.FromDevice(bytes, at + extra + m_replyDelay);
     Log(Direction::FromDevice, kind, bytes, last, frame);
+    return last;
 }
 
 void SimulatedQ218::Log(Direction direction, EntryKind kind, std::string_view bytes, nanoseconds at,
