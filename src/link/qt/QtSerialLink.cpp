@@ -227,11 +227,15 @@ bool QtSerialLink::LineLost() const {
 void QtSerialLink::OnError(QSerialPort::SerialPortError error) {
     // When the device vanishes, QSerialPort reports read or resource errors for as long as
     // the port stays open, in a storm that keeps a core busy: close at the first one. A write
-    // that fails is the same lost line. The line is marked lost before the close, so that the
-    // close sends nothing more into it.
-    const bool lineGone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
-                          error == QSerialPort::WriteError;
-    if (!lineGone || !m_port.isOpen()) {
+    // that fails is the same lost line. On Windows any error of the port's own I/O ends all
+    // of it (Qt starts no new wait or read after a failed one), and a pulled adapter is
+    // reported as access denied (a permission error) or a general failure (unknown) as often
+    // as a removal: a port that reports anything but these three harmless errors is a lost
+    // line too. The line is marked lost before the close, so that the close sends nothing more
+    // into it.
+    const bool harmless = error == QSerialPort::NoError || error == QSerialPort::TimeoutError ||
+                          error == QSerialPort::NotOpenError;
+    if (harmless || !m_port.isOpen()) {
         return;
     }
     m_lineLost = true;
