@@ -53,7 +53,8 @@ DeviceSetup DrawDevice(std::uint64_t seed, bool withSilence) {
     d.faults.noiseAfterEnq = bytes(chance(0.1) ? uniform(1, 3) : 0);
     for (const auto& [fault, p] : {std::pair{&Faults::unplugAtFrame, 0.2},
                                    {&Faults::silentFromFrame, withSilence ? 0.15 : 0.0},
-                                   {&Faults::corruptFrame, 0.3}}) {
+                                   {&Faults::corruptFrame, 0.3},
+                                   {&Faults::unplugAfterReplyToFrame, 0.1}}) {
         if (chance(p)) {
             d.faults.*fault = uniform(0, kFrameRange);
         }

@@ -25,6 +25,8 @@ public:
     bool Valid() const { return m_master >= 0; }
     const std::string& Error() const { return m_error; }
     int Master() const { return m_master; }
+    // The slave as held open by this pair, -1 when not held.
+    int HeldSlave() const { return m_slaveHold; }
     // e.g. /dev/pts/7
     const std::string& SlavePath() const { return m_slavePath; }
 

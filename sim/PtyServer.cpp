@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace q218::sim {
 
@@ -19,6 +21,13 @@ using namespace std::chrono_literals;
 // Longest sleep of the serving thread when nothing is due; it wakes at once for input, a
 // stop or an unplug, so this only bounds how late a missed wake-up could be noticed.
 constexpr std::chrono::nanoseconds kIdleWait = 200ms;
+// How a device's last bytes are handed over before the line vanishes: how often the server
+// looks whether the client has read them, for how long at most, and how long it then leaves
+// the client to queue its answer (a client that takes longer meets the same lost line,
+// only with nothing queued yet).
+constexpr auto kHandOverPoll = 1ms;
+constexpr auto kHandOverLimit = 5s;
+constexpr auto kAnswerQueued = 20ms;
 
 std::string ErrnoText(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
@@ -141,6 +150,37 @@ void PtyServer::CloseMaster() {
     }
 }
 
+void PtyServer::HandOverLastBytes(std::string_view bytes) {
+    const int slave = m_pty ? m_pty->HeldSlave() : -1;
+    if (bytes.empty() || slave < 0) {
+        return;
+    }
+    // The slave sends nothing while stopped: the client's answer to these bytes waits in its
+    // own queue and meets the hang-up there, as when an adapter is pulled between the
+    // device's reply and the host's next write.
+    ::tcflow(slave, TCOOFF);
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = write(m_master, bytes.data() + written, bytes.size() - written);
+        if (n <= 0) {
+            return;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    // The hang-up would discard bytes the client has not read yet. A poll of the slave
+    // pushes what is still on its way into the input queue before it answers, so "nothing
+    // to read" means the client has taken everything.
+    const auto deadline = std::chrono::steady_clock::now() + kHandOverLimit;
+    pollfd unread{slave, POLLIN, 0};
+    while (!m_stop && ::poll(&unread, 1, 0) > 0 && (unread.revents & POLLIN) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(kHandOverPoll);
+        unread.revents = 0;
+    }
+    // A moment for the client to act on them and queue its answer.
+    std::this_thread::sleep_for(kAnswerQueued);
+}
+
 void PtyServer::Serve() {
     std::string pending;  // the device's bytes the client has not taken yet
     char buffer[512];
@@ -152,16 +192,21 @@ void PtyServer::Serve() {
             CloseMaster();
         }
         std::chrono::nanoseconds wait = kIdleWait;
+        std::optional<std::string> vanishing;
         if (m_master >= 0 && m_device) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_device->Update();
             pending += m_device->TakeReadable();
             if (m_device->IsUnplugged()) {
-                pending.clear();
-                CloseMaster();
+                // What the device sent before the line vanished still reaches the client.
+                vanishing = std::exchange(pending, {});
             } else if (const auto next = m_device->NextEventTime()) {
                 wait = std::clamp<std::chrono::nanoseconds>(*next - m_clock.Now(), 0ns, wait);
             }
+        }
+        if (vanishing) {
+            HandOverLastBytes(*vanishing);
+            CloseMaster();
         }
         while (m_master >= 0 && !pending.empty()) {
             const ssize_t n = write(m_master, pending.data(), pending.size());

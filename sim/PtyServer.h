@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -49,7 +50,7 @@ public:
 
     // Pulls the adapter out: the master closes, a client reading the slave sees a hang-up
     // and the slave path disappears. Also happens by itself when the device's fault
-    // UnplugAtFrame strikes.
+    // UnplugAtFrame or UnplugAfterReplyToFrame strikes.
     void Unplug();
     bool IsUnplugged() const { return m_unplugged.load(); }
     // Plugs the adapter in again: a new pty (SlavePath changes, as a USB adapter may come
@@ -65,6 +66,8 @@ private:
     bool Open(std::string& error);
     bool OpenPty(std::string& error);
     void Serve();
+    // Gives the client the device's last bytes before the master closes.
+    void HandOverLastBytes(std::string_view bytes);
     void CloseMaster();
     void Wake();
 

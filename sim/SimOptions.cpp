@@ -181,6 +181,8 @@ void FaultOptions(CLI::App& app, SimOptions& o) {
     frameFault("--silent-from-frame", o.device.faults.silentFromFrame, "no answer from frame K on");
     frameFault("--unplug-at-frame", o.device.faults.unplugAtFrame,
                "the line vanishes when frame K arrives");
+    frameFault("--unplug-after-reply", o.device.faults.unplugAfterReplyToFrame,
+               "the line vanishes once the reply to frame K has been read");
     textFault("--identification", o.device.faults.identification,
               "answer \"990\" with exactly TEXT");
 }

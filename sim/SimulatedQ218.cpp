@@ -307,13 +307,22 @@ std::string SimulatedQ218::TableText() const {
     return text;
 }
 
-void SimulatedQ218::Send(std::string_view bytes, EntryKind kind, nanoseconds at, int frame,
-                         nanoseconds extra) {
+void SimulatedQ218::Reply(std::string_view bytes, nanoseconds at, int k, nanoseconds extra) {
+    const nanoseconds readable = Send(bytes, EntryKind::FrameReply, at, k, extra);
+    if (m_faults.unplugAfterReplyToFrame == k) {
+        // The reply stays readable; nothing after it arrives or leaves.
+        UnplugAt(readable);
+    }
+}
+
+nanoseconds SimulatedQ218::Send(std::string_view bytes, EntryKind kind, nanoseconds at, int frame,
+                                nanoseconds extra) {
     if (bytes.empty() || m_line.VanishedBy(at)) {
-        return;
+        return at;
     }
     const nanoseconds last = m_line.FromDevice(bytes, at + extra + m_replyDelay);
     Log(Direction::FromDevice, kind, bytes, last, frame);
+    return last;
 }
 
 void SimulatedQ218::Log(Direction direction, EntryKind kind, std::string_view bytes, nanoseconds at,

@@ -68,6 +68,9 @@ struct Faults {
     std::optional<int> silentFromFrame;
     // The line vanishes when frame k begins to arrive.
     std::optional<int> unplugAtFrame;
+    // The line vanishes right after the reply to frame k has reached the host, before the
+    // host's next bytes leave (the race of an adapter pulled just after a "T").
+    std::optional<int> unplugAfterReplyToFrame;
     // Every identification query is answered with exactly this text instead of the table.
     std::optional<std::string> identification;
 };
@@ -119,6 +122,7 @@ public:
     }
     void SilentFromFrame(int k) { m_faults.silentFromFrame = k; }
     void UnplugAtFrame(int k) { m_faults.unplugAtFrame = k; }
+    void UnplugAfterReplyToFrame(int k) { m_faults.unplugAfterReplyToFrame = k; }
     void IdentificationReply(std::string_view text) { m_faults.identification = std::string(text); }
 
     // --- Transport side --------------------------------------------------------------------
@@ -174,8 +178,13 @@ private:
     void StartFromMemory();
     bool ApplicationPresent() const;
     std::string TableText() const;
-    void Send(std::string_view bytes, EntryKind kind, std::chrono::nanoseconds at, int frame = -1,
-              std::chrono::nanoseconds extra = {});
+    // The answer to frame k: the line vanishes behind it when the fault says so.
+    void Reply(std::string_view bytes, std::chrono::nanoseconds at, int k,
+               std::chrono::nanoseconds extra = {});
+    // Returns when the last byte becomes readable (`at` when nothing is sent).
+    std::chrono::nanoseconds Send(std::string_view bytes, EntryKind kind,
+                                  std::chrono::nanoseconds at, int frame = -1,
+                                  std::chrono::nanoseconds extra = {});
     void Log(Direction direction, EntryKind kind, std::string_view bytes,
              std::chrono::nanoseconds at, int frame = -1);
     void LogUnexpected(std::uint8_t byte, std::chrono::nanoseconds at);

@@ -70,7 +70,7 @@ void SimulatedQ218::FinishFrame(nanoseconds at) {
     const std::string bel(1, static_cast<char>(kBel));
     for (const auto& [first, times] : m_faults.belAfterFrame) {
         if (k >= first && k < first + times) {
-            Send(bel, EntryKind::FrameReply, at, k);
+            Reply(bel, at, k);
             return;
         }
     }
@@ -81,7 +81,7 @@ void SimulatedQ218::FinishFrame(nanoseconds at) {
     }
     const bool lengthOk = n % kFrameDataUnit == 0 && n <= kMaxFrameData;
     if (!lengthOk || sum % 256 != 0) {
-        Send(bel, EntryKind::FrameReply, at, k);
+        Reply(bel, at, k);
         return;
     }
     const std::uint32_t address =
@@ -100,8 +100,8 @@ void SimulatedQ218::FinishFrame(nanoseconds at) {
         m_memory[target] = static_cast<std::uint16_t>(((high << 8) | low) & kWordMask);
     }
     const auto reply = m_faults.replyAfterFrame.find(k);
-    Send(reply != m_faults.replyAfterFrame.end() ? reply->second : std::string("T"),
-         EntryKind::FrameReply, at, k, m_wordWriteTime * static_cast<long>(words));
+    Reply(reply != m_faults.replyAfterFrame.end() ? reply->second : std::string("T"), at, k,
+          m_wordWriteTime * static_cast<long>(words));
 }
 
 }  // namespace q218::sim

@@ -58,6 +58,12 @@ const sim::PreviousFirmware kOld{.serial = "123456", .revision = "R04.5", .date 
 const sim::PreviousFirmware kCurrent{.revision = "", .date = ""};
 const sim::PreviousFirmware kNoSerial{.serial = "", .revision = "R04.5", .date = "2021-11-02"};
 
+// The index of the last frame of an update that keeps serial number 123456, as the device
+// counts them (no frame sent twice).
+int LastFrame() {
+    return static_cast<int>(BlocksOfUpdate(ReadImageInput(), "123456").size()) - 1;
+}
+
 const std::vector<Row> kRows = {
     {"UpdateKeepsTheDevicesSerialOverTheOption",
      kOld,
@@ -96,6 +102,14 @@ const std::vector<Row> kRows = {
      "failed",
      true,
      ""},
+    // The line goes after a "T", while the next bytes wait to leave: a lost line like any
+    // other, in whichever write or read meets it first; --quiet still names the device.
+    {"LineGoneWithAFrameQueuedIsALostLine",
+     kOld, [](sim::SimulatedQ218& d) { d.UnplugAfterReplyToFrame(99); }, {"--quiet"}, 1, "failed",
+     true, "", 0, 0, "", SIGINT, "", {}, "line-lost"},
+    {"LineGoneWithTheEndBytesQueuedIsNotVerified",
+     kOld, [](sim::SimulatedQ218& d) { d.UnplugAfterReplyToFrame(LastFrame()); }, {"--quiet"}, 6,
+     "not-verified", true, "123456", 0, 0, "", SIGINT, "", {}, "not-verified"},
     {"NoAnswer", std::nullopt, {}, {}, 3, "no-device", false, ""},
     {"AlreadyCurrentWritesNothing",
      sim::PreviousFirmware{.revision = "", .date = ""},
@@ -269,11 +283,18 @@ TEST_P(FlashEndToEnd, Run) {
                   allMessages.contains("waiting in its bootloader"),
               row.resetSent && json["leftInBootloader"].toBool())
         << allMessages.toStdString();
-    // The device is named before anything is written.
+    // The recovery line names the serial number to write again, --quiet or not.
+    const QString recover = "To recover: q218-flash " + QString::fromStdString(server.SlavePath()) +
+                            " --serial " + json["serialWritten"].toString() + ".";
+    EXPECT_EQ(allMessages.contains(recover.toUtf8()), json["leftInBootloader"].toBool())
+        << allMessages.toStdString();
+    // The device is named before anything is written (its record names it under --quiet).
     if (row.firmware && row.resetSent) {
         const std::string own = firmware.serial.empty() ? "(none)" : firmware.serial;
-        EXPECT_TRUE(allMessages.contains(("serial number " + own).c_str()))
+        EXPECT_EQ(allMessages.contains(("serial number " + own).c_str()),
+                  !row.options.contains("--quiet"))
             << allMessages.toStdString();
+        EXPECT_EQ(json["before"]["serial"].toString().toStdString(), firmware.serial);
     }
 
     bool resetSent = false;

@@ -222,6 +222,37 @@ TEST_F(QtSerialLinkTest, UnpluggedDeviceClosesThePortWithoutSpinning) {
         << " ms";
 }
 
+// The line goes while bytes wait to leave. QSerialPort reports the failed write from inside
+// whatever meets the dead line first, our own close and flush included: each row is one of
+// them, and each must end as a lost line with the port closed, not in endless re-entrance.
+TEST(QtSerialLinkLineGone, WithBytesQueuedIsALostLine) {
+    const struct {
+        const char* name;
+        void (*meetTheDeadLine)(QtSerialLink& link);
+    } rows[] = {
+        {"the event loop writes", [](QtSerialLink&) { RunQtEventsBriefly(); }},
+        {"the close flushes", [](QtSerialLink& l) { EXPECT_TRUE(l.SetPortOpen(false)); }},
+        {"the next open closes first", [](QtSerialLink& l) { EXPECT_FALSE(l.SetPortOpen(true)); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        PseudoTerminal pty;
+        QtSerialLink link{OnlyPort(pty)};
+        ASSERT_TRUE(link.SetPortOpen(true));
+        RunQtEventsBriefly();
+        link.Output(":S");
+        pty.CloseMaster();
+
+        row.meetTheDeadLine(link);
+        for (int pass = 0; pass < 100 && link.PortOpen(); ++pass) {
+            RunQtEventsBriefly();
+        }
+        EXPECT_TRUE(link.LineLost());
+        EXPECT_FALSE(link.PortOpen());
+        EXPECT_EQ(link.Input(), "");
+    }
+}
+
 // The device's side of the line as the simulated Q218's pty server plays it.
 std::vector<sim::TranscriptEntry> IdentificationExchanges(sim::PtyServer& server) {
     return server.WithDevice([](sim::SimulatedQ218& device) {

@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "ScriptedHost.h"
-#include "support/Bytes.h"
-#include "support/ExpectedMemory.h"
 #include "image/FirmwareImage.h"
 #include "sim/FakeClock.h"
 #include "sim/InMemoryLink.h"
 #include "sim/SimulatedQ218.h"
+#include "support/Bytes.h"
+#include "support/ExpectedMemory.h"
 
 namespace q218::sim {
 namespace {
@@ -187,6 +187,8 @@ TEST_F(FullDownload, FaultsReachTheHostAsTheyShould) {
          0},
         {"unplugged at frame 1", [](SimulatedQ218& d) { d.UnplugAtFrame(1); }, false, "line lost",
          0},
+        {"unplugged after frame 1's reply", [](SimulatedQ218& d) { d.UnplugAfterReplyToFrame(1); },
+         false, "line lost", 0},
         {"silent before ENQ", [](SimulatedQ218& d) { d.SilentBeforeEnq(); }, false, "no ENQ", 0},
         {"noise before ENQ", [](SimulatedQ218& d) { d.NoiseBeforeEnq("T\x07xyz"); }, true, "", 0},
     };

@@ -13,7 +13,8 @@ QString WineMachine::Programs(std::string& error) {
         QProcess unzip;
         unzip.start("unzip", {"-q", Q218_WINDOWS_ZIP, "-d", target});
         if (!unzip.waitForFinished(120'000) || unzip.exitCode() != 0) {
-            error = "cannot unpack " Q218_WINDOWS_ZIP ": " + unzip.readAllStandardError().toStdString();
+            error =
+                "cannot unpack " Q218_WINDOWS_ZIP ": " + unzip.readAllStandardError().toStdString();
             return {};
         }
         const QStringList top = QDir(target).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
@@ -55,9 +56,13 @@ int RunWine(const QString& prefix, const QString& display, const QStringList& ar
 }  // namespace
 
 bool WineMachine::Boot(const QString& prefix, const QString& display, std::string& error) {
-    // The server first, persistent, so that the desktop the first program starts stays.
+    // The server first, persistent, so that the desktop the first program starts stays. It
+    // outlives this test: what it prints goes nowhere rather than into the output of whichever
+    // test runs then.
     QProcess server;
     server.setProcessEnvironment(WineEnvironment(prefix, display));
+    server.setStandardOutputFile(QProcess::nullDevice());
+    server.setStandardErrorFile(QProcess::nullDevice());
     server.start(Q218_WINESERVER, {"-p"});
     server.waitForFinished();
     if (RunWine(prefix, display, {"cmd", "/c", "exit"}) != 0) {

@@ -122,10 +122,25 @@ QtSerialLink::~QtSerialLink() {
     }
 }
 
+QtSerialLink::PortCall::PortCall(QtSerialLink& link) : m_link(link) {
+    ++m_link.m_callDepth;
+}
+
+QtSerialLink::PortCall::~PortCall() {
+    if (--m_link.m_callDepth == 0 && m_link.m_closeDue) {
+        m_link.m_closeDue = false;
+        if (m_link.m_port.isOpen()) {
+            m_link.ClosePort();
+        }
+    }
+}
+
 void QtSerialLink::ClosePort() {
+    const PortCall call(*this);
     // Output only queues; QSerialPort's close drops what is still queued. Whatever the
-    // updater wrote before closing was meant for the device.
-    if (m_port.bytesToWrite() > 0) {
+    // updater wrote before closing was meant for the device, unless the line is gone: a
+    // write into a dead line only fails again.
+    if (!m_lineLost && m_port.bytesToWrite() > 0) {
         m_port.flush();
     }
     if (m_flagsFound) {
@@ -159,6 +174,7 @@ bool QtSerialLink::SetPortOpen(bool open) {
     m_port.setDataBits(QSerialPort::Data8);
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
+    const PortCall call(*this);
     if (!m_port.open(QIODevice::ReadWrite)) {
         m_openError = OpenErrorOf(m_port, name);
         return false;
@@ -170,11 +186,12 @@ bool QtSerialLink::SetPortOpen(bool open) {
             OpenError{OpenFailure::Busy, name, "another program holds a lock on the device"};
         return false;
     }
-    m_flagsFound = RequestLowLatency(m_port.handle());
-    // Bytes the OS took in before this open belong to no query of ours.
-    m_port.clear();
     m_lineLost = false;
-    return true;
+    m_flagsFound = RequestLowLatency(m_port.handle());
+    // Bytes the OS took in before this open belong to no query of ours. A line that went
+    // meanwhile fails the clear: the port is then lost already and closes with this call.
+    m_port.clear();
+    return !m_lineLost;
 }
 
 void QtSerialLink::SetCommPort(std::int16_t port) {
@@ -204,6 +221,7 @@ void QtSerialLink::Output(std::string_view bytes) {
     // event loop next runs (its write notifier), and every wait of the updater that follows
     // an Output runs it (ProcessEvents, ProcessEventsFor, a message box's loop). A frame
     // goes out in one write instead of one write and one flush per byte.
+    const PortCall call(*this);
     m_port.write(bytes.data(), static_cast<qint64>(bytes.size()));
 }
 
@@ -213,6 +231,7 @@ std::string QtSerialLink::Input() {
     }
     // A full read buffer makes QSerialPort stop reading from the driver; Qt reads on once a
     // read empties the buffer (QIODevice then calls readData, which starts reading again).
+    const PortCall call(*this);
     std::string taken;
     if (m_inputLen == 1) {
         // The download reads one character at a time, junk before ENQ included: no
@@ -238,13 +257,27 @@ bool QtSerialLink::LineLost() const {
 
 void QtSerialLink::OnError(QSerialPort::SerialPortError error) {
     // When the device vanishes, QSerialPort reports read or resource errors for as long as
-    // the port stays open, in a storm that keeps a core busy: close at the first one.
-    const bool lineGone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
-                          error == QSerialPort::WriteError;
-    if (lineGone && m_port.isOpen()) {
-        ClosePort();
-        m_lineLost = true;
+    // the port stays open, in a storm that keeps a core busy: close at the first one. A write
+    // that fails is the same lost line. On Windows any error of the port's own I/O ends all
+    // of it (Qt starts no new wait or read after a failed one), and a pulled adapter is
+    // reported as access denied (a permission error) or a general failure (unknown) as often
+    // as a removal: a port that reports anything but these three harmless errors is a lost
+    // line too. The line is marked lost before the close, so that the close sends nothing more
+    // into it.
+    const bool harmless = error == QSerialPort::NoError || error == QSerialPort::TimeoutError ||
+                          error == QSerialPort::NotOpenError;
+    if (harmless || !m_port.isOpen()) {
+        return;
     }
+    m_lineLost = true;
+    // Raised from inside one of our own calls into the port (a flush, a close, a clear, a
+    // write or a read): closing under it would pull the port out from under QSerialPort and
+    // come back here from the close's own errors. The outermost call closes on its way out.
+    if (m_callDepth > 0) {
+        m_closeDue = true;
+        return;
+    }
+    ClosePort();
 }
 
 }  // namespace q218

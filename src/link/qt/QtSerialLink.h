@@ -40,12 +40,27 @@ private:
     // Puts the port's driver flags back as the open found them, then closes it.
     void ClosePort();
 
+    // Marks one call of ours into QSerialPort, which may raise errorOccurred before it
+    // returns; a close that OnError asks for meanwhile waits for the outermost call's end.
+    class PortCall {
+    public:
+        explicit PortCall(QtSerialLink& link);
+        ~PortCall();
+        PortCall(const PortCall&) = delete;
+        PortCall& operator=(const PortCall&) = delete;
+
+    private:
+        QtSerialLink& m_link;
+    };
+
     PortNameMap m_portNames;
     QMetaObject::Connection m_errorConnection;
     QSerialPort m_port;
     std::int16_t m_commPort = 1;
     int m_inputLen = 0;
     bool m_lineLost = false;
+    int m_callDepth = 0;
+    bool m_closeDue = false;
     OpenError m_openError;
     // The driver flags the open found, while the open changed them.
     std::optional<int> m_flagsFound;
