@@ -96,8 +96,12 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("SECONDS"));
     parser.addOptions(
         {version, list, identify, serial, skipCurrent, wait, json, log, quiet, verbose, timeout});
+    const StationOptionSet stationOptions;
+    stationOptions.AddTo(parser);
     parser.addPositionalArgument(QStringLiteral("PORT"),
-                                 QStringLiteral("The serial port the Q218 is connected to."));
+                                 QStringLiteral("The serial port the Q218 is connected to (several: one "
+                                                "slot each)."),
+                                 QStringLiteral("PORT [PORT...]"));
 
     ParsedCommandLine parsed;
     const auto usageError = [&](const QString& message) {
@@ -114,7 +118,8 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     }
     // Help and version win over everything else on the line: they never touch a port.
     if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
-        parsed.text = parser.helpText() + QString::fromLatin1(kEpilogue);
+        parsed.text =
+            parser.helpText() + QString::fromLatin1(kEpilogue) + QString::fromLatin1(kStationHelp);
         parsed.exitCode = kExitUpdated;
         return parsed;
     }
@@ -145,16 +150,13 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         options.timeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0 + 0.5));
     }
     options.logFile = parser.value(log);
-    const QStringList ports = parser.positionalArguments();
-    if (options.list) {
-        if (!ports.isEmpty()) {
-            return usageError(QStringLiteral("--list takes no PORT."));
-        }
-    } else if (ports.size() != 1) {
-        return usageError(ports.isEmpty() ? QStringLiteral("PORT is missing.")
-                                          : QStringLiteral("Give exactly one PORT."));
-    } else {
-        options.port = ports.front();
+    const QString portError =
+        stationOptions.Read(parser, parser.isSet(serial), options.list, options.batch);
+    if (!portError.isEmpty()) {
+        return usageError(portError);
+    }
+    if (!options.list) {
+        options.port = options.batch.ports.front();
     }
     if (parser.isSet(serial)) {
         // The same rule as a serial number typed into the window.

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "StationOptions.h"
+
 namespace q218::flash {
 
 // The program's exit codes, as --help and docs/q218-flash.md list them.
@@ -35,6 +37,7 @@ struct FlashOptions {
     std::chrono::milliseconds timeout{0};
     std::optional<std::string> serial;
     QString logFile;
+    StationOptions batch;
 };
 
 // What the command line asks for: options to run, or text to print and an exit code (--help,

@@ -22,9 +22,10 @@ constexpr std::chrono::seconds kRetryInterval{1};
 // Each step returns whether the run goes on; a step that ends it has set the report.
 class Run {
 public:
-    Run(const FlashOptions& options, ConsoleLines& lines)
+    Run(const FlashOptions& options, ConsoleLines& lines, RunObserver* observer)
         : m_options(options),
           m_lines(lines),
+          m_observer(observer),
           m_target(ResolvePort(options.port.toStdString())),
           m_view(lines),
           m_link(m_target.names),
@@ -35,6 +36,9 @@ public:
             QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
         m_window.SetReplyLimit(options.timeout);
         lines.Follow(m_window.LastUpdate());
+        if (m_observer != nullptr) {
+            m_observer->Follow(m_window.LastUpdate());
+        }
     }
 
     FlashReport Execute() {
@@ -67,6 +71,9 @@ private:
     void LoadImage() {
         m_window.Form_Load();
         m_report.image = m_window.Tag();
+        if (m_observer != nullptr) {
+            m_observer->ImageLoaded(m_report.image);
+        }
         m_lines.Note("Firmware image: " + m_report.image.model + " " + m_report.image.revision +
                      " " + m_report.image.date);
         if (m_target.number != 1 || m_target.shown != m_report.port) {
@@ -84,6 +91,9 @@ private:
             m_lines.Verbose("identification reply \"" + Visible(device.reply) + "\"");
             if (device.IsQ218()) {
                 m_report.before = device;
+                if (m_observer != nullptr) {
+                    m_observer->Identified(device);
+                }
                 break;
             }
             if (!m_options.wait) {
@@ -150,6 +160,9 @@ private:
             End(kExitFailed, "failed",
                 {Reason::NoSerial, "The serial number was not accepted. Nothing was written."});
             return false;
+        }
+        if (m_observer != nullptr) {
+            m_observer->SerialSettled(m_window.SerialWritten(), m_report.serialSource);
         }
         return true;
     }
@@ -279,6 +292,7 @@ private:
 
     const FlashOptions& m_options;
     ConsoleLines& m_lines;
+    RunObserver* m_observer;
     const std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
     FlashReport m_report;
     PortTarget m_target;
@@ -303,8 +317,8 @@ PortTarget ResolvePort(const std::string& port) {
     return {1, port, [port](std::int16_t n) { return n == 1 ? port : std::string(); }};
 }
 
-FlashReport RunFlash(const FlashOptions& options, ConsoleLines& lines) {
-    Run run(options, lines);
+FlashReport RunFlash(const FlashOptions& options, ConsoleLines& lines, RunObserver* observer) {
+    Run run(options, lines, observer);
     return run.Execute();
 }
 

@@ -8,11 +8,15 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "ConsoleMode.h"
 #include "FlashOptions.h"
 #include "FlashRun.h"
 #include "Interrupt.h"
+#include "SlotEvents.h"
+#include "Station.h"
+#include "UntilGone.h"
 
 namespace {
 
@@ -42,6 +46,18 @@ int main(int argc, char** argv) {
     if (options.list) {
         return ListPorts();
     }
+    if (options.batch.Parent()) {
+        return RunStation(options);
+    }
+    // --events: the stream on standard output, the messages on standard error.
+    std::optional<SlotEvents> events;
+    if (options.batch.events) {
+        events.emplace(stdout, options.port.toStdString());
+    }
+    if (options.batch.untilGone) {
+        SlotEvents gone(stdout, options.port.toStdString());
+        return WaitUntilGone(options, gone);
+    }
 
     // The log is opened before anything is sent: a run whose record cannot be kept does not
     // start.
@@ -57,13 +73,17 @@ int main(int argc, char** argv) {
     }
 
     // With --json standard output carries the object alone; the messages go to standard error.
-    const ConsoleMode mode = PrepareConsole(options.json ? stderr : stdout);
-    ConsoleLines lines(options.json ? stderr : stdout, options.quiet, options.verbose);
+    std::FILE* const messages = options.json || events ? stderr : stdout;
+    const ConsoleMode mode = PrepareConsole(messages);
+    ConsoleLines lines(messages, options.quiet, options.verbose);
     if (mode == ConsoleMode::CarriageReturnOnly) {
         lines.RedrawWithoutSequences();
     }
-    const FlashReport report = RunFlash(options, lines);
+    const FlashReport report = RunFlash(options, lines, events ? &*events : nullptr);
     const QByteArray json = QJsonDocument(report.ToJson()).toJson(QJsonDocument::Compact);
+    if (events) {
+        events->Ended(report.ToJson());
+    }
     if (options.json) {
         std::printf("%s\n", json.constData());
         std::fflush(stdout);
