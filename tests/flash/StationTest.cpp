@@ -1,0 +1,227 @@
+// q218-flash with several ports and as a station, end to end: the program itself against
+// simulated Q218s on pseudo-terminals, one slot process each. Every row checks what a factory
+// relies on: each slot's record (one per attempt, every log line valid JSON), memory equal to
+// the image on every healthy slot beside the faulty ones, and a recovery command for every
+// slot left in its bootloader.
+
+#include <signal.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "sim/PtyServer.h"
+#include "support/DeviceMemory.h"
+#include "support/ExpectedMemory.h"
+#include "support/ImageInput.h"
+
+namespace q218::test {
+namespace {
+
+struct SlotRow {
+    std::string serial;
+    std::function<void(sim::SimulatedQ218&)> setUp;
+    const char* result;
+    const char* reason;  // "" for a slot that ends well
+    bool recovery;       // the summary prints its recovery command
+};
+
+enum class Act { None, KillSlot, TermStation };
+
+struct Row {
+    const char* name;
+    std::vector<SlotRow> units;
+    QStringList options;
+    int exitCode;
+    Act act = Act::None;
+    std::size_t actOn = 0;  // the slot killed
+};
+
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.name;
+}
+
+const auto kPaced = [](sim::SimulatedQ218& d) { d.Paced(true); };
+
+const std::vector<Row> kRows = {
+    {"AllSlotsUpdated",
+     {{"100001", {}, "updated", "", false},
+      {"100002", {}, "updated", "", false},
+      {"100003", {}, "updated", "", false}},
+     {},
+     0},
+    {"FaultsBesideHealthySlots",
+     {{"200001", {}, "updated", "", false},
+      {"200002", [](sim::SimulatedQ218& d) { d.UnplugAtFrame(150); }, "failed", "line-lost", true},
+      {"200003", [](sim::SimulatedQ218& d) { d.SilentFromFrame(20); }, "failed", "no-answer", true},
+      {"200004",
+       [](sim::SimulatedQ218& d) {
+           d.BelAfterFrame(0, 4);
+           d.BelAfterFrame(200, 6);
+       },
+       "updated", "", false},
+      {"200005", kPaced, "failed", "slot-died", true},
+      {"200006", {}, "updated", "", false}},
+     {"--timeout", "2"},
+     1,
+     Act::KillSlot,
+     4},
+    {"TermMidTransferInterruptsEverySlot",
+     {{"300001", kPaced, "interrupted", "interrupted", true},
+      {"300002", kPaced, "interrupted", "interrupted", true}},
+     {},
+     143,
+     Act::TermStation},
+};
+
+// The slot processes of the station `parent`, by the port on their command line.
+pid_t SlotOf(qint64 parent, const std::string& port) {
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(parent));
+    if (!children.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& pid : children.readAll().split(' ')) {
+        QFile command("/proc/" + pid.trimmed() + "/cmdline");
+        if (!pid.trimmed().isEmpty() && command.open(QIODevice::ReadOnly) &&
+            command.readAll().split('\0').contains(QByteArray::fromStdString(port))) {
+            return static_cast<pid_t>(pid.trimmed().toInt());
+        }
+    }
+    return -1;
+}
+
+// Every line of the log, each of which must be one JSON object.
+std::vector<QJsonObject> Records(const QString& path) {
+    std::vector<QJsonObject> records;
+    QFile log(path);
+    EXPECT_TRUE(log.open(QIODevice::ReadOnly));
+    for (const QByteArray& line : log.readAll().split('\n')) {
+        if (!line.isEmpty()) {
+            QJsonParseError error{};
+            records.push_back(QJsonDocument::fromJson(line, &error).object());
+            EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+        }
+    }
+    return records;
+}
+
+// Runs q218-flash until it ends; `step` sees its standard output as it grows.
+struct Ran {
+    int exitCode = -1;
+    QByteArray out;
+};
+Ran RunFlash(const QStringList& arguments,
+             const std::function<void(const QByteArray&, QProcess&)>& step) {
+    QProcess flash;
+    flash.start(Q218_FLASH, arguments);
+    EXPECT_TRUE(flash.waitForStarted());
+    Ran ran;
+    QElapsedTimer clock;
+    clock.start();
+    while (flash.state() != QProcess::NotRunning) {
+        if (clock.hasExpired(180'000)) {
+            flash.kill();
+            flash.waitForFinished();
+            ADD_FAILURE() << "q218-flash hung: " << ran.out.toStdString();
+            return ran;
+        }
+        flash.waitForFinished(50);
+        ran.out += flash.readAllStandardOutput();
+        step(ran.out, flash);
+    }
+    ran.out += flash.readAllStandardOutput();
+    EXPECT_EQ(flash.exitStatus(), QProcess::NormalExit);
+    ran.exitCode = flash.exitCode();
+    return ran;
+}
+
+class Station : public ::testing::TestWithParam<Row> {};
+
+TEST_P(Station, Slots) {
+    const Row& row = GetParam();
+    const std::vector<std::string> image = ReadImageInput();
+    std::vector<std::unique_ptr<sim::PtyServer>> servers;
+    std::vector<Memory> before;
+    QStringList arguments = row.options;
+    QTemporaryDir dir;
+    const QString log = dir.filePath("records.jsonl");
+    arguments << "--log" << log << "--station-id"
+              << "bench-7"
+              << "--operator"
+              << "ann";
+    for (const SlotRow& slot : row.units) {
+        sim::PtyServer::Created created = sim::PtyServer::Create(sim::PreviousFirmware{
+            .serial = slot.serial, .revision = "R04.5", .date = "2021-11-02"});
+        ASSERT_TRUE(created.server) << created.error;
+        if (slot.setUp) {
+            created.server->WithDevice(slot.setUp);
+        }
+        before.push_back(MemoryOf(*created.server));
+        arguments << QString::fromStdString(created.server->SlavePath());
+        servers.push_back(std::move(created.server));
+    }
+    const auto label = [&](std::size_t i) {
+        return QFileInfo(QString::fromStdString(servers[i]->SlavePath())).fileName();
+    };
+    bool acted = false;
+    const Ran ran = RunFlash(arguments, [&](const QByteArray& out, QProcess& flash) {
+        if (acted || row.act == Act::None) {
+            return;
+        }
+        if (row.act == Act::KillSlot &&
+            out.contains("[" + label(row.actOn).toUtf8() + "] progress 10 %")) {
+            acted =
+                ::kill(SlotOf(flash.processId(), servers[row.actOn]->SlavePath()), SIGKILL) == 0;
+        }
+        if (row.act == Act::TermStation &&
+            out.count("bootloader answered") == static_cast<qsizetype>(row.units.size())) {
+            acted = ::kill(static_cast<pid_t>(flash.processId()), SIGTERM) == 0;
+        }
+    });
+    EXPECT_TRUE(acted || row.act == Act::None);
+    EXPECT_EQ(ran.exitCode, row.exitCode) << ran.out.toStdString();
+
+    const std::vector<QJsonObject> records = Records(log);
+    ASSERT_EQ(records.size(), row.units.size());
+    for (std::size_t i = 0; i < row.units.size(); ++i) {
+        const SlotRow& slot = row.units[i];
+        SCOPED_TRACE(slot.serial);
+        const auto record = std::find_if(records.begin(), records.end(), [&](const QJsonObject& r) {
+            return r["port"].toString().toStdString() == servers[i]->SlavePath();
+        });
+        ASSERT_NE(record, records.end());
+        EXPECT_EQ((*record)["result"].toString().toStdString(), slot.result);
+        EXPECT_EQ((*record)["reason"].toString().toStdString(), slot.reason);
+        // The parent's record of a died slot still names the unit.
+        EXPECT_EQ((*record)["before"]["serial"].toString().toStdString(), slot.serial);
+        EXPECT_EQ((*record)["slot"].toString(), label(i));
+        EXPECT_EQ((*record)["stationId"].toString(), "bench-7");
+        EXPECT_EQ((*record)["operator"].toString(), "ann");
+        EXPECT_EQ((*record)["leftInBootloader"].toBool(), slot.recovery);
+        EXPECT_EQ(
+            ran.out.contains(
+                ("q218-flash " + servers[i]->SlavePath() + " --serial " + slot.serial).c_str()),
+            slot.recovery)
+            << ran.out.toStdString();
+        if (*slot.reason == '\0') {
+            const std::vector<WrittenBlock> blocks = BlocksOfUpdate(image, slot.serial);
+            const MemoryDifference difference =
+                Compare(MemoryOf(*servers[i]), AfterBlocks(before[i], blocks, blocks.size()));
+            EXPECT_EQ(difference.count, 0U) << difference.firstFew;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Station, ::testing::ValuesIn(kRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace q218::test
