@@ -220,6 +220,84 @@ TEST_P(Station, Slots) {
     }
 }
 
+// --station on one slot, whose name points at the unit on the bench as a by-path name points
+// at a hub's socket: three units in turn. Each is updated once and only once: the station
+// keeps asking the unit still present without updating it again, takes the next when the
+// adapter is pulled out, and also when a unit with another serial number answers.
+TEST(StationMode, ThreeUnitsInTurnOnOneSlot) {
+    const std::vector<std::string> image = ReadImageInput();
+    QTemporaryDir dir;
+    const QString slot = dir.filePath("hub-port-1");
+    const QString log = dir.filePath("records.jsonl");
+    const std::vector<std::string> serials{"400001", "400002", "400003"};
+    std::vector<std::unique_ptr<sim::PtyServer>> units;
+    std::vector<Memory> before;
+    for (const std::string& serial : serials) {
+        sim::PtyServer::Created created = sim::PtyServer::Create(
+            sim::PreviousFirmware{.serial = serial, .revision = "R04.5", .date = "2021-11-02"});
+        ASSERT_TRUE(created.server) << created.error;
+        before.push_back(MemoryOf(*created.server));
+        units.push_back(std::move(created.server));
+    }
+    const auto plugIn = [&](std::size_t unit) {
+        QFile::remove(slot);
+        ASSERT_TRUE(QFile::link(QString::fromStdString(units[unit]->SlavePath()), slot));
+    };
+    // Queries the station sent to `unit` after its update ended.
+    const auto queriesAfterUpdate = [&](std::size_t unit) {
+        return units[unit]->WithDevice([](sim::SimulatedQ218& d) {
+            int queries = -1;
+            for (const sim::TranscriptEntry& entry : d.Transcript()) {
+                if (entry.kind == sim::EntryKind::End) {
+                    queries = 0;
+                } else if (entry.kind == sim::EntryKind::IdentifyQuery && queries >= 0) {
+                    ++queries;
+                }
+            }
+            return queries;
+        });
+    };
+    plugIn(0);
+    std::size_t next = 1;
+    const Ran ran =
+        RunFlash({"--station", "--log", log, slot}, [&](const QByteArray& out, QProcess& flash) {
+            const auto updated = static_cast<std::size_t>(out.count("ended: updated"));
+            // The unit just updated is still there and has been asked twice: it is not taken again.
+            if (updated != next || queriesAfterUpdate(next - 1) < 2) {
+                return;
+            }
+            if (next == serials.size()) {
+                ::kill(static_cast<pid_t>(flash.processId()), SIGTERM);
+            } else if (next == 1) {
+                units[0]->Unplug();
+                plugIn(1);
+            } else {
+                plugIn(2);  // unit 2 still answers on its own pty; another serial number now here
+            }
+            ++next;
+        });
+    EXPECT_EQ(ran.exitCode, 0) << ran.out.toStdString();
+    EXPECT_TRUE(ran.out.contains("3 passed, 0 failed")) << ran.out.toStdString();
+    const std::vector<QJsonObject> records = Records(log);
+    ASSERT_EQ(records.size(), serials.size()) << ran.out.toStdString();
+    for (std::size_t i = 0; i < serials.size(); ++i) {
+        SCOPED_TRACE(serials[i]);
+        EXPECT_EQ(records[i]["result"].toString(), "updated");
+        EXPECT_EQ(records[i]["after"]["serial"].toString().toStdString(), serials[i]);
+        EXPECT_EQ(records[i]["slot"].toString(), "hub-port-1");
+        const int resets = units[i]->WithDevice([](sim::SimulatedQ218& d) {
+            return static_cast<int>(std::count_if(d.Transcript().begin(), d.Transcript().end(),
+                                                  [](const sim::TranscriptEntry& e) {
+                                                      return e.kind == sim::EntryKind::ResetCommand;
+                                                  }));
+        });
+        EXPECT_EQ(resets, 1);
+        const std::vector<WrittenBlock> blocks = BlocksOfUpdate(image, serials[i]);
+        EXPECT_EQ(Compare(MemoryOf(*units[i]), AfterBlocks(before[i], blocks, blocks.size())).count,
+                  0U);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Rows, Station, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
