@@ -98,10 +98,11 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         {version, list, identify, serial, skipCurrent, wait, json, log, quiet, verbose, timeout});
     const StationOptionSet stationOptions;
     stationOptions.AddTo(parser);
-    parser.addPositionalArgument(QStringLiteral("PORT"),
-                                 QStringLiteral("The serial port the Q218 is connected to (several: one "
-                                                "slot each)."),
-                                 QStringLiteral("PORT [PORT...]"));
+    parser.addPositionalArgument(
+        QStringLiteral("PORT"),
+        QStringLiteral("The serial port the Q218 is connected to (several: one "
+                       "slot each)."),
+        QStringLiteral("PORT [PORT...]"));
 
     ParsedCommandLine parsed;
     const auto usageError = [&](const QString& message) {
@@ -150,8 +151,8 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         options.timeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0 + 0.5));
     }
     options.logFile = parser.value(log);
-    const QString portError =
-        stationOptions.Read(parser, parser.isSet(serial), options.list, options.batch);
+    const QString portError = stationOptions.Read(parser, parser.isSet(serial), options.json,
+                                                  options.list, options.batch);
     if (!portError.isEmpty()) {
         return usageError(portError);
     }

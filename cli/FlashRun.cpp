@@ -6,8 +6,9 @@
 #include <cstdio>
 #include <regex>
 
-#include "app/DeviceText.h"
 #include "Interrupt.h"
+#include "PortAliases.h"
+#include "app/DeviceText.h"
 #include "app/Main.h"
 #include "link/MonotonicClock.h"
 #include "link/qt/QtSerialLink.h"
@@ -343,9 +344,11 @@ int ListPorts() {
                                       .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
                                       .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'))
                                 : QString();
-        std::printf("%s\t%s\t%s\t%s\t%s\n", field(info.systemLocation()).c_str(),
+        std::printf("%s\t%s\t%s\t%s\t%s\t%s\t%s\n", field(info.systemLocation()).c_str(),
                     field(info.description()).c_str(), field(info.manufacturer()).c_str(),
-                    field(usb).c_str(), field(info.serialNumber()).c_str());
+                    field(usb).c_str(), field(info.serialNumber()).c_str(),
+                    field(SerialAlias(QStringLiteral("by-path"), info.systemLocation())).c_str(),
+                    field(SerialAlias(QStringLiteral("by-id"), info.systemLocation())).c_str());
     }
     return kExitUpdated;
 }

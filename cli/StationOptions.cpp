@@ -42,8 +42,8 @@ void StationOptionSet::AddTo(QCommandLineParser& parser) const {
     parser.addOptions({m_events, m_station, m_stationId, m_operator, m_onRecord, m_untilGone});
 }
 
-QString StationOptionSet::Read(const QCommandLineParser& parser, bool serialGiven, bool listing,
-                               StationOptions& options) const {
+QString StationOptionSet::Read(const QCommandLineParser& parser, bool serialGiven, bool json,
+                               bool listing, StationOptions& options) const {
     options.ports = parser.positionalArguments();
     options.events = parser.isSet(m_events);
     options.station = parser.isSet(m_station);
@@ -62,6 +62,10 @@ QString StationOptionSet::Read(const QCommandLineParser& parser, bool serialGive
     }
     if (options.ports.size() > 1 && (options.events || options.untilGone)) {
         return QStringLiteral("--events and --until-gone take exactly one PORT.");
+    }
+    // Both would claim standard output: the events end with the record anyway.
+    if (json && (options.events || options.untilGone)) {
+        return QStringLiteral("--json and --events exclude each other.");
     }
     if (options.ports.removeDuplicates() > 0) {
         return QStringLiteral("A PORT is given twice.");

@@ -30,7 +30,7 @@ public:
     StationOptionSet();
     void AddTo(QCommandLineParser& parser) const;
     // Reads the options and the ports; an error text for the usage line, or empty.
-    QString Read(const QCommandLineParser& parser, bool serialGiven, bool listing,
+    QString Read(const QCommandLineParser& parser, bool serialGiven, bool json, bool listing,
                  StationOptions& options) const;
 
 private:
