@@ -101,7 +101,7 @@ public:
     explicit Station(const FlashOptions& options)
         : m_options(options),
           m_out(options.json ? stderr : stdout),
-          m_view(m_out),
+          m_view(m_out, options.quiet),
           m_signals([this](Signal signal) { OnSignal(signal); }) {
         std::vector<SlotLine> lines;
         for (const QString& port : options.batch.ports) {
@@ -355,6 +355,11 @@ private:
             line.state += ": " + record["reason"].toString().toStdString();
         }
         line.secondsLeft = -1.0;
+        if (attempt && !good && m_options.quiet) {
+            // --quiet keeps errors: a failed slot says why.
+            std::fprintf(stderr, "[%s] %s: %s\n", line.label.c_str(), result.toUtf8().constData(),
+                         record["message"].toString().toUtf8().constData());
+        }
         if (attempt) {
             m_view.Event(index,
                          "ended: " + result.toStdString() +
@@ -501,9 +506,36 @@ private:
 
     void Summary() {
         std::FILE* out = m_out;
+        Table(out);
+        std::vector<std::string> recoveries;
+        for (std::size_t i = 0; i < m_slots.size(); ++i) {
+            const Slot& slot = *m_slots[i];
+            if (!slot.records.empty() && slot.records.back()["leftInBootloader"].toBool()) {
+                const QJsonObject& last = slot.records.back();
+                recoveries.push_back(
+                    m_view.Slot(i).label + ": " +
+                    Recovery(slot.port, last["serialWritten"].toString(), last["before"]));
+            }
+        }
+        if (!recoveries.empty()) {
+            std::fprintf(out,
+                         "\nLeft in the bootloader; recover each with its command (press the "
+                         "Q218's reset button when asked):\n");
+            for (const std::string& line : recoveries) {
+                std::fprintf(out, "  %s\n", line.c_str());
+            }
+        }
+        std::fflush(out);
+    }
+
+    // Per attempt: slot, serial, revision before and after, result, reason, seconds; in the
+    // station also units passed and failed per slot and units an hour.
+    void Table(std::FILE* out) {
+        if (m_options.quiet) {
+            return;
+        }
         std::fprintf(out, "\n%-10s %-8s %-16s %-16s %-18s %8s\n", "slot", "serial", "revision",
                      "result", "reason", "seconds");
-        std::vector<std::string> recoveries;
         int passed = 0;
         int failed = 0;
         for (std::size_t i = 0; i < m_slots.size(); ++i) {
@@ -528,12 +560,6 @@ private:
                                  : "-",
                              record["seconds"].toDouble());
             }
-            if (!slot.records.empty() && slot.records.back()["leftInBootloader"].toBool()) {
-                const QJsonObject& last = slot.records.back();
-                recoveries.push_back(
-                    m_view.Slot(i).label + ": " +
-                    Recovery(slot.port, last["serialWritten"].toString(), last["before"]));
-            }
         }
         if (m_options.batch.station) {
             const double hours = Seconds(Clock::now() - m_began) / 3600.0;
@@ -545,15 +571,6 @@ private:
             std::fprintf(out, "%d passed, %d failed, %.1f units an hour\n", passed, failed,
                          hours > 0.0 ? (passed + failed) / hours : 0.0);
         }
-        if (!recoveries.empty()) {
-            std::fprintf(out,
-                         "\nLeft in the bootloader; recover each with its command (press the "
-                         "Q218's reset button when asked):\n");
-            for (const std::string& line : recoveries) {
-                std::fprintf(out, "  %s\n", line.c_str());
-            }
-        }
-        std::fflush(out);
     }
 
     // 0 when every attempt ended well; else the highest exit code among the attempts (130 or

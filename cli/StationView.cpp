@@ -83,8 +83,10 @@ std::string SlotRow(const SlotLine& slot, int columns) {
     return line;
 }
 
-StationView::StationView(std::FILE* stream)
-    : m_stream(stream), m_terminal(q218_isatty(q218_fileno(stream)) != 0) {
+StationView::StationView(std::FILE* stream, bool quiet)
+    : m_stream(stream),
+      m_quiet(quiet),
+      m_terminal(!quiet && q218_isatty(q218_fileno(stream)) != 0) {
     m_redraw.setSingleShot(true);
     m_redraw.setInterval(kRedrawInterval);
     QObject::connect(&m_redraw, &QTimer::timeout, [this] { Draw(); });
@@ -102,7 +104,7 @@ void StationView::Changed() {
 }
 
 void StationView::Event(std::size_t index, const std::string& text) {
-    if (m_terminal && !m_closed) {
+    if (m_quiet || (m_terminal && !m_closed)) {
         return;
     }
     std::fprintf(m_stream, "[%s] %s\n", m_slots[index].label.c_str(), text.c_str());

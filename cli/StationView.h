@@ -33,8 +33,9 @@ std::string SlotLabel(const std::string& port);
 
 class StationView {
 public:
-    // Draws on `stream`; a terminal gets the live lines, anything else event lines.
-    explicit StationView(std::FILE* stream);
+    // Draws on `stream`; a terminal gets the live lines, anything else event lines; `quiet`
+    // (--quiet) neither: notes alone.
+    StationView(std::FILE* stream, bool quiet);
 
     void SetSlots(std::vector<SlotLine> lines);
     SlotLine& Slot(std::size_t index) { return m_slots[index]; }
@@ -52,6 +53,7 @@ private:
     void Draw();
 
     std::FILE* m_stream;
+    bool m_quiet;
     bool m_terminal;
     std::vector<SlotLine> m_slots;
     QTimer m_redraw;
