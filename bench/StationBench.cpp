@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
                     ::kill(static_cast<pid_t>(flash.processId()), SIGTERM);
                 }
             });
-        Row("station: 4 idle count waiting 20 s, CPU per slot",
+        Row("station: 4 idle slots waiting 20 s, CPU per slot",
             Fixed(100.0 * idle.cpu / (idle.wall * 4), "% core", 3), "near 0");
     }
 
@@ -205,7 +205,7 @@ int main(int argc, char** argv) {
     }
     Row("station: fault mix, records written (of 8)",
         Fixed(static_cast<double>(faults.records.size()), "", 0), "8");
-    Row("station: fault mix, healthy count updated (of 5 with the storm)",
+    Row("station: fault mix, healthy slots updated (of 5 with the storm)",
         Fixed(Updated(faults), "", 0), "5");
     Row("station: fault mix, slowest healthy slot / all-healthy mean", Fixed(worst, "x", 3),
         "<= 1.05x");

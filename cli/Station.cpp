@@ -159,6 +159,13 @@ private:
 #endif
         QObject::connect(&process, &QProcess::readyReadStandardOutput,
                          [this, index] { ReadEvents(index); });
+        // A slot that cannot even start ends as one whose process died.
+        QObject::connect(&process, &QProcess::errorOccurred,
+                         [this, index](QProcess::ProcessError error) {
+                             if (error == QProcess::FailedToStart) {
+                                 Finished(index, -1, QProcess::NormalExit);
+                             }
+                         });
         QObject::connect(&process, &QProcess::finished,
                          [this, index](int code, QProcess::ExitStatus status) {
                              Finished(index, code, status);
@@ -279,9 +286,9 @@ private:
     QJsonObject DiedRecord(const Slot& slot, int code, QProcess::ExitStatus status) const {
         const QJsonValue none(QJsonValue::Null);
         const bool inBootloader = slot.resetSent && !slot.endSent;
-        const std::string how = status == QProcess::CrashExit
-                                    ? "was killed or crashed"
-                                    : "ended with exit code " + std::to_string(code);
+        const std::string how = status == QProcess::CrashExit ? "was killed or crashed"
+                                : code < 0                    ? "could not be started"
+                                           : "ended with exit code " + std::to_string(code);
         std::string message = "The slot's process " + how + " without a result";
         if (slot.resetSent) {
             message += ", after " + std::to_string(slot.framesSent) + " of " +
@@ -484,6 +491,11 @@ private:
         if (signal == Signal::HangUp) {
             return;  // the slots run on; the records keep the results
         }
+        if (signal == Signal::Interrupt && m_interrupts++ == 0) {
+            m_view.Note(
+                "Ctrl+C: no new unit is taken. A slot whose Q218 is in its bootloader goes "
+                "on; press Ctrl+C again to abort it.");
+        }
         m_stopping = true;
         for (const auto& slot : m_slots) {
             if (!slot->process || slot->process->state() == QProcess::NotRunning) {
@@ -600,6 +612,7 @@ private:
     int m_handingOn = 0;
     bool m_graceStarted = false;
     bool m_stopping = false;
+    int m_interrupts = 0;
     bool m_logFailed = false;
 };
 
