@@ -87,10 +87,12 @@ void SlotEvents::Poll() {
     }
 }
 
-void SlotEvents::Ended(const QJsonObject& record) {
+void SlotEvents::Ended(const FlashReport& report) {
+    m_run = &report.download;
     Poll();
     m_poll.stop();
-    Emit("ended", {{"record", record}});
+    m_run = nullptr;
+    Emit("ended", {{"record", report.ToJson()}});
 }
 
 }  // namespace q218::flash

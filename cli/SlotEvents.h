@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "FlashReport.h"
 #include "download/DownloadRun.h"
 #include "image/FirmwareImage.h"
 #include "link/Identification.h"
@@ -43,8 +44,9 @@ public:
     void ImageLoaded(const ImageTag& image) override;
     void Identified(const DeviceInfo& device) override;
     void SerialSettled(const std::string& serial, const std::string& source) override;
-    // The last event: the run's record, as --json prints it.
-    void Ended(const QJsonObject& record);
+    // The last event: the run's record, as --json prints it. The run is over and its account
+    // gone: the steps not yet reported are read from the report's copy.
+    void Ended(const FlashReport& report);
     // Any other event of this stream's (the wait for a unit to leave uses it).
     void Emit(const char* event, QJsonObject fields = {});
 

@@ -149,6 +149,7 @@ private:
     void Start(std::size_t index, const QStringList& arguments) {
         Slot& slot = *m_slots[index];
         slot.process = std::make_unique<QProcess>();
+        slot.pending.clear();  // half a line of a process that was killed
         QProcess& process = *slot.process;
         // The slot's messages are the record's message; its output is the event stream.
         process.setStandardErrorFile(QProcess::nullDevice());
@@ -339,10 +340,19 @@ private:
         ReadEvents(index);
         if (slot.leaving) {
             slot.process.release()->deleteLater();
-            if (code == kExitUpdated && status == QProcess::NormalExit) {
+            if (m_stopping) {
+                SlotDone(index);
+            } else if (code == kExitUpdated && status == QProcess::NormalExit) {
                 StartRun(index);
             } else {
-                SlotDone(index);
+                // The wait itself failed (killed from outside): the unit may still be there.
+                QTimer::singleShot(kRestartDelay, [this, index] {
+                    if (m_stopping) {
+                        SlotDone(index);
+                    } else {
+                        StartLeave(index);
+                    }
+                });
             }
             return;
         }
@@ -350,8 +360,10 @@ private:
         slot.process.release()->deleteLater();
         const QString result = record["result"].toString();
         const bool answered = record["before"].isObject();
-        // In the station a run ended while it waited for a unit is no unit's attempt.
-        const bool attempt = !(m_options.batch.station && !answered && result == "interrupted");
+        // In the station a run that ended while it waited for a unit, by Ctrl+C, SIGTERM or as
+        // the station stopped, is no unit's attempt.
+        const bool attempt =
+            answered || !(m_options.batch.station && (result == "interrupted" || m_stopping));
         if (attempt) {
             Keep(index, record);
         }

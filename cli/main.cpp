@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
     const FlashReport report = RunFlash(options, lines, events ? &*events : nullptr);
     const QByteArray json = QJsonDocument(report.ToJson()).toJson(QJsonDocument::Compact);
     if (events) {
-        events->Ended(report.ToJson());
+        events->Ended(report);
     }
     if (options.json) {
         std::printf("%s\n", json.constData());
