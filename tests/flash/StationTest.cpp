@@ -298,6 +298,69 @@ TEST(StationMode, ThreeUnitsInTurnOnOneSlot) {
     }
 }
 
+// --events as another program reads it: every line one JSON object of schema 1, the steps in
+// their order (progress collapsed to one), the frame counts rising to the record's own.
+struct EventRow {
+    const char* name;
+    std::function<void(sim::SimulatedQ218&)> setUp;
+    QStringList events;
+};
+
+const std::vector<EventRow> kEventRows = {
+    {"Updated",
+     {},
+     {"started", "identified", "serial-settled", "reset-sent", "bootloader-answered", "progress",
+      "end-sent", "ended"}},
+    {"PulledAdapter",
+     [](sim::SimulatedQ218& d) { d.UnplugAtFrame(150); },
+     {"started", "identified", "serial-settled", "reset-sent", "bootloader-answered", "progress",
+      "ended"}},
+};
+
+void PrintTo(const EventRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class EventStream : public ::testing::TestWithParam<EventRow> {};
+
+TEST_P(EventStream, Run) {
+    const EventRow& row = GetParam();
+    sim::PtyServer::Created created = sim::PtyServer::Create(
+        sim::PreviousFirmware{.serial = "500001", .revision = "R04.5", .date = "2021-11-02"});
+    ASSERT_TRUE(created.server) << created.error;
+    if (row.setUp) {
+        created.server->WithDevice(row.setUp);
+    }
+    const Ran ran = RunFlash({"--events", QString::fromStdString(created.server->SlavePath())},
+                             [](const QByteArray&, QProcess&) {});
+    QStringList kinds;
+    int frames = 0;
+    QJsonObject record;
+    for (const QByteArray& line : ran.out.split('\n')) {
+        if (line.isEmpty()) {
+            continue;
+        }
+        const QJsonObject event = QJsonDocument::fromJson(line).object();
+        ASSERT_EQ(event["schema"].toInt(), 1) << line.toStdString();
+        const QString kind = event["event"].toString();
+        if (kind == "progress") {
+            EXPECT_GE(event["framesSent"].toInt(), frames);
+            EXPECT_EQ(event["framesTotal"].toInt(), 367);
+            frames = event["framesSent"].toInt();
+        }
+        if (kinds.isEmpty() || kinds.back() != kind) {
+            kinds << kind;
+        }
+        record = event["record"].toObject();
+    }
+    EXPECT_EQ(kinds.join(" ").toStdString(), row.events.join(" ").toStdString());
+    EXPECT_EQ(frames, record["framesSent"].toInt(-1));
+    EXPECT_EQ(ran.exitCode, record["exitCode"].toInt(-1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, EventStream, ::testing::ValuesIn(kEventRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 INSTANTIATE_TEST_SUITE_P(Rows, Station, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
