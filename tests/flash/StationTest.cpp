@@ -43,6 +43,8 @@ struct Row {
     int exitCode;
     Act act = Act::None;
     std::size_t actOn = 0;  // the slot killed
+    // The --on-record command takes each record and then fails: reported, no result changed.
+    bool onRecordFails = false;
 };
 
 void PrintTo(const Row& row, std::ostream* out) {
@@ -57,7 +59,10 @@ const std::vector<Row> kRows = {
       {"100002", {}, "updated", "", false},
       {"100003", {}, "updated", "", false}},
      {},
-     0},
+     0,
+     Act::None,
+     0,
+     true},
     {"FaultsBesideHealthySlots",
      {{"200001", {}, "updated", "", false},
       {"200002", [](sim::SimulatedQ218& d) { d.UnplugAtFrame(150); }, "failed", "line-lost", true},
@@ -153,6 +158,9 @@ TEST_P(Station, Slots) {
     QStringList arguments = row.options;
     QTemporaryDir dir;
     const QString log = dir.filePath("records.jsonl");
+    const QString handedOn = dir.filePath("handed-on.jsonl");
+    arguments << "--on-record"
+              << "cat >> '" + handedOn + "'" + (row.onRecordFails ? "; exit 9" : "");
     arguments << "--log" << log << "--station-id"
               << "bench-7"
               << "--operator"
@@ -190,6 +198,10 @@ TEST_P(Station, Slots) {
     EXPECT_EQ(ran.exitCode, row.exitCode) << ran.out.toStdString();
 
     const std::vector<QJsonObject> records = Records(log);
+    // Every record reached the --on-record command, whole; its failure was only reported.
+    std::vector<QJsonObject> copies = Records(handedOn);
+    EXPECT_TRUE(std::is_permutation(copies.begin(), copies.end(), records.begin(), records.end()));
+    EXPECT_EQ(ran.out.contains("--on-record command failed"), row.onRecordFails);
     ASSERT_EQ(records.size(), row.units.size());
     for (std::size_t i = 0; i < row.units.size(); ++i) {
         const SlotRow& slot = row.units[i];
