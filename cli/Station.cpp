@@ -201,9 +201,8 @@ private:
 
     void StartLeave(std::size_t index) {
         Slot& slot = *m_slots[index];
+        // The unit's result and serial number stay on its line until the next unit is taken.
         slot.leaving = true;
-        m_view.Slot(index).state = "remove the unit";
-        m_view.Changed();
         Start(index, {QStringLiteral("--events"), QStringLiteral("--until-gone"), slot.lastSerial,
                       QStringLiteral("--"), slot.port});
     }
