@@ -151,8 +151,9 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         options.timeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0 + 0.5));
     }
     options.logFile = parser.value(log);
-    const QString portError = stationOptions.Read(parser, parser.isSet(serial), options.json,
-                                                  options.list, options.batch);
+    const QString portError = stationOptions.Read(
+        parser, {parser.isSet(serial), options.json, options.verbose, options.list},
+        options.batch);
     if (!portError.isEmpty()) {
         return usageError(portError);
     }

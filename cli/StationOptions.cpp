@@ -42,8 +42,8 @@ void StationOptionSet::AddTo(QCommandLineParser& parser) const {
     parser.addOptions({m_events, m_station, m_stationId, m_operator, m_onRecord, m_untilGone});
 }
 
-QString StationOptionSet::Read(const QCommandLineParser& parser, bool serialGiven, bool json,
-                               bool listing, StationOptions& options) const {
+QString StationOptionSet::Read(const QCommandLineParser& parser, const Others& others,
+                               StationOptions& options) const {
     options.ports = parser.positionalArguments();
     options.events = parser.isSet(m_events);
     options.station = parser.isSet(m_station);
@@ -54,7 +54,7 @@ QString StationOptionSet::Read(const QCommandLineParser& parser, bool serialGive
     if (parser.isSet(m_untilGone)) {
         options.untilGone = parser.value(m_untilGone).toStdString();
     }
-    if (listing) {
+    if (others.list) {
         return options.ports.isEmpty() ? QString() : QStringLiteral("--list takes no PORT.");
     }
     if (options.ports.isEmpty()) {
@@ -64,15 +64,19 @@ QString StationOptionSet::Read(const QCommandLineParser& parser, bool serialGive
         return QStringLiteral("--events and --until-gone take exactly one PORT.");
     }
     // Both would claim standard output: the events end with the record anyway.
-    if (json && (options.events || options.untilGone)) {
+    if (others.json && (options.events || options.untilGone)) {
         return QStringLiteral("--json and --events exclude each other.");
     }
     if (options.ports.removeDuplicates() > 0) {
         return QStringLiteral("A PORT is given twice.");
     }
     // One number written into many units would give them all the same serial number.
-    if (serialGiven && options.Parent()) {
+    if (others.serial && options.Parent()) {
         return QStringLiteral("--serial takes exactly one PORT and no --station.");
+    }
+    // A slot's answers are not shown: its record says what happened.
+    if (others.verbose && options.Parent()) {
+        return QStringLiteral("--verbose takes exactly one PORT and no --station.");
     }
     return {};
 }

@@ -29,8 +29,15 @@ class StationOptionSet {
 public:
     StationOptionSet();
     void AddTo(QCommandLineParser& parser) const;
+    // What else the command line holds that decides which port options fit.
+    struct Others {
+        bool serial = false;
+        bool json = false;
+        bool verbose = false;
+        bool list = false;
+    };
     // Reads the options and the ports; an error text for the usage line, or empty.
-    QString Read(const QCommandLineParser& parser, bool serialGiven, bool json, bool listing,
+    QString Read(const QCommandLineParser& parser, const Others& others,
                  StationOptions& options) const;
 
 private:
