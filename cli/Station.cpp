@@ -515,9 +515,9 @@ private:
 #ifdef Q_OS_UNIX
             const int number = slot->leaving || signal == Signal::Terminate ? SIGTERM : SIGINT;
             ::kill(static_cast<pid_t>(slot->process->processId()), number);
-#else
-            slot->process->kill();
 #endif
+            // On Windows the slots share the station's console, which hands Ctrl+C and
+            // Ctrl+Break to every process on it: each slot has it already.
         }
         // Slots waiting to be started again end now.
         for (std::size_t i = 0; i < m_slots.size(); ++i) {
