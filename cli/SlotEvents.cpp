@@ -1,6 +1,13 @@
 #include "SlotEvents.h"
 
 #include <QJsonDocument>
+#include <QSocketNotifier>
+
+#ifdef Q_OS_UNIX
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "app/DeviceText.h"
 
@@ -94,5 +101,26 @@ void SlotEvents::Ended(const FlashReport& report) {
     m_run = nullptr;
     Emit("ended", {{"record", report.ToJson()}});
 }
+
+DriverWatch::DriverWatch() {
+#ifdef Q_OS_UNIX
+    struct stat input {};
+    if (::fstat(STDIN_FILENO, &input) != 0 || !S_ISFIFO(input.st_mode)) {
+        return;
+    }
+    m_notifier = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] {
+        char bytes[256];
+        const ssize_t count = ::read(STDIN_FILENO, bytes, sizeof bytes);
+        if (count <= 0) {
+            m_notifier->setEnabled(false);
+            // Through the signal watch, so that the run decides as it does for Ctrl+C.
+            ::kill(::getpid(), SIGINT);
+        }
+    });
+#endif
+}
+
+DriverWatch::~DriverWatch() = default;
 
 }  // namespace q218::flash

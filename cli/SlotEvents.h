@@ -8,7 +8,10 @@
 #include <QJsonObject>
 #include <QTimer>
 #include <cstdio>
+#include <memory>
 #include <string>
+
+class QSocketNotifier;
 
 #include "FlashReport.h"
 #include "download/DownloadRun.h"
@@ -63,6 +66,21 @@ private:
     bool m_handshakeDone = false;
     bool m_endSent = false;
     int m_frames = -1;
+};
+
+// The program that drives an --events run through a pipe on standard input going away (the
+// station killed, a GUI crashed) acts as Ctrl+C: a run still waiting for a unit ends, one in
+// the bootloader goes on to its end. Without it a station killed while its slots wait would
+// leave them polling for ever. Standard input that is not a pipe is not watched.
+class DriverWatch final {
+public:
+    DriverWatch();
+    ~DriverWatch();
+    DriverWatch(const DriverWatch&) = delete;
+    DriverWatch& operator=(const DriverWatch&) = delete;
+
+private:
+    std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
 }  // namespace q218::flash

@@ -54,6 +54,10 @@ int main(int argc, char** argv) {
     if (options.batch.events) {
         events.emplace(stdout, options.port.toStdString());
     }
+    std::optional<DriverWatch> driver;
+    if (options.batch.events || options.batch.untilGone) {
+        driver.emplace();
+    }
     if (options.batch.untilGone) {
         SlotEvents gone(stdout, options.port.toStdString());
         return WaitUntilGone(options, gone);

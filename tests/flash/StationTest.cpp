@@ -385,6 +385,26 @@ TEST_P(EventStream, Run) {
 INSTANTIATE_TEST_SUITE_P(Rows, EventStream, ::testing::ValuesIn(kEventRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The driving program going away (its end of the pipe on standard input closed) ends a run
+// that waits for a unit, as Ctrl+C does: a killed station leaves no slot polling for ever.
+TEST(EventStreamDriver, GoneDriverEndsTheWait) {
+    sim::PtyServer::Created created = sim::PtyServer::Create(std::nullopt);
+    ASSERT_TRUE(created.server) << created.error;
+    bool closed = false;
+    const Ran ran =
+        RunFlash({"--events", "--wait", QString::fromStdString(created.server->SlavePath())},
+                 [&](const QByteArray& out, QProcess& flash) {
+                     if (!closed && out.contains("\"started\"")) {
+                         flash.closeWriteChannel();
+                         closed = true;
+                     }
+                 });
+    EXPECT_EQ(ran.exitCode, 130);
+    const QJsonObject ended = QJsonDocument::fromJson(ran.out.split('\n').value(1)).object();
+    EXPECT_EQ(ended["record"]["result"].toString(), "interrupted") << ran.out.toStdString();
+    EXPECT_FALSE(ended["record"]["resetSent"].toBool(true));
+}
+
 INSTANTIATE_TEST_SUITE_P(Rows, Station, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
