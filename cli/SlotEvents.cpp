@@ -29,11 +29,9 @@ QJsonValue DeviceJson(const DeviceInfo& device) {
     if (device.status != QueryStatus::Answered) {
         return QJsonValue::Null;
     }
-    return QJsonObject{{"model", Json(device.model)},
-                       {"serial", Json(device.serial)},
-                       {"revision", Json(device.revision)},
-                       {"date", Json(device.date)},
-                       {"complete", device.IsComplete()}};
+    return QJsonObject{{"model", Json(device.model)},       {"serial", Json(device.serial)},
+                       {"revision", Json(device.revision)}, {"date", Json(device.date)},
+                       {"complete", device.IsComplete()},   {"reply", Json(device.reply)}};
 }
 
 SlotEvents::SlotEvents(std::FILE* stream, const std::string& port)

@@ -35,7 +35,8 @@ public:
     virtual void SerialSettled(const std::string& serial, const std::string& source) = 0;
 };
 
-// The device's fields as JSON, each byte kept (Latin-1 to UTF-8), or null without an answer.
+// The device's fields as the record has them (its reply's bytes too), each byte kept (Latin-1
+// to UTF-8), or null without an answer.
 QJsonValue DeviceJson(const DeviceInfo& device);
 
 class SlotEvents final : public RunObserver {

@@ -247,6 +247,7 @@ private:
             m_view.Event(index, "reset command sent");
         } else if (kind == "bootloader-answered") {
             slot.handshakeDone = true;
+            slot.framesTotal = event["framesTotal"].toInt();
             slot.transferAt = Clock::now();
             line.state = "updating";
             m_view.Event(index, "bootloader answered");

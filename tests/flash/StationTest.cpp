@@ -226,6 +226,7 @@ TEST_P(Station, Slots) {
         EXPECT_EQ((*record)["reason"].toString().toStdString(), slot.reason);
         // The parent's record of a died slot still names the unit.
         EXPECT_EQ((*record)["before"]["serial"].toString().toStdString(), slot.serial);
+        EXPECT_TRUE((*record)["before"]["reply"].toString().contains(slot.serial.c_str()));
         EXPECT_EQ((*record)["slot"].toString(), label(i));
         EXPECT_EQ((*record)["stationId"].toString(), "bench-7");
         EXPECT_EQ((*record)["operator"].toString(), "ann");
