@@ -1,5 +1,8 @@
 #include "ConsoleMode.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
@@ -22,6 +25,15 @@ ConsoleMode PrepareConsole([[maybe_unused]] std::FILE* stream) {
     return ConsoleMode::CarriageReturnOnly;
 #else
     return ConsoleMode::NotConsole;
+#endif
+}
+
+bool TerminalTakesNoSequences() {
+#ifdef _WIN32
+    return false;
+#else
+    const char* term = std::getenv("TERM");
+    return term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0;
 #endif
 }
 

@@ -21,4 +21,8 @@ enum class ConsoleMode {
 // says NotConsole.
 ConsoleMode PrepareConsole(std::FILE* stream);
 
+// The terminal says it takes no control sequences (TERM=dumb, or no TERM at all); on Windows
+// the console's own mode decides (PrepareConsole).
+bool TerminalTakesNoSequences();
+
 }  // namespace q218::flash

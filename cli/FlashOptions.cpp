@@ -104,8 +104,13 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("SECONDS"));
     parser.addOptions(
         {version, list, identify, serial, skipCurrent, wait, json, log, quiet, verbose, timeout});
-    parser.addPositionalArgument(QStringLiteral("PORT"),
-                                 QStringLiteral("The serial port the Q218 is connected to."));
+    const StationOptionSet stationOptions;
+    stationOptions.AddTo(parser);
+    parser.addPositionalArgument(
+        QStringLiteral("PORT"),
+        QStringLiteral("The serial port the Q218 is connected to (several: one "
+                       "slot each)."),
+        QStringLiteral("PORT [PORT...]"));
 
     ParsedCommandLine parsed;
     const auto usageError = [&](const QString& message) {
@@ -122,7 +127,8 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     }
     // Help and version win over everything else on the line: they never touch a port.
     if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
-        parsed.text = parser.helpText() + QString::fromLatin1(kEpilogue);
+        parsed.text =
+            parser.helpText() + QString::fromLatin1(kEpilogue) + QString::fromLatin1(kStationHelp);
         parsed.exitCode = kExitUpdated;
         return parsed;
     }
@@ -159,20 +165,19 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         // Given but empty is a file that cannot be opened, not a missing option.
         options.logFile = parser.value(log);
     }
-    const QStringList ports = parser.positionalArguments();
+    const QString portError = stationOptions.Read(
+        parser, {parser.isSet(serial), options.json, options.verbose, options.list},
+        options.batch);
+    if (!portError.isEmpty()) {
+        return usageError(portError);
+    }
     if (options.list) {
-        if (!ports.isEmpty()) {
-            return usageError(QStringLiteral("--list takes no PORT."));
-        }
         // It makes no run, so there is no result to print or keep.
         if (options.json || options.logFile) {
             return usageError(QStringLiteral("--list takes neither --json nor --log."));
         }
-    } else if (ports.size() != 1) {
-        return usageError(ports.isEmpty() ? QStringLiteral("PORT is missing.")
-                                          : QStringLiteral("Give exactly one PORT."));
     } else {
-        options.port = ports.front();
+        options.port = options.batch.ports.front();
     }
     if (parser.isSet(serial)) {
         // Any serial number a device can report and keep: the window's typed range, and

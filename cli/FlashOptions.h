@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "StationOptions.h"
+
 namespace q218::flash {
 
 // The program's exit codes, as --help and docs/q218-flash.md list them.
@@ -36,6 +38,7 @@ struct FlashOptions {
     std::chrono::milliseconds timeout{0};
     std::optional<std::string> serial;
     std::optional<QString> logFile;  // --log, also when given empty
+    StationOptions batch;
 };
 
 // What the command line asks for: options to run, or text to print and an exit code (--help,

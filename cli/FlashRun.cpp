@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "Interrupt.h"
+#include "PortAliases.h"
 #include "app/DeviceText.h"
 #include "app/Main.h"
 #include "link/MonotonicClock.h"
@@ -22,9 +23,10 @@ constexpr std::chrono::seconds kRetryInterval{1};
 // Each step returns whether the run goes on; a step that ends it has set the report.
 class Run {
 public:
-    Run(const FlashOptions& options, ConsoleLines& lines)
+    Run(const FlashOptions& options, ConsoleLines& lines, RunObserver* observer)
         : m_options(options),
           m_lines(lines),
+          m_observer(observer),
           m_target(ResolvePort(options.port.toStdString())),
           m_view(lines),
           m_link(m_target.names),
@@ -35,6 +37,9 @@ public:
             QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
         m_window.SetReplyLimit(options.timeout);
         lines.Follow(m_window.LastUpdate());
+        if (m_observer != nullptr) {
+            m_observer->Follow(m_window.LastUpdate());
+        }
     }
 
     FlashReport Execute() {
@@ -67,6 +72,9 @@ private:
     void LoadImage() {
         m_window.Form_Load();
         m_report.image = m_window.Tag();
+        if (m_observer != nullptr) {
+            m_observer->ImageLoaded(m_report.image);
+        }
         m_lines.Note("Firmware image: " + m_report.image.model + " " + m_report.image.revision +
                      " " + m_report.image.date);
         if (m_target.windowName) {
@@ -84,6 +92,9 @@ private:
             m_lines.Verbose("identification reply \"" + VisibleAscii(device.reply) + "\"");
             if (device.IsQ218()) {
                 m_report.before = device;
+                if (m_observer != nullptr) {
+                    m_observer->Identified(device);
+                }
                 break;
             }
             Failure why = NoDevice(device, m_report.port);
@@ -162,6 +173,9 @@ private:
             End(kExitFailed, "failed",
                 {Reason::NoSerial, "The serial number was not accepted. Nothing was written."});
             return false;
+        }
+        if (m_observer != nullptr) {
+            m_observer->SerialSettled(m_window.SerialWritten(), m_report.serialSource);
         }
         return true;
     }
@@ -295,6 +309,7 @@ private:
 
     const FlashOptions& m_options;
     ConsoleLines& m_lines;
+    RunObserver* m_observer;
     const std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
     FlashReport m_report;
     PortTarget m_target;
@@ -350,8 +365,8 @@ std::string ShellWord(const std::string& word) {
 #endif
 }
 
-FlashReport RunFlash(const FlashOptions& options, ConsoleLines& lines) {
-    Run run(options, lines);
+FlashReport RunFlash(const FlashOptions& options, ConsoleLines& lines, RunObserver* observer) {
+    Run run(options, lines, observer);
     return run.Execute();
 }
 
@@ -376,9 +391,11 @@ int ListPorts() {
                                       .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
                                       .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'))
                                 : QString();
-        std::printf("%s\t%s\t%s\t%s\t%s\n", field(info.systemLocation()).c_str(),
+        std::printf("%s\t%s\t%s\t%s\t%s\t%s\t%s\n", field(info.systemLocation()).c_str(),
                     field(info.description()).c_str(), field(info.manufacturer()).c_str(),
-                    field(usb).c_str(), field(info.serialNumber()).c_str());
+                    field(usb).c_str(), field(info.serialNumber()).c_str(),
+                    field(SerialAlias(QStringLiteral("by-path"), info.systemLocation())).c_str(),
+                    field(SerialAlias(QStringLiteral("by-id"), info.systemLocation())).c_str());
     }
     return kExitUpdated;
 }

@@ -10,6 +10,7 @@
 #include "ConsoleLines.h"
 #include "FlashOptions.h"
 #include "FlashReport.h"
+#include "SlotEvents.h"
 #include "link/PortNames.h"
 
 namespace q218::flash {
@@ -31,8 +32,10 @@ PortTarget ResolvePort(const std::string& port);
 std::string ShellWord(const std::string& word);
 
 // Runs the update (or the identification) that `options` ask for; messages and progress go
-// to `lines`. Ctrl+C, SIGTERM and SIGHUP are watched for the duration.
-FlashReport RunFlash(const FlashOptions& options, ConsoleLines& lines);
+// to `lines`, its steps to `observer` when there is one (--events). Ctrl+C, SIGTERM and SIGHUP
+// are watched for the duration.
+FlashReport RunFlash(const FlashOptions& options, ConsoleLines& lines,
+                     RunObserver* observer = nullptr);
 
 // --list: the serial ports present, one a line; opens none of them.
 int ListPorts();

@@ -8,50 +8,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "ConsoleMode.h"
 #include "FlashOptions.h"
 #include "FlashRun.h"
 #include "Interrupt.h"
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
-#else
-#include <fcntl.h>
-#endif
-
-namespace {
-
-// Appends one record to the log in one write, so that runs sharing the log never interleave
-// inside a record (stdio would split a long one at its buffer's size). A record that a full
-// disk cut short before ends without its newline: this one then starts on a fresh line, so
-// that every record that was written whole stays one line of JSON.
-bool AppendRecord(QFile& log, QByteArray record) {
-    record += '\n';
-    char last = '\n';
-    const qint64 size = log.size();
-    if (!log.isSequential() && size > 0 && (!log.seek(size - 1) || log.read(&last, 1) != 1)) {
-        return false;
-    }
-    if (last != '\n') {
-        record.prepend('\n');
-    }
-    return log.write(record) == record.size();
-}
-
-// The terminal says it takes no control sequences (TERM=dumb, or no TERM at all).
-bool TerminalTakesNoSequences() {
-#ifdef _WIN32
-    return false;  // the console's own mode decides there (PrepareConsole)
-#else
-    const char* term = std::getenv("TERM");
-    return term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0;
-#endif
-}
-
-}  // namespace
+#include "SlotEvents.h"
+#include "Station.h"
+#include "RecordFile.h"
+#include "UntilGone.h"
 
 int main(int argc, char** argv) {
     using namespace q218::flash;
@@ -73,48 +39,62 @@ int main(int argc, char** argv) {
     if (options.list) {
         return ListPorts();
     }
+    if (options.logFile && options.logFile->isEmpty()) {
+        std::fputs("q218-flash: cannot open the log: --log was given no file name\n", stderr);
+        return kExitUsage;
+    }
+    if (options.batch.Parent()) {
+        return RunStation(options);
+    }
+    // --events: the stream on standard output, the messages on standard error.
+    std::optional<SlotEvents> events;
+    if (options.batch.events) {
+        events.emplace(stdout, options.port.toStdString());
+    }
+    std::optional<DriverWatch> driver;
+    if (options.batch.events || options.batch.untilGone) {
+        driver.emplace();
+    }
+    if (options.batch.untilGone) {
+        SlotEvents gone(stdout, options.port.toStdString());
+        return WaitUntilGone(options, gone);
+    }
 
-    // The log is opened before anything is sent: a run whose record cannot be kept does not
+    // The log is tried before anything is sent: a run whose record cannot be kept does not
     // start.
-    QFile log;
+    std::string logPath;
     if (options.logFile) {
-        if (options.logFile->isEmpty()) {
-            std::fputs("q218-flash: cannot open the log: --log was given no file name\n", stderr);
-            return kExitUsage;
-        }
-        // Opened for appending by the system itself (every write lands at the end, whoever
-        // else appends), and not through QFile's Append, which seeks and warns on /dev/full.
-        const QByteArray path = QFile::encodeName(*options.logFile);
-#ifdef _WIN32
-        const int handle = _wopen(reinterpret_cast<const wchar_t*>(options.logFile->utf16()),
-                                  _O_RDWR | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
-#else
-        const int handle = ::open(path.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-#endif
-        if (handle < 0 || !log.open(handle, QIODevice::ReadWrite | QIODevice::Unbuffered,
-                                    QFileDevice::AutoCloseHandle)) {
-            std::fprintf(stderr, "q218-flash: cannot open the log %s: %s\n", path.constData(),
-                         std::strerror(errno));
+        logPath = QFile::encodeName(*options.logFile).toStdString();
+        if (const std::string why = CheckRecordFile(logPath); !why.empty()) {
+            std::fprintf(stderr, "q218-flash: cannot open the log %s: %s\n", logPath.c_str(),
+                         why.c_str());
             return kExitUsage;
         }
     }
 
-    // With --json standard output carries the object alone; the messages go to standard error.
-    const ConsoleMode mode = PrepareConsole(options.json ? stderr : stdout);
-    ConsoleLines lines(options.json ? stderr : stdout, options.quiet, options.verbose);
+    // With --json or --events standard output carries the object or the events alone; the
+    // messages go to standard error.
+    std::FILE* const messages = options.json || events ? stderr : stdout;
+    const ConsoleMode mode = PrepareConsole(messages);
+    ConsoleLines lines(messages, options.quiet, options.verbose);
     if (mode == ConsoleMode::CarriageReturnOnly || TerminalTakesNoSequences()) {
         lines.RedrawWithoutSequences();
     }
-    const FlashReport report = RunFlash(options, lines);
+    const FlashReport report = RunFlash(options, lines, events ? &*events : nullptr);
     const QByteArray json = QJsonDocument(report.ToJson()).toJson(QJsonDocument::Compact);
+    if (events) {
+        events->Ended(report);
+    }
     if (options.json) {
         std::printf("%s\n", json.constData());
         std::fflush(stdout);
     }
-    if (log.isOpen() && !AppendRecord(log, json)) {
-        lines.Error("Could not write the result to the log " + options.logFile->toStdString() +
-                    ": " + log.errorString().toStdString() + ". The result was: " + report.result +
-                    " (exit code " + std::to_string(report.exitCode) + ").");
+    if (!logPath.empty()) {
+        if (const std::string why = AppendRecord(logPath, json.toStdString()); !why.empty()) {
+            lines.Error("Could not write the result to the log " + logPath + ": " + why +
+                        ". The result was: " + report.result + " (exit code " +
+                        std::to_string(report.exitCode) + ").");
+        }
     }
     return report.exitCode;
 }

@@ -1,0 +1,124 @@
+#include "SlotEvents.h"
+
+#include <QJsonDocument>
+#include <QSocketNotifier>
+
+#ifdef Q_OS_UNIX
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "app/DeviceText.h"
+
+namespace q218::flash {
+
+namespace {
+
+// Progress is read this often while the transfer runs: enough for a live view redrawn ten
+// times a second, and the event loop wakes no more often than that for it.
+constexpr std::chrono::milliseconds kPollInterval{100};
+
+QString Json(std::string_view deviceBytes) {
+    return QString::fromStdString(Latin1ToUtf8(deviceBytes));
+}
+
+}  // namespace
+
+QJsonValue DeviceJson(const DeviceInfo& device) {
+    if (device.status != QueryStatus::Answered) {
+        return QJsonValue::Null;
+    }
+    return QJsonObject{{"model", Json(device.model)},       {"serial", Json(device.serial)},
+                       {"revision", Json(device.revision)}, {"date", Json(device.date)},
+                       {"complete", device.IsComplete()},   {"reply", Json(device.reply)}};
+}
+
+SlotEvents::SlotEvents(std::FILE* stream, const std::string& port)
+    : m_stream(stream), m_port(port) {
+    m_poll.setInterval(kPollInterval);
+    QObject::connect(&m_poll, &QTimer::timeout, [this] { Poll(); });
+}
+
+void SlotEvents::Emit(const char* event, QJsonObject fields) {
+    fields.insert("event", QString::fromLatin1(event));
+    fields.insert("schema", kEventSchema);
+    const QByteArray line = QJsonDocument(fields).toJson(QJsonDocument::Compact) + '\n';
+    // One write per line: a reader never sees half an event followed by another.
+    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), m_stream);
+    std::fflush(m_stream);
+}
+
+void SlotEvents::ImageLoaded(const ImageTag& image) {
+    Emit("started", {{"port", QString::fromStdString(m_port)},
+                     {"image", QJsonObject{{"model", QString::fromStdString(image.model)},
+                                           {"revision", QString::fromStdString(image.revision)},
+                                           {"date", QString::fromStdString(image.date)}}}});
+}
+
+void SlotEvents::Identified(const DeviceInfo& device) {
+    Emit("identified", {{"device", DeviceJson(device)}});
+    m_poll.start();
+}
+
+void SlotEvents::SerialSettled(const std::string& serial, const std::string& source) {
+    Emit("serial-settled",
+         {{"serial", QString::fromStdString(serial)}, {"source", QString::fromStdString(source)}});
+}
+
+void SlotEvents::Poll() {
+    if (m_run == nullptr) {
+        return;
+    }
+    const DownloadResult& run = *m_run;
+    if (run.resetSent && !m_resetSent) {
+        m_resetSent = true;
+        Emit("reset-sent");
+    }
+    if (run.handshakeDone && !m_handshakeDone) {
+        m_handshakeDone = true;
+        Emit("bootloader-answered", {{"framesTotal", run.framesTotal}});
+    }
+    const int frames = run.framesSent + run.framesResent;
+    if (m_handshakeDone && frames != m_frames) {
+        m_frames = frames;
+        Emit("progress", {{"framesTotal", run.framesTotal},
+                          {"framesSent", run.framesSent},
+                          {"framesResent", run.framesResent}});
+    }
+    if (run.endSent && !m_endSent) {
+        m_endSent = true;
+        Emit("end-sent");
+    }
+}
+
+void SlotEvents::Ended(const FlashReport& report) {
+    m_run = &report.download;
+    Poll();
+    m_poll.stop();
+    m_run = nullptr;
+    Emit("ended", {{"record", report.ToJson()}});
+}
+
+DriverWatch::DriverWatch() {
+#ifdef Q_OS_UNIX
+    struct stat input {};
+    if (::fstat(STDIN_FILENO, &input) != 0 || !S_ISFIFO(input.st_mode)) {
+        return;
+    }
+    m_notifier = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] {
+        char bytes[256];
+        const ssize_t count = ::read(STDIN_FILENO, bytes, sizeof bytes);
+        if (count <= 0) {
+            m_notifier->setEnabled(false);
+            // Through the signal watch, so that the run decides as it does for Ctrl+C.
+            ::kill(::getpid(), SIGINT);
+        }
+    });
+#endif
+}
+
+DriverWatch::~DriverWatch() = default;
+
+}  // namespace q218::flash
