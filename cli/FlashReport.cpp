@@ -1,6 +1,7 @@
 #include "FlashReport.h"
 
 #include "app/DeviceText.h"
+#include "image/EmbeddedImage.h"
 #include "link/PortScan.h"
 
 namespace q218::flash {
@@ -121,13 +122,15 @@ QJsonObject FlashReport::ToJson() const {
         {"timestamp", QString::fromStdString(timestamp)},
         {"port", QString::fromStdString(port)},
         {"image", QJsonObject{{"revision", QString::fromStdString(image.revision)},
-                              {"date", QString::fromStdString(image.date)}}},
+                              {"date", QString::fromStdString(image.date)},
+                              {"sha256", QString::fromLatin1(kEmbeddedImageSha256.data(),
+                                                             kEmbeddedImageSha256.size())}}},
         {"before", flash::ToJson(before)},
         // Only a fresh, complete reply after the transfer says what the device has now; what
         // else came back is kept as bytes.
         {"after", after && after->IsComplete() ? flash::ToJson(after) : none},
-        {"afterReply", after && after->status != QueryStatus::NotOpened ? Json(after->reply)
-                                                                        : QJsonValue(none)},
+        {"afterReply",
+         after && after->status != QueryStatus::NotOpened ? Json(after->reply) : QJsonValue(none)},
         {"serialSource", serialSource.empty() ? none : QString::fromStdString(serialSource)},
         {"serialWritten", serialWritten.empty() ? none : QString::fromStdString(serialWritten)},
         {"resetSent", download.resetSent},
