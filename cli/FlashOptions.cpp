@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 
 #include "app/Main.h"
+#include "image/EmbeddedImage.h"
 
 namespace q218::flash {
 
@@ -83,8 +84,9 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption log(QStringLiteral("log"),
                                  QStringLiteral("Append the same JSON object as one line to FILE."),
                                  QStringLiteral("FILE"));
-    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
-                                   QStringLiteral("Print no messages and no progress; errors only."));
+    const QCommandLineOption quiet(
+        {QStringLiteral("q"), QStringLiteral("quiet")},
+        QStringLiteral("Print no messages and no progress; errors only."));
     const QCommandLineOption verbose(
         {QStringLiteral("v"), QStringLiteral("verbose")},
         QStringLiteral("Also print every identification reply and every answer of the "
@@ -119,8 +121,20 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         return parsed;
     }
     if (parser.isSet(version)) {
+        // The image's hash is that of the file as committed: `sha256sum
+        // src/image/q218-firmware.txt` in the source of this version gives the same digits.
+        FirmwareImage image = Image_Build();
+        TagFields fields;
+        Tag_Read(image, fields);
+        const ImageTag tag = TagOf(fields);
         parsed.text = QCoreApplication::applicationName() + QLatin1Char(' ') +
-                      QCoreApplication::applicationVersion() + QLatin1Char('\n');
+                      QCoreApplication::applicationVersion() + QLatin1Char('\n') +
+                      QString::fromStdString(
+                          "Firmware image: " + tag.model + ' ' + tag.revision + ' ' + tag.date +
+                          '\n' + "Image SHA-256: " + std::string(kEmbeddedImageSha256) + '\n') +
+                      QStringLiteral("Maintainer: " Q218_MAINTAINER
+                                     "\n"
+                                     "Project: " Q218_PROJECT_URL "\n");
         parsed.exitCode = kExitUpdated;
         return parsed;
     }

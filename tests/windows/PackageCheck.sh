@@ -41,13 +41,15 @@ done
 [ -f "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Q218 Updater/Q218 Updater.lnk" ] ||
   fail "no Start-menu entry"
 version=$("$wine" "$root/bin/q218-flash.exe" --version 2>&1 | tr -d '\r') || fail "installed q218-flash.exe: $version"
-[ "$version" = "q218-flash 1.0.0" ] || fail "installed q218-flash.exe --version said: $version"
+version=$(echo "$version" | head -n 1)
+[ "$version" = "q218-flash $Q218_VERSION" ] || fail "installed q218-flash.exe --version said: $version"
 echo "installer: installed into Program Files with a Start-menu entry; $version"
 
 unzip -q "$zip" -d "$work/unpacked"
 bin=$(find "$work/unpacked" -name q218-flash.exe -printf '%h\n')
 version=$("$wine" "$bin/q218-flash.exe" --version 2>&1 | tr -d '\r') || fail "unpacked q218-flash.exe: $version"
-[ "$version" = "q218-flash 1.0.0" ] || fail "unpacked q218-flash.exe --version said: $version"
+version=$(echo "$version" | head -n 1)
+[ "$version" = "q218-flash $Q218_VERSION" ] || fail "unpacked q218-flash.exe --version said: $version"
 
 # The window: it must appear (all its DLLs and plugins found) and end with exit code 0 when
 # its Exit button is clicked, 248 x 112 pixels into the window.
