@@ -7,7 +7,9 @@
 
 # Bytes that do not change between two builds of one commit: the time is the commit's, the
 # serial number is derived from the package's own hash.
-set(ENV{SOURCE_DATE_EPOCH} ${CPACK_Q218_SOURCE_DATE_EPOCH})
+if(CPACK_Q218_SOURCE_DATE_EPOCH)
+    set(ENV{SOURCE_DATE_EPOCH} ${CPACK_Q218_SOURCE_DATE_EPOCH})
+endif()
 string(TIMESTAMP bomTime "%Y-%m-%dT%H:%M:%SZ" UTC)
 
 function(Q218_AddComponent json index type name version sha256 description)
