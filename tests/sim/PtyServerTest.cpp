@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -217,8 +218,15 @@ TEST(SimProgram, ServesAPtyLinksItAndStopsCleanly) {
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
+    // As if started with sudo by the user 4242: run by root, it gives its pty to that user.
+    std::string sudoUid = "SUDO_UID=4242", sudoGid = "SUDO_GID=4242";
+    std::vector<char*> envp = {sudoUid.data(), sudoGid.data()};
+    for (char** e = environ; *e != nullptr; ++e) {
+        envp.push_back(*e);
+    }
+    envp.push_back(nullptr);
     pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, Q218_SIM_PROGRAM, &actions, nullptr, argv.data(), environ), 0);
+    ASSERT_EQ(posix_spawn(&pid, Q218_SIM_PROGRAM, &actions, nullptr, argv.data(), envp.data()), 0);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
 
@@ -229,6 +237,9 @@ TEST(SimProgram, ServesAPtyLinksItAndStopsCleanly) {
     char target[256] = {};
     ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
     EXPECT_EQ(std::string(target), slave);
+    struct stat owner {};
+    ASSERT_EQ(stat(slave.c_str(), &owner), 0);
+    EXPECT_EQ(owner.st_uid, geteuid() == 0 ? 4242U : geteuid());
 
     const int fd = OpenSerial(link);
     ASSERT_GE(fd, 0);
