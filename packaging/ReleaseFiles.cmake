@@ -1,5 +1,6 @@
 # Run by cpack after each package generator (CPACK_POST_BUILD_SCRIPTS): beside every package a
-# CycloneDX 1.5 bill of materials, <package>.cdx.json, and over every package and bill in the
+# CycloneDX 1.5 bill of materials, <package file>.cdx.json (the ZIP and the installer share
+# their name up to the extension), and over every package and bill in the
 # folder SHA256SUMS, so that whoever downloads them can check what they got (sha256sum -c).
 # A bill lists what the package really holds, read back from the package: the programs, every
 # shared library with its SHA-256, the Qt libraries the programs link, and the firmware image
@@ -79,6 +80,10 @@ function(Q218_WriteBom package root)
             if(name MATCHES "^(Qt6|q)")
                 set(version ${CPACK_Q218_QT_VERSION})
                 set(what "Qt ${CPACK_Q218_QT_VERSION}: ${file}")
+            elseif(name MATCHES "^libwinpthread")
+                # MinGW-w64's own runtime, whose version the compiler does not tell.
+                set(version "")
+                set(what "MinGW-w64 runtime, from the ${CPACK_Q218_RUNTIME} tool chain: ${file}")
             else()
                 set(version ${CPACK_Q218_RUNTIME_VERSION})
                 set(what "compiler runtime (${CPACK_Q218_RUNTIME}): ${file}")
@@ -97,8 +102,7 @@ function(Q218_WriteBom package root)
         math(EXPR index "${index} + 1")
     endforeach()
     # Beside where cpack puts the package once this script is done.
-    string(REGEX REPLACE "\\.(deb|zip|exe)$" ".cdx.json" bomName ${packageName})
-    file(WRITE ${CPACK_PACKAGE_DIRECTORY}/${bomName} "${bom}\n")
+    file(WRITE ${CPACK_PACKAGE_DIRECTORY}/${packageName}.cdx.json "${bom}\n")
 endfunction()
 
 foreach(package IN LISTS CPACK_PACKAGE_FILES)

@@ -2,12 +2,12 @@ cmake_minimum_required(VERSION 3.25)
 # Checks a package's CycloneDX bill of materials against what the package really holds.
 # cmake -DPACKAGE=<.deb|.zip> -DROOT=<its files, unpacked> -DIMAGE=<src/image/q218-firmware.txt>
 #       -P SbomCheck.cmake
-# The bill is <package without its extension>.cdx.json. It must name the package by its
+# The bill is <package file>.cdx.json. It must name the package by its
 # SHA-256, list every program and every shared library the package ships with the file's own
 # SHA-256, list nothing as shipped that the package does not hold, and name the firmware image
 # by the SHA-256 of the image file. Every finding is printed; any fails the check.
 get_filename_component(ROOT ${ROOT} ABSOLUTE)
-string(REGEX REPLACE "\\.(deb|zip|exe)$" ".cdx.json" bomFile ${PACKAGE})
+set(bomFile ${PACKAGE}.cdx.json)
 file(READ ${bomFile} bom)
 set(faults 0)
 macro(Fault text)
