@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "app/Main.h"
+#include "image/EmbeddedImage.h"
 
 namespace q218::flash {
 
@@ -133,8 +134,20 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         return parsed;
     }
     if (parser.isSet(version)) {
+        // The image's hash is that of the file as committed: `sha256sum
+        // src/image/q218-firmware.txt` in the source of this version gives the same digits.
+        FirmwareImage image = Image_Build();
+        TagFields fields;
+        Tag_Read(image, fields);
+        const ImageTag tag = TagOf(fields);
         parsed.text = QCoreApplication::applicationName() + QLatin1Char(' ') +
-                      QCoreApplication::applicationVersion() + QLatin1Char('\n');
+                      QCoreApplication::applicationVersion() + QLatin1Char('\n') +
+                      QString::fromStdString(
+                          "Firmware image: " + tag.model + ' ' + tag.revision + ' ' + tag.date +
+                          '\n' + "Image SHA-256: " + std::string(kEmbeddedImageSha256) + '\n') +
+                      QStringLiteral("Maintainer: " Q218_MAINTAINER
+                                     "\n"
+                                     "Project: " Q218_PROJECT_URL "\n");
         parsed.exitCode = kExitUpdated;
         return parsed;
     }

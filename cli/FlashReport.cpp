@@ -1,6 +1,7 @@
 #include "FlashReport.h"
 
 #include "app/DeviceText.h"
+#include "image/EmbeddedImage.h"
 #include "link/PortScan.h"
 
 namespace q218::flash {
@@ -132,8 +133,11 @@ QJsonObject FlashReport::ToJson() const {
         {"tool", QStringLiteral("q218-flash " Q218_VERSION)},
         {"timestamp", QString::fromStdString(timestamp)},
         {"port", QString::fromStdString(port)},
-        {"image", QJsonObject{{"revision", QString::fromStdString(image.revision)},
-                              {"date", QString::fromStdString(image.date)}}},
+        {"image", QJsonObject{{"model", QString::fromStdString(image.model)},
+                              {"revision", QString::fromStdString(image.revision)},
+                              {"date", QString::fromStdString(image.date)},
+                              {"sha256", QString::fromLatin1(kEmbeddedImageSha256.data(),
+                                                             kEmbeddedImageSha256.size())}}},
         {"before", flash::ToJson(before)},
         // Only a fresh, complete reply after the transfer says what the device has now; what
         // else came back is kept as bytes.

@@ -10,6 +10,7 @@
 #endif
 
 #include "app/DeviceText.h"
+#include "image/EmbeddedImage.h"
 
 namespace q218::flash {
 
@@ -53,7 +54,10 @@ void SlotEvents::ImageLoaded(const ImageTag& image) {
     Emit("started", {{"port", QString::fromStdString(m_port)},
                      {"image", QJsonObject{{"model", QString::fromStdString(image.model)},
                                            {"revision", QString::fromStdString(image.revision)},
-                                           {"date", QString::fromStdString(image.date)}}}});
+                                           {"date", QString::fromStdString(image.date)},
+                                           {"sha256", QString::fromLatin1(
+                                                          kEmbeddedImageSha256.data(),
+                                                          kEmbeddedImageSha256.size())}}}});
 }
 
 void SlotEvents::Identified(const DeviceInfo& device) {

@@ -3,3 +3,7 @@
 if(CPACK_GENERATOR STREQUAL "DEB")
     unset(CPACK_PACKAGE_DESCRIPTION_SUMMARY)
 endif()
+# Archive headers and member times are the commit's: cpack reads SOURCE_DATE_EPOCH.
+if(CPACK_Q218_SOURCE_DATE_EPOCH)
+    set(ENV{SOURCE_DATE_EPOCH} ${CPACK_Q218_SOURCE_DATE_EPOCH})
+endif()

@@ -3,11 +3,15 @@
 # desktop expects: lintian -I --pedantic reports nothing; every program is hardened (bound at
 # start with read-only relocations, stack protector, fortified calls, no RUNPATH); the icon is
 # there in each size of $3 and as SVG; the AppStream metadata agrees with the package.
-# Usage: lintian-check.sh BUILD-FOLDER OUTPUT-FOLDER "16 32 ..."
+# Then the release files: SHA256SUMS and the bills of materials (SbomCheck.cmake) against
+# the packages and the image IMAGE-FILE.
+# Usage: lintian-check.sh BUILD-FOLDER OUTPUT-FOLDER "16 32 ..." IMAGE-FILE
 set -eu
 build=$1
 out=$2
 sizes=$3
+image=$4
+here=$(dirname "$0")
 rm -rf "$out"
 mkdir -p "$out"
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$out" >"$out/cpack.log" 2>&1 ||
@@ -44,6 +48,19 @@ for deb in "$@"; do
         [ "$faults" -eq "$before" ] &&
             echo "$name: bind-now, relro, stack protector, fortify, no RUNPATH"
     done
+done
+
+# The release files: SHA256SUMS covers every package and bill and holds; each bill lists what
+# its package holds and names the firmware image by its file's SHA-256, as the package's
+# description does.
+(cd "$out" && sha256sum --quiet -c SHA256SUMS) || fault "SHA256SUMS does not hold"
+for deb in "$@"; do
+    grep -q "$(basename "$deb")\$" "$out/SHA256SUMS" || fault "SHA256SUMS does not name $deb"
+    root="$out/$(dpkg-deb -f "$deb" Package)"
+    cmake -DPACKAGE="$deb" -DROOT="$root" -DIMAGE="$image" -P "$here/SbomCheck.cmake" ||
+        fault "$(basename "$deb"): its bill of materials"
+    dpkg-deb -f "$deb" Description | grep -q "SHA-256 $(sha256sum "$image" | cut -c1-64)\." ||
+        fault "$(basename "$deb"): the description does not name the image's SHA-256"
 done
 
 icons="$out/q218-updater/usr/share/icons/hicolor"

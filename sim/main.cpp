@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,6 +37,26 @@ bool MakeLink(const std::string& target, const std::string& path) {
     return true;
 }
 
+// Under sudo the ptys are root's, and the window started as the user who asked for them could
+// not open them: give them to that user (SUDO_UID and SUDO_GID), as if they had made them.
+bool GiveToSudoUser(const std::string& slave) {
+    const char* uid = std::getenv("SUDO_UID");
+    const char* gid = std::getenv("SUDO_GID");
+    if (geteuid() != 0 || uid == nullptr || gid == nullptr) {
+        return true;
+    }
+    char* uidEnd = nullptr;
+    char* gidEnd = nullptr;
+    const unsigned long user = std::strtoul(uid, &uidEnd, 10);
+    const unsigned long group = std::strtoul(gid, &gidEnd, 10);
+    if (*uid == '\0' || *uidEnd != '\0' || *gid == '\0' || *gidEnd != '\0' ||
+        chown(slave.c_str(), static_cast<uid_t>(user), static_cast<gid_t>(group)) != 0) {
+        std::perror(("q218-sim: giving " + slave + " to SUDO_UID/SUDO_GID").c_str());
+        return false;
+    }
+    return true;
+}
+
 // Removes `path` only if it is still our link to `target`.
 void RemoveLink(const std::string& target, const std::string& path) {
     char buffer[PATH_MAX];
@@ -49,8 +70,13 @@ void RemoveLink(const std::string& target, const std::string& path) {
 // could not be linked.
 bool LinkAll(const q218::sim::SimOptions& options, const PtyServer& device,
              const std::vector<std::unique_ptr<PtyServer>>& silent) {
-    bool linked = true;
-    if (!options.linkPath.empty()) {
+    // Under sudo the ptys go to the user who asked for them, so that the window they start
+    // as themselves can open them.
+    bool linked = GiveToSudoUser(device.SlavePath());
+    for (std::size_t i = 0; linked && i < silent.size(); ++i) {
+        linked = GiveToSudoUser(silent[i]->SlavePath());
+    }
+    if (linked && !options.linkPath.empty()) {
         linked = MakeLink(device.SlavePath(), options.linkPath);
     }
     for (std::size_t i = 0; linked && i < silent.size(); ++i) {

@@ -53,22 +53,41 @@ std::string PermissionAdvice(const std::string& path) {
     }
     const group* owner = getgrgid(status.st_gid);
     const std::string name = owner != nullptr ? owner->gr_name : std::to_string(status.st_gid);
-    if (ProcessHasGroup(status.st_gid)) {
-        return "permission denied, although this login is in the port's group " + name +
-               ": the port's mode does not let the group read and write it.";
-    }
-    if (AccountHasGroup(status.st_gid)) {
-        return "permission denied: the account is in the port's group " + name +
-               ", but this login began before it joined: log out and in again (or run "
-               "newgrp " + name + ").";
-    }
-    return "permission denied: the port belongs to the group " + name + ": sudo usermod -aG " +
-           name + " \"$USER\", then log out and in again.";
+    const GroupStanding standing = ProcessHasGroup(status.st_gid) ? GroupStanding::InLogin
+                                   : AccountHasGroup(status.st_gid)
+                                       ? GroupStanding::JoinedSinceLogin
+                                       : GroupStanding::Outside;
+    return GroupAdvice(path, name, status.st_gid == 0, standing);
 }
 #else
 std::string PermissionAdvice(const std::string& /*path*/) {
     return "access denied: another program may hold the port, or the account may not use it.";
 }
 #endif
+
+std::string GroupAdvice(const std::string& path, const std::string& group, bool rootGroup,
+                        GroupStanding standing) {
+    switch (standing) {
+        case GroupStanding::InLogin:
+            return "permission denied, although this login is in the port's group " + group +
+                   ": the port's mode does not let the group read and write it.";
+        case GroupStanding::JoinedSinceLogin:
+            return "permission denied: the account is in the port's group " + group +
+                   ", but this login began before it joined: log out and in again (or run "
+                   "newgrp " +
+                   group + ").";
+        case GroupStanding::Outside:
+            break;
+    }
+    if (rootGroup) {
+        // A port of group root was made by a program run as root (a simulator under sudo, a
+        // hand-made node): joining root's group would open far more than the port.
+        return "permission denied: the port belongs to the group root, which no account should "
+               "join: make it this account's (sudo chown \"$USER\" " +
+               path + ") or give it the group dialout with a udev rule.";
+    }
+    return "permission denied: the port belongs to the group " + group + ": sudo usermod -aG " +
+           group + " \"$USER\", then log out and in again.";
+}
 
 }  // namespace q218

@@ -232,13 +232,16 @@ TEST_F(QtUpdaterViewTest, AltUClicksUpdateOnlyWhileItIsEnabled) {
     view.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
 
-    // A button's accelerator clicks it the way a mouse click animates: a moment later.
+    // A button's accelerator clicks it the way a mouse click animates: pressed at once, the
+    // click a moment later. A disabled button is not even pressed, so nothing can follow.
+    auto* update = Child<QPushButton>("cmdUpdate");
     QTest::keyClick(&view, Qt::Key_U, Qt::AltModifier);
-    QTest::qWait(300);
+    EXPECT_FALSE(update->isDown());
     EXPECT_TRUE(events.calls.empty());
 
     view.SetEnabled(Button::cmdUpdate, true);
     QTest::keyClick(&view, Qt::Key_U, Qt::AltModifier);
+    EXPECT_TRUE(update->isDown());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !events.calls.empty(); }, 2000));
     EXPECT_EQ(events.calls, std::vector<std::string>{"Update"});
 }

@@ -7,6 +7,8 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -66,6 +68,20 @@ Ran Flash(const QStringList& arguments,
     return ran;
 }
 
+}  // namespace
+
+// The SHA-256 of the image file as committed, read apart from the program.
+QString ImageFileSha256() {
+    QFile file(QStringLiteral(Q218_FIRMWARE_INPUT));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return QStringLiteral("(unreadable)");
+    }
+    return QString::fromLatin1(
+        QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
+}
+
+namespace {
+
 std::unique_ptr<sim::PtyServer> Device(const sim::PreviousFirmware& firmware = {}) {
     sim::PtyServer::Created created = sim::PtyServer::Create(firmware);
     EXPECT_TRUE(created.server) << created.error;
@@ -82,15 +98,17 @@ TEST(FlashConventions, HelpVersionAndABadLogNeverTouchThePort) {
     const QString port = QString::fromStdString(server->SlavePath());
     QTemporaryDir dir;
     const QString noFolder = dir.path() + "/missing/log.jsonl";
+    // --version names the image by the hash `sha256sum src/image/q218-firmware.txt` prints.
+    const QByteArray imageLine = "Image SHA-256: " + ImageFileSha256().toLatin1() + '\n';
     const struct {
         QStringList arguments;
         int exitCode;
-        const char* says;
+        QByteArray says;
     } rows[] = {
         {{"--help-all", port}, 0, "Recovery:"},
         {{"--help", "--identify", port}, 0, "SIGTERM"},
         {{"-V", port}, 0, "q218-flash "},
-        {{"--version", "--serial", "12", port}, 0, "q218-flash "},
+        {{"--version", "--serial", "12", port}, 0, imageLine},
         {{"--log", noFolder, port}, 2, "missing/log.jsonl: No such file or directory"},
         {{"--quiet", "--verbose", port}, 2, "exclude each other"},
         {{"--timeout", "0", port}, 2, "--timeout"},

@@ -20,6 +20,9 @@
 #include "support/ImageInput.h"
 
 namespace q218::test {
+
+QString ImageFileSha256();  // FlashConventionsTest.cpp
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -277,6 +280,8 @@ TEST_P(FlashEndToEnd, Run) {
         EXPECT_EQ(json["reason"].toString().toStdString(), row.reason);
     }
     EXPECT_EQ(json["resetSent"].toBool(), row.resetSent);
+    // Every record names the image it carries by the hash of the file anyone can check.
+    EXPECT_EQ(json["image"].toObject()["sha256"].toString(), ImageFileSha256());
     // What the messages say follows what happened: only a run that sent the reset command
     // and did not finish the transfer says the device waits in its bootloader.
     EXPECT_EQ(allMessages.contains("waits in its bootloader") ||

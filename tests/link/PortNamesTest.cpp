@@ -111,6 +111,33 @@ TEST_F(PortNamesTest, PermissionAdviceNamesThePortsOwnGroup) {
     EXPECT_NE(own.find("although this login is in the port's group"), std::string::npos) << own;
     EXPECT_EQ(PermissionAdvice((dev / "missing").string()), "permission denied.");
 }
+
+// Joining root's group is never the advice (it opens far more than a port), and a login that
+// began before the account joined needs a new login, not another usermod.
+TEST(GroupAdvice, AdvisesWhatHelpsTheAccount) {
+    const struct {
+        const char* name;
+        const char* group;
+        bool rootGroup;
+        GroupStanding standing;
+        const char* says;
+        const char* never;
+    } rows[] = {
+        {"root's group", "root", true, GroupStanding::Outside, "sudo chown \"$USER\" /dev/pts/7",
+         "usermod"},
+        {"a serial group", "dialout", false, GroupStanding::Outside, "usermod -aG dialout",
+         "chown"},
+        {"joined since login", "dialout", false, GroupStanding::JoinedSinceLogin, "newgrp dialout",
+         "usermod"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string advice =
+            GroupAdvice("/dev/pts/7", row.group, row.rootGroup, row.standing);
+        EXPECT_NE(advice.find(row.says), std::string::npos) << advice;
+        EXPECT_EQ(advice.find(row.never), std::string::npos) << advice;
+    }
+}
 #endif
 
 }  // namespace

@@ -4,9 +4,11 @@
 # Start-menu entry, the uninstaller, and the installed q218-flash.exe starting.
 # The ZIP, unpacked into an empty folder, with nothing of Qt or MinGW on Wine's paths:
 # q218-flash.exe --version, and the window starting under Xvfb and closing by its Exit button.
-# Usage: PackageCheck.sh WINE64 INSTALLER ZIP WORK-FOLDER
+# The release files beside them: SHA256SUMS holds, and the ZIP's bill of materials lists every
+# program and DLL the ZIP holds and the firmware image IMAGE-FILE by its SHA-256.
+# Usage: PackageCheck.sh WINE64 INSTALLER ZIP WORK-FOLDER VERSION IMAGE-FILE SBOM-CHECK
 set -eu
-wine=$1 installer=$2 zip=$3 work=$4
+wine=$1 installer=$2 zip=$3 work=$4 q218_version=$5 image=$6 sbom_check=$7
 fail() { echo "FAIL: $*"; exit 1; }
 rm -rf "$work"
 mkdir -p "$work/unpacked"
@@ -41,13 +43,18 @@ done
 [ -f "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Q218 Updater/Q218 Updater.lnk" ] ||
   fail "no Start-menu entry"
 version=$("$wine" "$root/bin/q218-flash.exe" --version 2>&1 | tr -d '\r') || fail "installed q218-flash.exe: $version"
-[ "$version" = "q218-flash 1.0.0" ] || fail "installed q218-flash.exe --version said: $version"
+version=$(echo "$version" | head -n 1)
+[ "$version" = "q218-flash $q218_version" ] || fail "installed q218-flash.exe --version said: $version"
 echo "installer: installed into Program Files with a Start-menu entry; $version"
 
 unzip -q "$zip" -d "$work/unpacked"
+(cd "$(dirname "$zip")" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not hold"
+cmake -DPACKAGE="$zip" -DROOT="$work/unpacked" -DIMAGE="$image" -P "$sbom_check" ||
+  fail "the ZIP's bill of materials does not match the ZIP"
 bin=$(find "$work/unpacked" -name q218-flash.exe -printf '%h\n')
 version=$("$wine" "$bin/q218-flash.exe" --version 2>&1 | tr -d '\r') || fail "unpacked q218-flash.exe: $version"
-[ "$version" = "q218-flash 1.0.0" ] || fail "unpacked q218-flash.exe --version said: $version"
+version=$(echo "$version" | head -n 1)
+[ "$version" = "q218-flash $q218_version" ] || fail "unpacked q218-flash.exe --version said: $version"
 
 # The window: it must appear (all its DLLs and plugins found) and end with exit code 0 when
 # its Exit button is clicked, 248 x 112 pixels into the window.

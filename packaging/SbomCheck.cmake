@@ -1,0 +1,78 @@
+cmake_minimum_required(VERSION 3.25)
+# Checks a package's CycloneDX bill of materials against what the package really holds.
+# cmake -DPACKAGE=<.deb|.zip> -DROOT=<its files, unpacked> -DIMAGE=<src/image/q218-firmware.txt>
+#       -P SbomCheck.cmake
+# The bill is <package file>.cdx.json. It must name the package by its
+# SHA-256, list every program and every shared library the package ships with the file's own
+# SHA-256, list nothing as shipped that the package does not hold, and name the firmware image
+# by the SHA-256 of the image file. Every finding is printed; any fails the check.
+get_filename_component(ROOT ${ROOT} ABSOLUTE)
+set(bomFile ${PACKAGE}.cdx.json)
+file(READ ${bomFile} bom)
+set(faults 0)
+macro(Fault text)
+    message("FAULT: ${bomFile}: ${text}")
+    math(EXPR faults "${faults} + 1")
+endmacro()
+
+string(JSON format GET "${bom}" bomFormat)
+string(JSON specVersion GET "${bom}" specVersion)
+if(NOT format STREQUAL "CycloneDX" OR NOT specVersion STREQUAL "1.5")
+    Fault("not a CycloneDX 1.5 bill: ${format} ${specVersion}")
+endif()
+file(SHA256 ${PACKAGE} packageSha256)
+string(JSON named ERROR_VARIABLE missing GET "${bom}" metadata component hashes 0 content)
+if(NOT named STREQUAL packageSha256)
+    Fault("names the package by ${named}, its SHA-256 is ${packageSha256}")
+endif()
+
+# The components by name: their type and SHA-256.
+string(JSON count LENGTH "${bom}" components)
+math(EXPR last "${count} - 1")
+set(firmware "")
+foreach(i RANGE ${last})
+    string(JSON name GET "${bom}" components ${i} name)
+    string(JSON type GET "${bom}" components ${i} type)
+    string(JSON sha256 ERROR_VARIABLE noHash GET "${bom}" components ${i} hashes 0 content)
+    if(noHash)
+        set(sha256 "")
+    endif()
+    if(type STREQUAL "firmware")
+        set(firmware ${sha256})
+    elseif(sha256)
+        set(listed_${name} ${sha256})
+        list(APPEND listedNames ${name})
+    endif()
+endforeach()
+
+file(SHA256 ${IMAGE} imageSha256)
+if(NOT firmware STREQUAL imageSha256)
+    Fault("the firmware component's SHA-256 is '${firmware}', the image file's ${imageSha256}")
+endif()
+
+# Every program and shared library in the package, listed with its own bytes' hash.
+file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE ${ROOT} ${ROOT}/*)
+set(shipped)
+foreach(file IN LISTS files)
+    get_filename_component(name ${file} NAME)
+    if(file MATCHES "(^|/)bin/[^/]+$" OR name MATCHES "\\.(dll|so)(\\.[0-9.]+)?$")
+        list(APPEND shipped ${name})
+        file(SHA256 ${ROOT}/${file} sha256)
+        if(NOT DEFINED listed_${name})
+            Fault("${file} is in the package but not in the bill")
+        elseif(NOT listed_${name} STREQUAL sha256)
+            Fault("${file}: the bill says ${listed_${name}}, the file's SHA-256 is ${sha256}")
+        endif()
+    endif()
+endforeach()
+foreach(name IN LISTS listedNames)
+    if(NOT name IN_LIST shipped)
+        Fault("lists ${name} with a hash as shipped, but the package does not hold it")
+    endif()
+endforeach()
+list(LENGTH shipped shippedCount)
+if(faults GREATER 0)
+    message(FATAL_ERROR "${faults} faults")
+endif()
+message("${bomFile}: the package's SHA-256, its ${shippedCount} programs and libraries and the "
+        "firmware image ${imageSha256} as listed")
