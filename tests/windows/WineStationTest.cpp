@@ -89,5 +89,36 @@ TEST(WineStation, TwoSlotsUpdateBothUnitsAndLogTwoRecords) {
     EXPECT_EQ(logged, (std::multiset<QString>{"COM3", "COM4"})) << output;
 }
 
+// Windows has no notifier for a pipe: a slot still waiting for its unit must see the station's
+// end of its standard input close (the station killed) and end as on Ctrl+C.
+TEST(WineStation, ASlotWaitingForAUnitEndsWhenItsStationIsGone) {
+    std::string error;
+    ASSERT_FALSE(WineMachine::Programs(error).isEmpty()) << error;
+    std::unique_ptr<demo::DemoPorts> ports = demo::DemoPorts::Create({}, false, error);
+    ASSERT_TRUE(ports) << error;
+    const QString prefix = QStringLiteral(Q218_WINE_PREFIX);
+    ASSERT_TRUE(WineMachine::MapPorts(*ports, prefix, error)) << error;
+    QProcess slot;
+    WineMachine::Start(slot, prefix, "q218-flash.exe", {"--events", "--wait", "--", "COM4"});
+    ASSERT_TRUE(slot.waitForStarted());
+    // The first event comes once the slot runs, its watch on standard input set.
+    QElapsedTimer clock;
+    clock.start();
+    while (!slot.canReadLine() && slot.state() == QProcess::Running && !clock.hasExpired(120'000)) {
+        slot.waitForReadyRead(100);
+    }
+    ASSERT_TRUE(slot.canReadLine()) << slot.readAllStandardError().toStdString();
+    slot.closeWriteChannel();
+    if (!slot.waitForFinished(120'000)) {
+        slot.kill();
+        slot.waitForFinished();
+        FAIL() << "the slot went on waiting with its station gone";
+    }
+    EXPECT_EQ(slot.exitCode(), 130);
+    const QList<QByteArray> events = slot.readAllStandardOutput().trimmed().split('\n');
+    const QJsonObject last = QJsonDocument::fromJson(events.back()).object();
+    EXPECT_EQ(last["record"].toObject()["result"].toString(), "interrupted");
+}
+
 }  // namespace
 }  // namespace q218::test
