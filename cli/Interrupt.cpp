@@ -67,6 +67,10 @@ SignalWatch::SignalWatch(std::function<void(Signal)> onSignal) : m_onSignal(std:
     }
 }
 
+void RaiseInterrupt() {
+    ::kill(::getpid(), SIGINT);
+}
+
 SignalWatch::~SignalWatch() {
     if (m_notifier) {
         for (const int number : kWatched) {
@@ -105,6 +109,10 @@ BOOL WINAPI OnConsoleEvent(DWORD type) {
 
 void IgnoreFailedWriteSignals() {}
 
+void RaiseInterrupt() {
+    OnConsoleEvent(CTRL_C_EVENT);
+}
+
 SignalWatch::SignalWatch(std::function<void(Signal)> onSignal) : m_onSignal(std::move(onSignal)) {
     g_onSignal = &m_onSignal;
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
@@ -116,6 +124,7 @@ SignalWatch::~SignalWatch() {
 }
 #else
 void IgnoreFailedWriteSignals() {}
+void RaiseInterrupt() {}
 
 // Elsewhere the signals keep their default: they end the program at once.
 SignalWatch::SignalWatch(std::function<void(Signal)> onSignal) : m_onSignal(std::move(onSignal)) {}

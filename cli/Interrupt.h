@@ -23,6 +23,9 @@ enum class Signal {
 // Called once at start-up, before anything is written.
 void IgnoreFailedWriteSignals();
 
+// Acts as Ctrl+C pressed once, for the current SignalWatch; callable from any thread.
+void RaiseInterrupt();
+
 class SignalWatch final {
 public:
     // `onSignal` runs on the event loop's thread once per signal received.

@@ -8,6 +8,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -42,7 +43,9 @@ bool WriteAll(int fd, const std::string& text) {
            static_cast<int>(text.size());
 }
 bool Sync(int fd) {
-    return ::_commit(fd) == 0;
+    // A pipe, the console or NUL has no disk to reach, and FlushFileBuffers fails on some.
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    return ::GetFileType(handle) != FILE_TYPE_DISK || ::_commit(fd) == 0;
 }
 void Close(int fd) {
     ::_close(fd);

@@ -4,11 +4,17 @@
 #include <QSocketNotifier>
 
 #ifdef Q_OS_UNIX
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_WIN
+#include <windows.h>
 
+#include <mutex>
+#include <thread>
+#endif
+
+#include "Interrupt.h"
 #include "app/DeviceText.h"
 #include "image/EmbeddedImage.h"
 
@@ -104,8 +110,32 @@ void SlotEvents::Ended(const FlashReport& report) {
     Emit("ended", {{"record", report.ToJson()}});
 }
 
+struct DriverWatch::Reader {
+    std::mutex mutex;
+    bool watching = true;
+};
+
 DriverWatch::DriverWatch() {
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_WIN
+    const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+    if (input == nullptr || input == INVALID_HANDLE_VALUE ||
+        ::GetFileType(input) != FILE_TYPE_PIPE) {
+        return;
+    }
+    m_reader = std::make_shared<Reader>();
+    // The read cannot be taken back from another thread everywhere (Wine): the thread is left
+    // blocked in it when the watch ends, and the process's end ends it.
+    std::thread([input, reader = m_reader] {
+        char bytes[256];
+        DWORD count = 0;
+        while (::ReadFile(input, bytes, sizeof bytes, &count, nullptr) && count > 0) {
+        }
+        const std::scoped_lock lock(reader->mutex);
+        if (reader->watching) {
+            RaiseInterrupt();
+        }
+    }).detach();
+#elif defined(Q_OS_UNIX)
     struct stat input {};
     if (::fstat(STDIN_FILENO, &input) != 0 || !S_ISFIFO(input.st_mode)) {
         return;
@@ -117,12 +147,19 @@ DriverWatch::DriverWatch() {
         if (count <= 0) {
             m_notifier->setEnabled(false);
             // Through the signal watch, so that the run decides as it does for Ctrl+C.
-            ::kill(::getpid(), SIGINT);
+            RaiseInterrupt();
         }
     });
 #endif
 }
 
-DriverWatch::~DriverWatch() = default;
+DriverWatch::~DriverWatch() {
+#ifdef Q_OS_WIN
+    if (m_reader) {
+        const std::scoped_lock lock(m_reader->mutex);
+        m_reader->watching = false;
+    }
+#endif
+}
 
 }  // namespace q218::flash

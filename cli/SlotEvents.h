@@ -72,7 +72,8 @@ private:
 // The program that drives an --events run through a pipe on standard input going away (the
 // station killed, a GUI crashed) acts as Ctrl+C: a run still waiting for a unit ends, one in
 // the bootloader goes on to its end. Without it a station killed while its slots wait would
-// leave them polling for ever. Standard input that is not a pipe is not watched.
+// leave them polling for ever. Standard input that is not a pipe is not watched. Windows has
+// no notifier for a pipe: there a thread of the watch's own blocks reading it.
 class DriverWatch final {
 public:
     DriverWatch();
@@ -82,6 +83,10 @@ public:
 
 private:
     std::unique_ptr<QSocketNotifier> m_notifier;
+    // Windows: whether the reading thread may still raise the interrupt (it outlives the
+    // watch, blocked in its read, until the process ends).
+    struct Reader;
+    std::shared_ptr<Reader> m_reader;
 };
 
 }  // namespace q218::flash

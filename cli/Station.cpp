@@ -448,7 +448,13 @@ private:
                          });
         command->setStandardOutputFile(QProcess::nullDevice());
 #ifdef Q_OS_WIN
-        command->start(QStringLiteral("cmd.exe"), {QStringLiteral("/c"), m_options.batch.onRecord});
+        // cmd takes its command line as it is, not in the quoting of C programs that QProcess
+        // would give an argument: /s strips exactly the outer quotes, whatever the command
+        // holds (quotes, &, >), and /d runs no AutoRun command of the registry first.
+        command->setProgram(QStringLiteral("cmd.exe"));
+        command->setNativeArguments(QStringLiteral("/d /s /c \"") + m_options.batch.onRecord +
+                                    QStringLiteral("\""));
+        command->start();
 #else
         command->start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), m_options.batch.onRecord});
 #endif
@@ -617,7 +623,8 @@ private:
 
 int RunStation(const FlashOptions& options) {
     if (options.logFile) {
-        const std::string error = CheckRecordFile(QFile::encodeName(*options.logFile).toStdString());
+        const std::string error =
+            CheckRecordFile(QFile::encodeName(*options.logFile).toStdString());
         if (!error.empty()) {
             std::fprintf(stderr, "q218-flash: cannot open the log %s: %s\n",
                          options.logFile->toLocal8Bit().constData(), error.c_str());

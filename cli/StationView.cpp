@@ -8,13 +8,10 @@
 
 #ifdef _WIN32
 #include <io.h>
-#define q218_isatty _isatty
-#define q218_fileno _fileno
+#include <windows.h>
 #else
 #include <sys/ioctl.h>
 #include <unistd.h>
-#define q218_isatty isatty
-#define q218_fileno fileno
 #endif
 
 namespace q218::flash {
@@ -27,14 +24,30 @@ constexpr int kDefaultColumns = 80;
 constexpr int kBarWidth = 16;
 
 int Columns(std::FILE* stream) {
-#ifndef _WIN32
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO console{};
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    if (::GetConsoleScreenBufferInfo(handle, &console) != 0) {
+        return console.srWindow.Right - console.srWindow.Left + 1;
+    }
+#else
     winsize size{};
-    if (::ioctl(q218_fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+    if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
         return size.ws_col;
     }
 #endif
-    static_cast<void>(stream);
     return kDefaultColumns;
+}
+
+// The live view redraws its lines in place, moving the cursor up: a terminal that takes
+// control sequences, or a Windows console once they are turned on. A console that refuses
+// them, a file, a pipe or NUL (which Windows calls a terminal too) gets plain lines.
+bool TakesLiveView(std::FILE* stream) {
+#ifdef _WIN32
+    return PrepareConsole(stream) == ConsoleMode::Sequences;
+#else
+    return ::isatty(::fileno(stream)) != 0 && !TerminalTakesNoSequences();
+#endif
 }
 
 std::string Padded(std::string text, std::size_t width) {
@@ -86,9 +99,7 @@ std::string SlotRow(const SlotLine& slot, int columns) {
 }
 
 StationView::StationView(std::FILE* stream, bool quiet)
-    : m_stream(stream),
-      m_quiet(quiet),
-      m_terminal(!quiet && q218_isatty(q218_fileno(stream)) != 0 && !TerminalTakesNoSequences()) {
+    : m_stream(stream), m_quiet(quiet), m_terminal(!quiet && TakesLiveView(stream)) {
     m_redraw.setSingleShot(true);
     m_redraw.setInterval(kRedrawInterval);
     QObject::connect(&m_redraw, &QTimer::timeout, [this] { Draw(); });

@@ -14,8 +14,8 @@
 #include <windows.h>
 
 /* The command line after the launcher's own name, as the program is to get it. */
-static wchar_t *ProgramCommandLine(void) {
-    wchar_t *line = GetCommandLineW();
+static wchar_t* ProgramCommandLine(void) {
+    wchar_t* line = GetCommandLineW();
     const BOOL quoted = *line == L'"';
     for (++line; *line && (quoted ? *line != L'"' : *line != L' '); ++line) {
     }
@@ -28,42 +28,67 @@ static wchar_t *ProgramCommandLine(void) {
     return line;
 }
 
-static BOOL LoadInto(HANDLE process, const wchar_t *library, HANDLE *thread) {
+static BOOL LoadInto(HANDLE process, const wchar_t* library, HANDLE* thread) {
     const SIZE_T size = (wcslen(library) + 1) * sizeof(wchar_t);
-    void *remote = VirtualAllocEx(process, NULL, size, MEM_COMMIT, PAGE_READWRITE);
+    void* remote = VirtualAllocEx(process, NULL, size, MEM_COMMIT, PAGE_READWRITE);
     if (!remote || !WriteProcessMemory(process, remote, library, size, NULL)) {
         return FALSE;
     }
     /* kernel32 sits at the same address in every process of the prefix. */
-    LPTHREAD_START_ROUTINE loadLibrary = (LPTHREAD_START_ROUTINE)(void *)GetProcAddress(
+    LPTHREAD_START_ROUTINE loadLibrary = (LPTHREAD_START_ROUTINE)(void*)GetProcAddress(
         GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW");
     *thread = CreateRemoteThread(process, NULL, 0, loadLibrary, remote, 0, NULL);
     return *thread != NULL;
 }
 
+/* What the launcher knows of one program it debugs. */
+typedef struct {
+    DWORD id;
+    HANDLE process;
+    HANDLE thread; /* the main thread, held at the entry point */
+    BYTE* entry;
+    BYTE entryByte;
+    HANDLE loader;
+    DWORD loaderId;
+} Debuggee;
+
+enum { kDebuggees = 64 };
+
+static Debuggee* Find(Debuggee* all, int count, DWORD id) {
+    for (int i = 0; i < count; ++i) {
+        if (all[i].id == id) {
+            return &all[i];
+        }
+    }
+    return NULL;
+}
+
+/* With Q218_HOOK_CHILDREN set, the programs the program starts get the library too (the
+ * station's slot processes): the launcher then stays the program's debugger until it ends,
+ * which is how it sees them start, and lets each child go once the library is in. */
 int wmain(void) {
     wchar_t library[MAX_PATH];
     const DWORD length = GetModuleFileNameW(NULL, library, MAX_PATH);
-    wchar_t *slash = wcsrchr(library, L'\\');
+    wchar_t* slash = wcsrchr(library, L'\\');
     if (!length || !slash) {
         return 125;
     }
     wcscpy(slash + 1, L"q218-comm-hook.dll");
+    const BOOL children = GetEnvironmentVariableW(L"Q218_HOOK_CHILDREN", NULL, 0) > 0;
 
     STARTUPINFOW startup = {.cb = sizeof startup};
     PROCESS_INFORMATION info;
-    if (!CreateProcessW(NULL, ProgramCommandLine(), NULL, NULL, TRUE, DEBUG_ONLY_THIS_PROCESS,
-                        NULL, NULL, &startup, &info)) {
-        fprintf(stderr, "q218-hook-launch: cannot start the program (error %lu)\n",
-                GetLastError());
+    if (!CreateProcessW(NULL, ProgramCommandLine(), NULL, NULL, TRUE,
+                        children ? DEBUG_PROCESS : DEBUG_ONLY_THIS_PROCESS, NULL, NULL, &startup,
+                        &info)) {
+        fprintf(stderr, "q218-hook-launch: cannot start the program (error %lu)\n", GetLastError());
         return 125;
     }
+    DebugSetProcessKillOnExit(FALSE);
 
-    HANDLE loader = NULL;
-    DWORD loaderId = 0;
+    static Debuggee all[kDebuggees];
+    int count = 0;
     BOOL detached = FALSE;
-    BYTE *entry = NULL;
-    BYTE entryByte = 0;
     const BYTE breakpoint = 0xCC; /* int3 */
     while (!detached) {
         DEBUG_EVENT event;
@@ -71,49 +96,70 @@ int wmain(void) {
             return 125;
         }
         DWORD status = DBG_CONTINUE;
+        Debuggee* self = Find(all, count, event.dwProcessId);
+        Debuggee* released = NULL;
         switch (event.dwDebugEventCode) {
-        case CREATE_PROCESS_DEBUG_EVENT:
-            CloseHandle(event.u.CreateProcessInfo.hFile);
-            entry = (BYTE *)(void *)event.u.CreateProcessInfo.lpStartAddress;
-            ReadProcessMemory(info.hProcess, entry, &entryByte, 1, NULL);
-            WriteProcessMemory(info.hProcess, entry, &breakpoint, 1, NULL);
-            FlushInstructionCache(info.hProcess, entry, 1);
-            break;
-        case LOAD_DLL_DEBUG_EVENT:
-            CloseHandle(event.u.LoadDll.hFile);
-            break;
-        case EXCEPTION_DEBUG_EVENT:
-            if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
-                status = DBG_EXCEPTION_NOT_HANDLED;
-            } else if (event.u.Exception.ExceptionRecord.ExceptionAddress == entry && !loader) {
-                /* Put the entry point's instruction back and run it again once released. */
-                WriteProcessMemory(info.hProcess, entry, &entryByte, 1, NULL);
-                FlushInstructionCache(info.hProcess, entry, 1);
-                CONTEXT context = {.ContextFlags = CONTEXT_CONTROL};
-                GetThreadContext(info.hThread, &context);
-                context.Rip = (DWORD64)entry;
-                SetThreadContext(info.hThread, &context);
-                SuspendThread(info.hThread);
-                if (!LoadInto(info.hProcess, library, &loader)) {
-                    fprintf(stderr, "q218-hook-launch: cannot load the hook library\n");
-                    ResumeThread(info.hThread);
-                    detached = TRUE;
+            case CREATE_PROCESS_DEBUG_EVENT:
+                CloseHandle(event.u.CreateProcessInfo.hFile);
+                if (count == kDebuggees) {
+                    break;
                 }
-                loaderId = loader ? GetThreadId(loader) : 0;
-            }
-            break;
-        case EXIT_THREAD_DEBUG_EVENT:
-            if (loader && event.dwThreadId == loaderId) {
-                detached = TRUE;
-            }
-            break;
-        case EXIT_PROCESS_DEBUG_EVENT:
-            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
-            return (int)event.u.ExitProcess.dwExitCode;
+                self = &all[count++];
+                self->id = event.dwProcessId;
+                self->process = event.u.CreateProcessInfo.hProcess;
+                self->thread = event.u.CreateProcessInfo.hThread;
+                self->entry = (BYTE*)(void*)event.u.CreateProcessInfo.lpStartAddress;
+                ReadProcessMemory(self->process, self->entry, &self->entryByte, 1, NULL);
+                WriteProcessMemory(self->process, self->entry, &breakpoint, 1, NULL);
+                FlushInstructionCache(self->process, self->entry, 1);
+                break;
+            case LOAD_DLL_DEBUG_EVENT:
+                CloseHandle(event.u.LoadDll.hFile);
+                break;
+            case EXCEPTION_DEBUG_EVENT:
+                if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
+                    status = DBG_EXCEPTION_NOT_HANDLED;
+                } else if (self &&
+                           event.u.Exception.ExceptionRecord.ExceptionAddress == self->entry &&
+                           !self->loader) {
+                    /* Put the entry point's instruction back and run it again once released. */
+                    WriteProcessMemory(self->process, self->entry, &self->entryByte, 1, NULL);
+                    FlushInstructionCache(self->process, self->entry, 1);
+                    CONTEXT context = {.ContextFlags = CONTEXT_CONTROL};
+                    GetThreadContext(self->thread, &context);
+                    context.Rip = (DWORD64)self->entry;
+                    SetThreadContext(self->thread, &context);
+                    SuspendThread(self->thread);
+                    if (!LoadInto(self->process, library, &self->loader)) {
+                        fprintf(stderr, "q218-hook-launch: cannot load the hook library\n");
+                        released = self;
+                    }
+                    self->loaderId = self->loader ? GetThreadId(self->loader) : 0;
+                }
+                break;
+            case EXIT_THREAD_DEBUG_EVENT:
+                if (self && self->loader && event.dwThreadId == self->loaderId) {
+                    released = self;
+                }
+                break;
+            case EXIT_PROCESS_DEBUG_EVENT:
+                if (event.dwProcessId == info.dwProcessId) {
+                    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
+                    return (int)event.u.ExitProcess.dwExitCode;
+                }
+                break;
         }
         ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+        if (released && released->id == info.dwProcessId && !children) {
+            detached = TRUE;
+        } else if (released) {
+            /* A child runs on its own from here; the program itself stays debugged. */
+            if (released->id != info.dwProcessId) {
+                DebugActiveProcessStop(released->id);
+            }
+            ResumeThread(released->thread);
+        }
     }
-    DebugSetProcessKillOnExit(FALSE);
     DebugActiveProcessStop(info.dwProcessId);
     ResumeThread(info.hThread);
     WaitForSingleObject(info.hProcess, INFINITE);
