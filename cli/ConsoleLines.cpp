@@ -3,27 +3,17 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ConsoleMode.h"
 #include "app/DeviceText.h"
 #include "app/Main.h"
 #include "download/Messages.h"
 #include "link/PortScan.h"
 
-#ifdef _WIN32
-#include <io.h>
-#define q218_isatty _isatty
-#define q218_fileno _fileno
-#else
-#include <sys/ioctl.h>
-#include <unistd.h>
-#define q218_isatty isatty
-#define q218_fileno fileno
-#endif
 
 namespace q218::flash {
 
 namespace {
 
-constexpr int kDefaultColumns = 80;
 constexpr int kLongestBar = 24;
 constexpr int kShortestBar = 10;
 
@@ -46,19 +36,6 @@ std::optional<std::string_view> ForTerminal(std::string_view text) {
                "it may not take the reset command).";
     }
     return text;
-}
-
-// Columns of the terminal behind `stream`, read at every redraw so that a resized window
-// is followed at once.
-int Columns(std::FILE* stream) {
-#ifndef _WIN32
-    winsize size{};
-    if (::ioctl(q218_fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
-    }
-#endif
-    static_cast<void>(stream);
-    return kDefaultColumns;
 }
 
 }  // namespace
@@ -98,8 +75,8 @@ ConsoleLines::ConsoleLines(std::FILE* stream, bool quiet, bool verbose)
     : m_stream(stream),
       m_quiet(quiet),
       m_verbose(verbose),
-      m_terminal(q218_isatty(q218_fileno(stream)) != 0),
-      m_errorsToTerminal(q218_isatty(q218_fileno(stderr)) != 0) {}
+      m_terminal(IsTerminal(stream)),
+      m_errorsToTerminal(IsTerminal(stderr)) {}
 
 void ConsoleLines::DropTerminal() {
     m_terminalGone = true;
@@ -178,7 +155,7 @@ void ConsoleLines::Progress(float fraction) {
         return;
     }
     // Back to the start of the line, draw, clear the rest of an older, longer line.
-    std::string line = ProgressLine(fraction, run, elapsed, Columns(m_stream));
+    std::string line = ProgressLine(fraction, run, elapsed, TerminalColumns(m_stream));
     if (m_sequences) {
         std::fprintf(m_stream, "\r%s\033[K", line.c_str());
     } else {

@@ -6,6 +6,9 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+#else
+#include <sys/ioctl.h>
+#include <unistd.h>
 #endif
 
 namespace q218::flash {
@@ -35,6 +38,31 @@ bool TerminalTakesNoSequences() {
     const char* term = std::getenv("TERM");
     return term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0;
 #endif
+}
+
+bool IsTerminal(std::FILE* stream) {
+#ifdef _WIN32
+    return ::_isatty(::_fileno(stream)) != 0;
+#else
+    return ::isatty(::fileno(stream)) != 0;
+#endif
+}
+
+int TerminalColumns(std::FILE* stream) {
+    constexpr int kDefaultColumns = 80;
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO console{};
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    if (::GetConsoleScreenBufferInfo(handle, &console) != 0) {
+        return console.srWindow.Right - console.srWindow.Left + 1;
+    }
+#else
+    winsize size{};
+    if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+#endif
+    return kDefaultColumns;
 }
 
 }  // namespace q218::flash

@@ -25,4 +25,11 @@ ConsoleMode PrepareConsole(std::FILE* stream);
 // the console's own mode decides (PrepareConsole).
 bool TerminalTakesNoSequences();
 
+// Whether `stream` is a terminal or a console (a file or a pipe is not).
+bool IsTerminal(std::FILE* stream);
+
+// Columns of the terminal or console behind `stream`, 80 when it tells none; read at every
+// redraw so that a resized window is followed at once.
+int TerminalColumns(std::FILE* stream);
+
 }  // namespace q218::flash

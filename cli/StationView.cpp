@@ -1,18 +1,10 @@
 #include "StationView.h"
 
-#include "ConsoleMode.h"
-
 #include <algorithm>
 #include <cmath>
 #include <regex>
 
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#else
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
+#include "ConsoleMode.h"
 
 namespace q218::flash {
 
@@ -20,24 +12,7 @@ namespace {
 
 // Ten redraws a second at most: smooth to the eye, cheap beside sixteen transfers.
 constexpr std::chrono::milliseconds kRedrawInterval{100};
-constexpr int kDefaultColumns = 80;
 constexpr int kBarWidth = 16;
-
-int Columns(std::FILE* stream) {
-#ifdef _WIN32
-    CONSOLE_SCREEN_BUFFER_INFO console{};
-    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
-    if (::GetConsoleScreenBufferInfo(handle, &console) != 0) {
-        return console.srWindow.Right - console.srWindow.Left + 1;
-    }
-#else
-    winsize size{};
-    if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
-    }
-#endif
-    return kDefaultColumns;
-}
 
 // The live view redraws its lines in place, moving the cursor up: a terminal that takes
 // control sequences, or a Windows console once they are turned on. A console that refuses
@@ -46,7 +21,7 @@ bool TakesLiveView(std::FILE* stream) {
 #ifdef _WIN32
     return PrepareConsole(stream) == ConsoleMode::Sequences;
 #else
-    return ::isatty(::fileno(stream)) != 0 && !TerminalTakesNoSequences();
+    return IsTerminal(stream) && !TerminalTakesNoSequences();
 #endif
 }
 
@@ -140,7 +115,7 @@ void StationView::Draw() {
     if (!m_terminal || m_closed) {
         return;
     }
-    const int columns = Columns(m_stream);
+    const int columns = TerminalColumns(m_stream);
     std::string screen;
     if (m_drawn > 0) {
         screen += "\033[" + std::to_string(m_drawn) + "A";

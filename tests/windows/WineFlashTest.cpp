@@ -2,7 +2,6 @@
 // pseudo-terminal; COM1 and COM2 silent ones, COM4 missing): exit code, the JSON object,
 // the messages, and the device's program memory word for word against the image.
 
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <functional>
@@ -89,14 +88,8 @@ TEST_P(WineFlash, Run) {
                        QStringList{"COM3", "--json"} + row.options);
     ASSERT_TRUE(flash.waitForStarted());
     // A whole update takes about 10 s under Wine; a program still running after this hangs.
-    QElapsedTimer clock;
-    clock.start();
-    while (!flash.waitForFinished(100)) {
-        if (clock.hasExpired(120'000)) {
-            flash.kill();
-            flash.waitForFinished();
-            FAIL() << "q218-flash.exe hung: " << flash.readAllStandardError().toStdString();
-        }
+    if (!WineMachine::Ended(flash, std::chrono::seconds(120))) {
+        FAIL() << "q218-flash.exe hung: " << flash.readAllStandardError().toStdString();
     }
     const std::string messages = flash.readAllStandardError().toStdString();
     EXPECT_EQ(flash.exitCode(), row.exitCode) << messages;

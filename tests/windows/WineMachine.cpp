@@ -1,6 +1,7 @@
 #include "WineMachine.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcessEnvironment>
 
@@ -114,6 +115,19 @@ void WineMachine::Start(QProcess& process, const QString& prefix, const QString&
     process.start(Q218_WINE, QStringList{Q218_WINDOWS_BUILD "/q218-hook-launch.exe",
                                          Programs(error) + "/" + program} +
                                  arguments);
+}
+
+bool WineMachine::Ended(QProcess& process, std::chrono::seconds limit) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!process.waitForFinished(100)) {
+        if (clock.hasExpired(std::chrono::milliseconds(limit).count())) {
+            process.kill();
+            process.waitForFinished();
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace q218::test

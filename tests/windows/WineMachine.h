@@ -9,6 +9,7 @@
 // its own ports; tests of one prefix run one at a time.
 
 #include <QProcess>
+#include <chrono>
 #include <QString>
 #include <QStringList>
 #include <string>
@@ -37,6 +38,10 @@ public:
     // `arguments`, on X display `display` (none when empty).
     static void Start(QProcess& process, const QString& prefix, const QString& program,
                       const QStringList& arguments, const QString& display = {});
+
+    // Waits for `process` to end; a program still running after `limit` hangs: it is killed
+    // and false returned.
+    static bool Ended(QProcess& process, std::chrono::seconds limit);
 };
 
 }  // namespace q218::test

@@ -51,15 +51,9 @@ TEST(WineStation, TwoSlotsUpdateBothUnitsAndLogTwoRecords) {
     qunsetenv("Q218_HOOK_CHILDREN");
     ASSERT_TRUE(station.waitForStarted());
     // Two updates side by side take about 15 s under Wine; one still running after this hangs.
-    QElapsedTimer clock;
-    clock.start();
-    while (!station.waitForFinished(100)) {
-        if (clock.hasExpired(240'000)) {
-            station.kill();
-            station.waitForFinished();
-            FAIL() << "the station hung: " << station.readAllStandardOutput().toStdString()
-                   << station.readAllStandardError().toStdString();
-        }
+    if (!WineMachine::Ended(station, std::chrono::seconds(240))) {
+        FAIL() << "the station hung: " << station.readAllStandardOutput().toStdString()
+               << station.readAllStandardError().toStdString();
     }
     const std::string output = station.readAllStandardOutput().toStdString() +
                                station.readAllStandardError().toStdString();
