@@ -1,5 +1,7 @@
 #include "FlashReport.h"
 
+#include <iterator>
+
 #include "app/DeviceText.h"
 #include "link/PortScan.h"
 
@@ -76,6 +78,38 @@ std::string WhatCameBack(const DeviceInfo& after) {
            std::to_string(after.fieldsSupplied) + " of the 4 fields";
 }
 
+namespace {
+
+constexpr OutcomeRow kOutcomes[] = {
+    {Outcome::Updated, kExitUpdated, "updated", Reason::None},
+    {Outcome::Identified, kExitUpdated, "identified", Reason::None},
+    {Outcome::AlreadyCurrent, kExitUpdated, "already-current", Reason::None},
+    {Outcome::NoDevice, kExitNoDevice, "no-device", std::nullopt},
+    {Outcome::NoSerial, kExitNoSerial, "no-serial", Reason::NoSerial},
+    {Outcome::SerialRefused, kExitFailed, "failed", Reason::NoSerial},
+    {Outcome::ImageRejected, kExitRejected, "image-rejected", Reason::ImageRejected},
+    {Outcome::TransferFailed, kExitFailed, "failed", std::nullopt},
+    {Outcome::NotVerified, kExitNotVerified, "not-verified", Reason::NotVerified},
+    {Outcome::Interrupted, kExitInterrupted, "interrupted", Reason::Interrupted},
+    {Outcome::Terminated, kExitTerminated, "interrupted", Reason::Interrupted},
+    {Outcome::SlotDied, kExitFailed, "failed", Reason::SlotDied},
+};
+
+}  // namespace
+
+const OutcomeRow& RowOf(Outcome outcome) {
+    // The table lists the outcomes in their order: a row out of place is a build error.
+    static_assert([] {
+        for (std::size_t i = 0; i < std::size(kOutcomes); ++i) {
+            if (static_cast<std::size_t>(kOutcomes[i].outcome) != i) {
+                return false;
+            }
+        }
+        return std::size(kOutcomes) == static_cast<std::size_t>(Outcome::SlotDied) + 1;
+    }());
+    return kOutcomes[static_cast<std::size_t>(outcome)];
+}
+
 Reason ReasonOf(FailureCause cause) {
     switch (cause) {
         case FailureCause::LineLost:
@@ -121,6 +155,8 @@ const char* ReasonCode(Reason reason) {
             return "not-verified";
         case Reason::Interrupted:
             return "interrupted";
+        case Reason::SlotDied:
+            return "slot-died";
     }
     return "";
 }

@@ -60,13 +60,16 @@ public:
     }
 
 private:
-    void End(int exitCode, std::string result, Failure failure = {}) {
-        m_report.exitCode = exitCode;
-        m_report.result = std::move(result);
-        if (!failure.message.empty()) {
-            m_lines.Error(failure.message);
+    // Ends the run: the outcome's row gives the exit code, the result and the reason, which
+    // `observed` gives where the row leaves it to what the run saw.
+    void End(Outcome outcome, std::string message = {}, Reason observed = Reason::None) {
+        const OutcomeRow& row = RowOf(outcome);
+        m_report.exitCode = row.exitCode;
+        m_report.result = row.result;
+        if (!message.empty()) {
+            m_lines.Error(message);
         }
-        m_report.failure = std::move(failure);
+        m_report.failure = {row.reason.value_or(observed), std::move(message)};
     }
 
     void LoadImage() {
@@ -99,7 +102,7 @@ private:
             }
             Failure why = NoDevice(device, m_report.port);
             if (!m_options.wait) {
-                End(kExitNoDevice, "no-device", std::move(why));
+                End(Outcome::NoDevice, std::move(why.message), why.reason);
                 return false;
             }
             // Why nothing answered yet, once each time it changes: a port the account may
@@ -121,7 +124,7 @@ private:
             m_lines.Note(line);
         }
         if (m_options.identify) {
-            End(kExitUpdated, "identified");
+            End(Outcome::Identified);
         }
         return true;
     }
@@ -135,7 +138,7 @@ private:
         }
         m_lines.Note("Already current: the Q218 has " + VisibleAscii(before.revision) + " " +
                      VisibleAscii(before.date) + ". Nothing was written.");
-        End(kExitUpdated, "already-current");
+        End(Outcome::AlreadyCurrent);
         return true;
     }
 
@@ -146,11 +149,10 @@ private:
         m_window.Serial_Settle();
         if (m_view.IsVisible(TextBox::Text4)) {
             if (!m_options.serial) {
-                End(kExitNoSerial, "no-serial",
-                    {Reason::NoSerial, "No serial number on the device (it reports \"" +
+                End(Outcome::NoSerial, "No serial number on the device (it reports \"" +
                                            VisibleAscii(before.serial) +
                                            "\"): give one with --serial NNNNNN. Nothing was "
-                                           "written."});
+                                           "written.");
                 return false;
             }
             if (IsValidSerialEntry(*m_options.serial)) {
@@ -170,8 +172,7 @@ private:
         }
         // Serial_Settle and Serial_Check write the number into the image or refuse it.
         if (m_window.SerialWritten().empty()) {
-            End(kExitFailed, "failed",
-                {Reason::NoSerial, "The serial number was not accepted. Nothing was written."});
+            End(Outcome::SerialRefused, "The serial number was not accepted. Nothing was written.");
             return false;
         }
         if (m_observer != nullptr) {
@@ -187,8 +188,7 @@ private:
             case DownloadEnding::Finished:
                 return true;
             case DownloadEnding::ImageRejected:
-                End(kExitRejected, "image-rejected",
-                    {Reason::ImageRejected, "The image was rejected. Nothing was written."});
+                End(Outcome::ImageRejected, "The image was rejected. Nothing was written.");
                 return false;
             case DownloadEnding::TransferFailed:
             case DownloadEnding::Unfinished:
@@ -197,7 +197,7 @@ private:
         std::string message = "The update failed: ";
         switch (run.cause) {
             case FailureCause::PortNotOpened:
-                message += "the port would not open again (" + m_link.LastOpenError().detail + ")";
+                message += "the port would not open again (" + run.openError.detail + ")";
                 break;
             case FailureCause::LineLost:
                 message += "the line was lost (the adapter pulled out or the device gone)";
@@ -220,7 +220,7 @@ private:
         }
         message += " after " + std::to_string(run.framesSent) + " of " +
                    std::to_string(run.framesTotal) + " frames. " + AfterAbort();
-        End(kExitFailed, "failed", {ReasonOf(run.cause), message});
+        End(Outcome::TransferFailed, message, ReasonOf(run.cause));
         return false;
     }
 
@@ -231,24 +231,22 @@ private:
         const ImageTag& image = m_report.image;
         const std::string& serial = m_window.SerialWritten();
         if (!after.IsComplete()) {
-            End(kExitNotVerified, "not-verified",
-                {Reason::NotVerified,
-                 "Not verified: after \"Update complete!\" " + WhatCameBack(after) + "."});
+            End(Outcome::NotVerified,
+                "Not verified: after \"Update complete!\" " + WhatCameBack(after) + ".");
             return;
         }
         if (after.serial != serial || after.revision != image.revision ||
             after.date != image.date) {
-            End(kExitNotVerified, "not-verified",
-                {Reason::NotVerified, "Not verified: after the update the Q218 reports " +
+            End(Outcome::NotVerified, "Not verified: after the update the Q218 reports " +
                                           Describe(after) + "; expected serial number " + serial +
                                           ", revision " + image.revision + ", date " + image.date +
-                                          "."});
+                                          ".");
             return;
         }
         m_lines.Note("Verified: the Q218 reports " + VisibleAscii(after.revision) + " " +
                      VisibleAscii(after.date) + " with serial number " +
                      VisibleAscii(after.serial) + ".");
-        End(kExitUpdated, "updated");
+        End(Outcome::Updated);
     }
 
     // What an ended transfer left on the device, as far as this run saw it.
@@ -282,8 +280,7 @@ private:
         } else {
             message = "Interrupted after \"Update complete!\": the new firmware is not verified.";
         }
-        End(m_terminated ? kExitTerminated : kExitInterrupted, "interrupted",
-            {Reason::Interrupted, message});
+        End(m_terminated ? Outcome::Terminated : Outcome::Interrupted, message);
     }
 
     // Before the reset command Ctrl+C ends the run at once: nothing has been written. From

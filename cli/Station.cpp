@@ -288,6 +288,7 @@ private:
         } else if (!slot.resetSent) {
             message += " Nothing was written.";
         }
+        const OutcomeRow& died = RowOf(Outcome::SlotDied);
         return QJsonObject{
             {"schema", 2},
             {"tool", QStringLiteral("q218-flash " Q218_VERSION)},
@@ -306,10 +307,10 @@ private:
             {"framesSent", slot.framesSent},
             {"framesResent", slot.framesResent},
             {"seconds", Seconds(Clock::now() - slot.startedAt)},
-            {"result", QStringLiteral("failed")},
-            {"reason", QStringLiteral("slot-died")},
+            {"result", QString::fromLatin1(died.result)},
+            {"reason", QString::fromLatin1(ReasonCode(*died.reason))},
             {"message", QString::fromStdString(message)},
-            {"exitCode", static_cast<int>(kExitFailed)},
+            {"exitCode", died.exitCode},
         };
     }
 

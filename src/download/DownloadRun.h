@@ -36,6 +36,7 @@ struct [[nodiscard]] DownloadResult {
     DownloadEnding ending = DownloadEnding::Unfinished;
     FailureCause cause = FailureCause::None;
     char bootloaderReply = 0;    // the character seen, when cause is BootloaderReply
+    OpenError openError;         // why the port would not open, when cause is PortNotOpened
     bool resetSent = false;      // "977" CR written: from here the device may be in its bootloader
     bool handshakeDone = false;  // the bootloader's ENQ answered with ACK
     int framesTotal = 0;         // frames of the whole image when no frame is asked for again
@@ -50,17 +51,17 @@ struct [[nodiscard]] DownloadResult {
     bool InBootloader() const { return resetSent && !endSent; }
 };
 
-// Runs the download to one of its endings and returns `progress` as it ends. Compacts
-// `image` in place (permanently). Every ending leaves only Exit enabled, with the focus.
-// Finished and ImageRejected close the port; TransferFailed shows "Update Error." (also for a
-// port that will not open and for a line that vanished) and leaves the port as it is.
-// ProgramEnded, thrown by Exit while the run waits for the bootloader, passes through, with
-// `progress` telling how far the run got.
-DownloadResult cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
-                               ReplyFields& fields, DownloadResult& progress);
-// The same, for a caller that needs no account while it runs.
-DownloadResult cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
-                               ReplyFields& fields);
+// Runs the download to one of its endings, keeping `progress` up to date as it goes: a caller
+// reads how far it got even when ProgramEnded cut it short. Compacts `image` in place
+// (permanently). Every ending leaves only Exit enabled, with the focus. Finished and
+// ImageRejected close the port; TransferFailed shows "Update Error." (also for a port that
+// will not open and for a line that vanished) and leaves the port as it is. ProgramEnded,
+// thrown by Exit while the run waits for the bootloader, passes through.
+void RunDownload(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
+                 ReplyFields& fields, DownloadResult& progress);
+// The same, for a caller that needs no account while it runs: returns the account.
+[[nodiscard]] DownloadResult RunDownload(LinkContext& context, FirmwareImage& image,
+                                         std::int16_t portNumber, ReplyFields& fields);
 
 // Frames a whole transfer of `image` writes when no frame is asked for again: the lines
 // before the end record that go out as a frame (marked lines are dropped first).

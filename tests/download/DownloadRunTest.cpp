@@ -53,7 +53,7 @@ struct Bench {
 
     // Runs the update; its whole account stays in `result`.
     DownloadEnding Run() {
-        result = cmdUpdate_Click(context, image, kPort, fields);
+        result = RunDownload(context, image, kPort, fields);
         return result.ending;
     }
     DownloadResult result;
@@ -510,17 +510,17 @@ public:
     explicit PreloadedLink(std::vector<std::string> scripts) : m_scripts(std::move(scripts)) {}
 
     bool PortOpen() const override { return m_open; }
-    bool SetPortOpen(bool open) override {
+    OpenResult SetPortOpen(bool open) override {
         m_open = open;
         m_buffer.clear();
         if (open && m_opens < m_scripts.size()) {
             m_buffer = m_scripts[m_opens++];
         }
-        return true;
+        return {};
     }
     void SetCommPort(std::int16_t) override {}
     void SetInputLen(int length) override { m_inputLen = length; }
-    void SetSettings(std::string_view) override {}
+    void SetSettings(const LineSettings&) override {}
     void Output(std::string_view bytes) override { written += bytes; }
     std::string Input() override {
         const std::size_t n = m_inputLen == 0 ? m_buffer.size() : 1;
@@ -587,7 +587,7 @@ TEST(DownloadRunPreloaded, RepliesWaitingBehindEnqAndBelBeforeAnyFrame) {
         ReplyFields fields{};
         FirmwareImage image = {kMarkerText, addressRecord, resetVector, endRecord};
 
-        ASSERT_EQ(cmdUpdate_Click(context, image, kPort, fields).ending, DownloadEnding::Finished);
+        ASSERT_EQ(RunDownload(context, image, kPort, fields).ending, DownloadEnding::Finished);
 
         EXPECT_EQ(test::Hex({link.written.begin(), link.written.end()}),
                   test::Hex(test::Bytes("39 37 37 0D 06")) + " " +

@@ -173,7 +173,7 @@ TEST(DetectTest, TheDevicesOwnIdentification) {
     EXPECT_EQ(bench.Shown(), (Panels{"Q218", "123456", "R04.5", "2021-11-02"}));
     // One query at the line settings, one settle delay, the port closed again.
     EXPECT_EQ(bench.link.Written(1), "990\r");
-    EXPECT_EQ(bench.link.Settings(), "9600,n,8,1");
+    EXPECT_TRUE(bench.link.Settings() == (LineSettings{9600, Parity::None, 8, StopBits::One}));
     EXPECT_EQ(bench.link.InputLen(), 0);
     EXPECT_FALSE(bench.link.PortOpen());
     EXPECT_EQ(bench.link.Misuses(), 0);
