@@ -110,20 +110,22 @@ const OutcomeRow& RowOf(Outcome outcome) {
     return kOutcomes[static_cast<std::size_t>(outcome)];
 }
 
-Reason ReasonOf(FailureCause cause) {
-    switch (cause) {
-        case FailureCause::LineLost:
+Reason ReasonOf(DownloadEnding ending) {
+    switch (ending) {
+        case DownloadEnding::LineLost:
             return Reason::LineLost;
-        case FailureCause::BootloaderReply:
+        case DownloadEnding::BootloaderReply:
             return Reason::BootloaderReply;
-        case FailureCause::FrameNotTaken:
+        case DownloadEnding::FrameNotTaken:
             return Reason::FrameNotTaken;
-        case FailureCause::NoReply:
+        case DownloadEnding::NoReply:
             return Reason::NoAnswer;
-        case FailureCause::PortNotOpened:
+        case DownloadEnding::PortNotOpened:
             return Reason::PortBusy;
-        case FailureCause::RecordMalformed:
-        case FailureCause::None:
+        case DownloadEnding::RecordMalformed:
+        case DownloadEnding::Unfinished:
+        case DownloadEnding::Finished:
+        case DownloadEnding::ImageRejected:
             break;
     }
     return Reason::ImageRejected;

@@ -91,6 +91,6 @@ Failure NoDevice(const DeviceInfo& device, const std::string& port);
 // What the fresh identification after the transfer failed to show.
 std::string WhatCameBack(const DeviceInfo& after);
 // The reason code of a failed transfer.
-Reason ReasonOf(FailureCause cause);
+Reason ReasonOf(DownloadEnding ending);
 
 }  // namespace q218::flash

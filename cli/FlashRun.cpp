@@ -19,6 +19,30 @@ namespace {
 
 // Between identification queries while --wait waits for the port and the device.
 constexpr std::chrono::seconds kRetryInterval{1};
+// A failed transfer's reason in words.
+std::string WhyTransferFailed(const DownloadResult& run) {
+    switch (run.ending) {
+        case DownloadEnding::PortNotOpened:
+            return "the port would not open again (" + run.openError.detail + ")";
+        case DownloadEnding::LineLost:
+            return "the line was lost (the adapter pulled out or the device gone)";
+        case DownloadEnding::BootloaderReply:
+            return "the bootloader answered \"" +
+                   VisibleAscii(std::string_view(&run.bootloaderReply, 1)) + "\"";
+        case DownloadEnding::NoReply:
+            return run.handshakeDone ? "the bootloader stopped answering"
+                                     : "the bootloader never answered the reset";
+        case DownloadEnding::FrameNotTaken:
+            return "the bootloader kept asking for the same frame again past --timeout";
+        case DownloadEnding::RecordMalformed:
+        case DownloadEnding::Unfinished:
+        case DownloadEnding::Finished:
+        case DownloadEnding::ImageRejected:
+            break;
+    }
+    return "an image line no frame can carry";
+}
+
 // One run, as its steps: load the image, connect, settle the serial number, update, verify.
 // Each step returns whether the run goes on; a step that ends it has set the report.
 class Run {
@@ -184,43 +208,18 @@ private:
     bool Update() {
         m_window.cmdUpdate_Click();
         const DownloadResult& run = m_window.LastUpdate();
-        switch (run.ending) {
-            case DownloadEnding::Finished:
-                return true;
-            case DownloadEnding::ImageRejected:
-                End(Outcome::ImageRejected, "The image was rejected. Nothing was written.");
-                return false;
-            case DownloadEnding::TransferFailed:
-            case DownloadEnding::Unfinished:
-                break;
+        if (run.ending == DownloadEnding::Finished) {
+            return true;
         }
-        std::string message = "The update failed: ";
-        switch (run.cause) {
-            case FailureCause::PortNotOpened:
-                message += "the port would not open again (" + run.openError.detail + ")";
-                break;
-            case FailureCause::LineLost:
-                message += "the line was lost (the adapter pulled out or the device gone)";
-                break;
-            case FailureCause::BootloaderReply:
-                message += "the bootloader answered \"" +
-                           VisibleAscii(std::string_view(&run.bootloaderReply, 1)) + "\"";
-                break;
-            case FailureCause::NoReply:
-                message += run.handshakeDone ? "the bootloader stopped answering"
-                                             : "the bootloader never answered the reset";
-                break;
-            case FailureCause::FrameNotTaken:
-                message += "the bootloader kept asking for the same frame again past --timeout";
-                break;
-            case FailureCause::RecordMalformed:
-            case FailureCause::None:
-                message += "an image line no frame can carry";
-                break;
+        if (run.ending == DownloadEnding::ImageRejected) {
+            End(Outcome::ImageRejected, "The image was rejected. Nothing was written.");
+            return false;
         }
-        message += " after " + std::to_string(run.framesSent) + " of " +
-                   std::to_string(run.framesTotal) + " frames. " + AfterAbort();
-        End(Outcome::TransferFailed, message, ReasonOf(run.cause));
+        End(Outcome::TransferFailed,
+            "The update failed: " + WhyTransferFailed(run) + " after " +
+                std::to_string(run.framesSent) + " of " + std::to_string(run.framesTotal) +
+                " frames. " + AfterAbort(),
+            ReasonOf(run.ending));
         return false;
     }
 

@@ -49,11 +49,11 @@ std::optional<std::chrono::nanoseconds> DeadlineFromNow(const LinkContext& conte
 // brings back; a present but silent device is waited for until `deadline`, without a limit
 // when there is none. The caller sets the deadline for what it waits for as a whole, so
 // that characters which are not the answer do not put it off.
-FailureCause WaitForInput(LinkContext& context, int count,
-                          std::optional<std::chrono::nanoseconds> deadline) {
+std::optional<DownloadEnding> WaitForInput(LinkContext& context, int count,
+                                           std::optional<std::chrono::nanoseconds> deadline) {
     while (context.link.InBufferCount() < count) {
         if (context.link.LineLost()) {
-            return FailureCause::LineLost;
+            return DownloadEnding::LineLost;
         }
         if (!deadline) {
             context.view.ProcessEvents();
@@ -61,11 +61,11 @@ FailureCause WaitForInput(LinkContext& context, int count,
         }
         const auto left = *deadline - context.clock.Now();
         if (left <= std::chrono::nanoseconds::zero()) {
-            return FailureCause::NoReply;
+            return DownloadEnding::NoReply;
         }
         context.view.ProcessEventsFor(left);
     }
-    return FailureCause::None;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -131,7 +131,7 @@ private:
         m_link.SetSettings(kLineSettings);
         if (const OpenResult opened = m_link.SetPortOpen(true); !opened) {
             m_progress.openError = *opened.error;
-            return Fail(FailureCause::PortNotOpened);
+            return Fail(DownloadEnding::PortNotOpened);
         }
         m_link.Output(kResetCommand);
         m_progress.resetSent = true;
@@ -145,9 +145,8 @@ private:
     bool AwaitBootloader() {
         const auto enqDeadline = DeadlineFromNow(m_context);
         do {
-            if (const FailureCause cause = WaitForInput(m_context, kOneCharacter, enqDeadline);
-                cause != FailureCause::None) {
-                return Fail(cause);
+            if (const auto failure = WaitForInput(m_context, kOneCharacter, enqDeadline)) {
+                return Fail(*failure);
             }
         } while (m_link.Input() != std::string_view(&kEnq, 1));
         return true;
@@ -158,10 +157,9 @@ private:
         m_view.SetEnabled(Button::cmdExit, false);
         m_link.Output(std::string_view(&kAck, 1));
         m_progress.handshakeDone = true;
-        if (const FailureCause cause =
-                WaitForInput(m_context, kDroppedAfterAck, DeadlineFromNow(m_context));
-            cause != FailureCause::None) {
-            return Fail(cause);
+        if (const auto failure =
+                WaitForInput(m_context, kDroppedAfterAck, DeadlineFromNow(m_context))) {
+            return Fail(*failure);
         }
         for (int i = 0; i < kDroppedAfterAck; ++i) {
             m_link.Input();
@@ -192,7 +190,7 @@ private:
                 return Reject();
             }
             if (outcome == RecordOutcome::Malformed) {
-                return Fail(FailureCause::RecordMalformed);
+                return Fail(DownloadEnding::RecordMalformed);
             }
             if (outcome == RecordOutcome::Sent) {
                 ++(resending ? m_progress.framesResent : m_progress.framesSent);
@@ -211,18 +209,17 @@ private:
         if (!m_frameAskedAgain) {
             m_frameDeadline = DeadlineFromNow(m_context);
         }
-        if (const FailureCause cause = WaitForInput(m_context, kOneCharacter, m_frameDeadline);
-            cause != FailureCause::None) {
-            return Fail(cause == FailureCause::NoReply && m_frameAskedAgain
-                            ? FailureCause::FrameNotTaken
-                            : cause);
+        if (const auto failure = WaitForInput(m_context, kOneCharacter, m_frameDeadline)) {
+            return Fail(*failure == DownloadEnding::NoReply && m_frameAskedAgain
+                            ? DownloadEnding::FrameNotTaken
+                            : *failure);
         }
         m_view.SetText(TextBox::Text1, m_link.Input());
         const std::string reply = m_view.GetText(TextBox::Text1);
         m_frameAskedAgain = reply == kRepeat;
         if (m_frameAskedAgain && m_frameDeadline && m_context.clock.Now() >= *m_frameDeadline) {
             // Answers already waiting raise no wait that could run out: checked here.
-            return Fail(FailureCause::FrameNotTaken);
+            return Fail(DownloadEnding::FrameNotTaken);
         }
         if (reply == kRepeat) {
             // The frame sent last is the line before. Before any frame there is none: line 0
@@ -236,7 +233,7 @@ private:
             m_view.ProcessEventsFor(std::chrono::nanoseconds::zero());
         } else if (reply != kReady) {
             m_progress.bootloaderReply = reply.empty() ? '\0' : reply.front();
-            return Fail(FailureCause::BootloaderReply);
+            return Fail(DownloadEnding::BootloaderReply);
         }
         return true;
     }
@@ -244,7 +241,7 @@ private:
     // The end bytes cannot reach a device whose line has gone: no "Update complete!" then.
     void Finish() {
         if (m_link.LineLost()) {
-            Fail(FailureCause::LineLost);
+            Fail(DownloadEnding::LineLost);
             return;
         }
         m_link.Output(kEndColon);
@@ -267,9 +264,9 @@ private:
         return false;
     }
 
-    bool Fail(FailureCause cause) {
-        m_progress.ending = DownloadEnding::TransferFailed;
-        m_progress.cause = cause;
+    // `why` is one of the endings of a failed transfer.
+    bool Fail(DownloadEnding why) {
+        m_progress.ending = why;
         // ShowMessageBox runs nested handlers; every button is disabled or only Exit is left.
         m_view.ShowMessageBox(kUpdateError);
         LeaveOnlyExit();

@@ -327,7 +327,7 @@ TEST(DownloadRun, ReplyOtherThanTOrBelEndsInUpdateError) {
         bench.device.ReplyAfterFrame(row.frame, row.reply);
         bench.Connect();
 
-        ASSERT_EQ(bench.Run(), DownloadEnding::TransferFailed);
+        ASSERT_EQ(bench.Run(), DownloadEnding::BootloaderReply);
 
         EXPECT_EQ(bench.view.MessageBoxes(), std::vector<std::string>{kUpdateError});
         EXPECT_EQ(bench.view.GetText(TextBox::Text1), std::string(1, row.reply));
@@ -410,7 +410,7 @@ TEST(DownloadRun, VanishedLineEndsInUpdateErrorInsteadOfWaiting) {
         bench.device.UnplugAtFrame(20);
         bench.Connect();
 
-        ASSERT_EQ(bench.Run(), DownloadEnding::TransferFailed);
+        ASSERT_EQ(bench.Run(), DownloadEnding::LineLost);
         EXPECT_EQ(bench.view.MessageBoxes(), std::vector<std::string>{kUpdateError});
         EXPECT_EQ(bench.device.FramesReceived(), 21);
         ExpectOnlyExit(bench);
@@ -424,7 +424,7 @@ TEST(DownloadRun, VanishedLineEndsInUpdateErrorInsteadOfWaiting) {
         bench.view.When([&] { return bench.view.ProcessEventsCalls() > 1000; },
                         [&] { bench.device.Unplug(); });
 
-        ASSERT_EQ(bench.Run(), DownloadEnding::TransferFailed);
+        ASSERT_EQ(bench.Run(), DownloadEnding::LineLost);
         EXPECT_EQ(bench.view.MessageBoxes(), std::vector<std::string>{kUpdateError});
         ExpectOnlyExit(bench);
     }
@@ -435,7 +435,8 @@ TEST(DownloadRun, VanishedLineEndsInUpdateErrorInsteadOfWaiting) {
         bench.link.SetBusy(kPort, true);
         const std::string writtenBefore = bench.link.Written(kPort);
 
-        ASSERT_EQ(bench.Run(), DownloadEnding::TransferFailed);
+        ASSERT_EQ(bench.Run(), DownloadEnding::PortNotOpened);
+        EXPECT_EQ(bench.result.openError.failure, OpenFailure::Busy);
         EXPECT_EQ(bench.view.MessageBoxes(), std::vector<std::string>{kUpdateError});
         EXPECT_EQ(bench.link.Written(kPort), writtenBefore) << "nothing was sent";
         ExpectOnlyExit(bench);
@@ -489,7 +490,7 @@ TEST(DownloadRun, MalformedLineEndsInUpdateErrorWithoutSendingIt) {
     bench.Connect();
     bench.image[5] = ":03000800010203F1";  // an odd count cannot fill whole words
 
-    ASSERT_EQ(bench.Run(), DownloadEnding::TransferFailed);
+    ASSERT_EQ(bench.Run(), DownloadEnding::RecordMalformed);
 
     EXPECT_EQ(bench.view.MessageBoxes(), std::vector<std::string>{kUpdateError});
     EXPECT_EQ(bench.device.FramesReceived(), 4) << "lines 0 to 3 of the compacted image";
