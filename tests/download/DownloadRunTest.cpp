@@ -44,6 +44,7 @@ struct Bench {
 
     // The identification and the serial patch that precede the update.
     void Connect(std::string_view serial = "123456") {
+        // Only the panels the query fills matter to the update.
         static_cast<void>(Detect(context, kPort, fields));
         ASSERT_EQ(Serial_Patch(image, serial), PatchResult::Replaced);
         view.SetEnabled(Button::cmdUpdate, true);

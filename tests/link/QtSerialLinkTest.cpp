@@ -279,6 +279,7 @@ TEST(QtSerialLinkDeviceTest, IdentifiesTheSimulatedDeviceAndReleasesThePort) {
     LinkContext context{link, window.view, clock};
     ReplyFields fields;
 
+    // What the window shows is read here, not the query's result.
     static_cast<void>(Detect(context, 1, fields));
     EXPECT_EQ(window.view.GetPanelText("mod"), "Q218");
     EXPECT_EQ(window.view.GetPanelText("ser"), "123456");
@@ -292,6 +293,7 @@ TEST(QtSerialLinkDeviceTest, IdentifiesTheSimulatedDeviceAndReleasesThePort) {
         EXPECT_TRUE(other.open(QIODevice::ReadWrite)) << other.errorString().toStdString();
     }
     server.WithDevice([](sim::SimulatedQ218& device) { device.IdentificationReply("Q218\r\n"); });
+    // What the window shows is read here, not the query's result.
     static_cast<void>(Detect(context, 1, fields));
     EXPECT_EQ(window.view.GetPanelText("mod"), "Q218");
     EXPECT_EQ(window.view.GetPanelText("ser"), "");
@@ -320,6 +322,7 @@ TEST_F(QtSerialLinkTest, DeviceUnpluggedDuringTheQueryCountsAsNoReply) {
                          pty.Write("123456 Q2");
                          pty.CloseMaster();
                      });
+    // What the window shows is read here, not the query's result.
     static_cast<void>(Detect(context, 1, fields));
 
     EXPECT_TRUE(link.LineLost());
