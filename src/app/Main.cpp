@@ -36,9 +36,9 @@ void Main::Form_Load() {
     m_view.SetProgress(0.0F);
     m_view.SetText(TextBox::Text2, kConnectMessage);
     m_image = Image_Build();
-    TagFields tagFields{};
-    m_view.SetText(TextBox::Text3, Tag_Read(m_image, tagFields));
-    m_tag = TagOf(tagFields);
+    const TagReading tag = Tag_Read(m_image);
+    m_view.SetText(TextBox::Text3, tag.versionLine);
+    m_tag = TagOf(tag.fields);
 }
 
 void Main::cmdOK_Click() {
