@@ -102,7 +102,9 @@ bool EnqWaitRows(WatchedView& view, const MonotonicClock& clock, const std::vect
         }
     };
     try {
-        static_cast<void>(cmdUpdate_Click(context, image, kPort, fields));
+        // The wait only ends by ProgramEnded, so the account is not read.
+        DownloadResult progress;
+        RunDownload(context, image, kPort, fields, progress);
         std::fprintf(stderr, "the wait for ENQ ended by itself\n");
         return false;
     } catch (const ProgramEnded&) {

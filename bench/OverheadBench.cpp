@@ -42,12 +42,12 @@ public:
     bool PortOpen() const override {
         return Time([&] { return m_inner.PortOpen(); });
     }
-    bool SetPortOpen(bool open) override {
+    OpenResult SetPortOpen(bool open) override {
         return Time([&] { return m_inner.SetPortOpen(open); });
     }
     void SetCommPort(std::int16_t port) override { m_inner.SetCommPort(port); }
     void SetInputLen(int length) override { m_inner.SetInputLen(length); }
-    void SetSettings(std::string_view settings) override { m_inner.SetSettings(settings); }
+    void SetSettings(const LineSettings& settings) override { m_inner.SetSettings(settings); }
     void Output(std::string_view bytes) override {
         Time([&] {
             m_inner.Output(bytes);
@@ -111,7 +111,8 @@ int main(int argc, char** argv) {
         };
         const Seconds cpuStart = ThreadCpu();
         const Seconds wallStart = WallNow();
-        const DownloadResult result = cmdUpdate_Click(context, image, 3, fields, progress);
+        RunDownload(context, image, 3, fields, progress);
+        const DownloadResult& result = progress;
         if (result.ending != DownloadEnding::Finished || wallAtEnd == Seconds{}) {
             std::fprintf(stderr, "run %d did not finish\n", run);
             return 1;

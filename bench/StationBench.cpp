@@ -119,17 +119,9 @@ int Updated(const Ran& ran) {
     return updated;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const int most = CountArgument(argc, argv, 16, 1);
-    int qtArgc = 1;
-    QCoreApplication application(qtArgc, argv);
-
-    // The single-port run: today's q218-flash, no parent.
-    const auto one = Devices(1);
-    const Ran single = Flash(Ports(one));
-    Row("station: single-port run (q218-flash PORT)", Fixed(single.wall, "s", 1), "-");
+// Slots from 1 to `most`, doubling: time against the single-port run, CPU, memory. Returns
+// the mean seconds of a slot's record with 8 healthy slots.
+double MeasureScaling(int most, const Ran& single) {
     double allHealthy8 = 0.0;
     for (int count = 1; count <= most; count *= 2) {
         const auto devices = Devices(count);
@@ -153,7 +145,10 @@ int main(int argc, char** argv) {
             allHealthy8 = sum / static_cast<double>(std::max<std::size_t>(ran.records.size(), 1));
         }
     }
+    return allHealthy8;
+}
 
+void MeasureIdle() {
     // Idle: four count of the station waiting for a unit on ports where nothing answers.
     {
         const auto silent = Devices(4, false);
@@ -167,7 +162,9 @@ int main(int argc, char** argv) {
         Row("station: 4 idle slots waiting 20 s, CPU per slot",
             Fixed(100.0 * idle.cpu / (idle.wall * 4), "% core", 3), "near 0");
     }
+}
 
+void MeasureFaults(double allHealthy8) {
     // Faults beside healthy count: 8 count, one pulled at frame 150, one silent bootloader
     // under --timeout 2, one BEL storm, one killed with SIGKILL mid-transfer.
     const auto devices = Devices(8);
@@ -214,5 +211,21 @@ int main(int argc, char** argv) {
         Row("station: fault mix, slot " + std::to_string(faulty) + " reason",
             record["reason"].toString().toStdString(), "named");
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int most = CountArgument(argc, argv, 16, 1);
+    int qtArgc = 1;
+    QCoreApplication application(qtArgc, argv);
+
+    // The single-port run: today's q218-flash, no parent.
+    const auto one = Devices(1);
+    const Ran single = Flash(Ports(one));
+    Row("station: single-port run (q218-flash PORT)", Fixed(single.wall, "s", 1), "-");
+    const double allHealthy8 = MeasureScaling(most, single);
+    MeasureIdle();
+    MeasureFaults(allHealthy8);
     return 0;
 }

@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
         paintsAtEnd = fill.paints;
     });
     meter.Start();
-    const DownloadResult result = cmdUpdate_Click(context, image, kDevicePort, fields, progress);
+    RunDownload(context, image, kDevicePort, fields, progress);
+    const DownloadResult& result = progress;
     const Seconds wallClick = WallNow() - meter.WallStart();
     if (result.ending != DownloadEnding::Finished || !meter.Ended()) {
         std::fprintf(stderr, "the update did not finish\n");

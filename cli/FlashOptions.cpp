@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <cmath>
+#include <optional>
 
 #include "app/Main.h"
 #include "image/EmbeddedImage.h"
@@ -56,55 +57,140 @@ const char* const kEpilogue =
     "\n"
     "  (more in the manual page; see also q218-updater(1))\n";
 
+// The options of one run, in the order the help lists them.
+struct RunOptionSet {
+    // -V, as serial tools have it: -v is --verbose there.
+    const QCommandLineOption version{{QStringLiteral("V"), QStringLiteral("version")},
+                                     QStringLiteral("Print the version and exit.")};
+    const QCommandLineOption list{
+        QStringLiteral("list"), QStringLiteral("List the serial ports present and send nothing.")};
+    const QCommandLineOption identify{
+        QStringLiteral("identify"),
+        QStringLiteral("Identify the device only: model, serial number, revision, date.")};
+    const QCommandLineOption serial{
+        QStringLiteral("serial"),
+        QStringLiteral("The serial number to write when the device has none (six digits, "
+                       "000001 to 999999; 000000 too, to recover a device that reported it). "
+                       "A device's own serial number always wins."),
+        QStringLiteral("NNNNNN")};
+    const QCommandLineOption skipCurrent{
+        QStringLiteral("skip-current"),
+        QStringLiteral("Write nothing when the device already has the image's revision and date.")};
+    const QCommandLineOption wait{
+        QStringLiteral("wait"),
+        QStringLiteral(
+            "Wait for the port to appear and a Q218 to answer, retrying once a second.")};
+    const QCommandLineOption json{
+        QStringLiteral("json"), QStringLiteral("Print one JSON object with the result at the end; "
+                                               "messages go to standard error.")};
+    const QCommandLineOption log{QStringLiteral("log"),
+                                 QStringLiteral("Append the same JSON object as one line to FILE."),
+                                 QStringLiteral("FILE")};
+    const QCommandLineOption quiet{
+        {QStringLiteral("q"), QStringLiteral("quiet")},
+        QStringLiteral("Print no messages and no progress; errors only.")};
+    const QCommandLineOption verbose{
+        {QStringLiteral("v"), QStringLiteral("verbose")},
+        QStringLiteral("Also print every identification reply and every answer of the "
+                       "bootloader, with the time, control bytes shown as \\xHH.")};
+    const QCommandLineOption timeout{
+        QStringLiteral("timeout"),
+        QStringLiteral("Give up when the bootloader does not answer within SECONDS (its ENQ "
+                       "after the reset, whatever comes before it; each frame taken, however "
+                       "often it is asked for again), 0.001 to 86400. Default: wait without a "
+                       "limit."),
+        QStringLiteral("SECONDS")};
+
+    void AddTo(QCommandLineParser& parser) const {
+        parser.addOptions({version, list, identify, serial, skipCurrent, wait, json, log, quiet,
+                           verbose, timeout});
+    }
+};
+
+// A run's options as the command line gives them, or the usage error's words.
+struct RunOptions {
+    FlashOptions options;
+    QString error;
+};
+
+// Reads --timeout: whole milliseconds, as what rounds to none would mean no limit at all.
+std::optional<std::chrono::milliseconds> ReadTimeout(const QString& text) {
+    bool ok = false;
+    const double seconds = text.toDouble(&ok);
+    const double milliseconds = ok ? std::round(seconds * 1000.0) : 0.0;
+    if (!(milliseconds >= 1.0 && milliseconds <= kLongestTimeout.count())) {
+        return std::nullopt;
+    }
+    return std::chrono::milliseconds(static_cast<long long>(milliseconds));
+}
+
+RunOptions ReadRunOptions(const QCommandLineParser& parser, const RunOptionSet& set,
+                          const StationOptionSet& stationOptions) {
+    RunOptions read;
+    FlashOptions& options = read.options;
+    const auto usageError = [&read](const QString& message) {
+        read.error = message;
+        return read;
+    };
+    options.list = parser.isSet(set.list);
+    options.identify = parser.isSet(set.identify);
+    options.skipCurrent = parser.isSet(set.skipCurrent);
+    options.wait = parser.isSet(set.wait);
+    options.json = parser.isSet(set.json);
+    options.quiet = parser.isSet(set.quiet);
+    options.verbose = parser.isSet(set.verbose);
+    if (options.quiet && options.verbose) {
+        return usageError(QStringLiteral("--quiet and --verbose exclude each other."));
+    }
+    if (parser.isSet(set.timeout)) {
+        const std::optional<std::chrono::milliseconds> limit =
+            ReadTimeout(parser.value(set.timeout));
+        if (!limit) {
+            return usageError(
+                QStringLiteral("--timeout must be a number of seconds from 0.001 to 86400."));
+        }
+        options.timeout = *limit;
+    }
+    if (parser.isSet(set.log)) {
+        // Given but empty is a file that cannot be opened, not a missing option.
+        options.logFile = parser.value(set.log);
+    }
+    const QString portError = stationOptions.Read(
+        parser, {parser.isSet(set.serial), options.json, options.verbose, options.list},
+        options.batch);
+    if (!portError.isEmpty()) {
+        return usageError(portError);
+    }
+    if (options.list) {
+        // It makes no run, so there is no result to print or keep.
+        if (options.json || options.logFile) {
+            return usageError(QStringLiteral("--list takes neither --json nor --log."));
+        }
+    } else {
+        options.port = options.batch.ports.front();
+    }
+    if (parser.isSet(set.serial)) {
+        // Any serial number a device can report and keep: the window's typed range, and
+        // 000000, which a device programmed straight from the image reports and which its
+        // recovery must be able to write back.
+        const std::string value = parser.value(set.serial).toStdString();
+        if (!IsUsableDeviceSerial(value)) {
+            return usageError(QStringLiteral("--serial must be six digits, 000000 to 999999."));
+        }
+        options.serial = value;
+    }
+    return read;
+}
+
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
     const QCommandLineOption help = parser.addHelpOption();
-    // -V, as serial tools have it: -v is --verbose there.
-    const QCommandLineOption version({QStringLiteral("V"), QStringLiteral("version")},
-                                     QStringLiteral("Print the version and exit."));
-    const QCommandLineOption list(
-        QStringLiteral("list"), QStringLiteral("List the serial ports present and send nothing."));
-    const QCommandLineOption identify(
-        QStringLiteral("identify"),
-        QStringLiteral("Identify the device only: model, serial number, revision, date."));
-    const QCommandLineOption serial(
-        QStringLiteral("serial"),
-        QStringLiteral("The serial number to write when the device has none (six digits, "
-                       "000001 to 999999; 000000 too, to recover a device that reported it). "
-                       "A device's own serial number always wins."),
-        QStringLiteral("NNNNNN"));
-    const QCommandLineOption skipCurrent(
-        QStringLiteral("skip-current"),
-        QStringLiteral("Write nothing when the device already has the image's revision and date."));
-    const QCommandLineOption wait(
-        QStringLiteral("wait"),
-        QStringLiteral(
-            "Wait for the port to appear and a Q218 to answer, retrying once a second."));
-    const QCommandLineOption json(
-        QStringLiteral("json"), QStringLiteral("Print one JSON object with the result at the end; "
-                                               "messages go to standard error."));
-    const QCommandLineOption log(QStringLiteral("log"),
-                                 QStringLiteral("Append the same JSON object as one line to FILE."),
-                                 QStringLiteral("FILE"));
-    const QCommandLineOption quiet(
-        {QStringLiteral("q"), QStringLiteral("quiet")},
-        QStringLiteral("Print no messages and no progress; errors only."));
-    const QCommandLineOption verbose(
-        {QStringLiteral("v"), QStringLiteral("verbose")},
-        QStringLiteral("Also print every identification reply and every answer of the "
-                       "bootloader, with the time, control bytes shown as \\xHH."));
-    const QCommandLineOption timeout(
-        QStringLiteral("timeout"),
-        QStringLiteral("Give up when the bootloader does not answer within SECONDS (its ENQ "
-                       "after the reset, whatever comes before it; each frame taken, however "
-                       "often it is asked for again), 0.001 to 86400. Default: wait without a "
-                       "limit."),
-        QStringLiteral("SECONDS"));
-    parser.addOptions(
-        {version, list, identify, serial, skipCurrent, wait, json, log, quiet, verbose, timeout});
+    const RunOptionSet set;
+    set.AddTo(parser);
+    const QCommandLineOption& version = set.version;
     const StationOptionSet stationOptions;
     stationOptions.AddTo(parser);
     parser.addPositionalArgument(
@@ -152,57 +238,11 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         return parsed;
     }
 
-    FlashOptions options;
-    options.list = parser.isSet(list);
-    options.identify = parser.isSet(identify);
-    options.skipCurrent = parser.isSet(skipCurrent);
-    options.wait = parser.isSet(wait);
-    options.json = parser.isSet(json);
-    options.quiet = parser.isSet(quiet);
-    options.verbose = parser.isSet(verbose);
-    if (options.quiet && options.verbose) {
-        return usageError(QStringLiteral("--quiet and --verbose exclude each other."));
+    const RunOptions read = ReadRunOptions(parser, set, stationOptions);
+    if (!read.error.isEmpty()) {
+        return usageError(read.error);
     }
-    if (parser.isSet(timeout)) {
-        bool ok = false;
-        const double seconds = parser.value(timeout).toDouble(&ok);
-        // Whole milliseconds: what rounds to none would mean no limit at all.
-        const double milliseconds = ok ? std::round(seconds * 1000.0) : 0.0;
-        if (!(milliseconds >= 1.0 && milliseconds <= kLongestTimeout.count())) {
-            return usageError(
-                QStringLiteral("--timeout must be a number of seconds from 0.001 to 86400."));
-        }
-        options.timeout = std::chrono::milliseconds(static_cast<long long>(milliseconds));
-    }
-    if (parser.isSet(log)) {
-        // Given but empty is a file that cannot be opened, not a missing option.
-        options.logFile = parser.value(log);
-    }
-    const QString portError = stationOptions.Read(
-        parser, {parser.isSet(serial), options.json, options.verbose, options.list},
-        options.batch);
-    if (!portError.isEmpty()) {
-        return usageError(portError);
-    }
-    if (options.list) {
-        // It makes no run, so there is no result to print or keep.
-        if (options.json || options.logFile) {
-            return usageError(QStringLiteral("--list takes neither --json nor --log."));
-        }
-    } else {
-        options.port = options.batch.ports.front();
-    }
-    if (parser.isSet(serial)) {
-        // Any serial number a device can report and keep: the window's typed range, and
-        // 000000, which a device programmed straight from the image reports and which its
-        // recovery must be able to write back.
-        const std::string value = parser.value(serial).toStdString();
-        if (!IsUsableDeviceSerial(value)) {
-            return usageError(QStringLiteral("--serial must be six digits, 000000 to 999999."));
-        }
-        options.serial = value;
-    }
-    parsed.options = options;
+    parsed.options = read.options;
     parsed.exitCode = kExitUpdated;
     return parsed;
 }

@@ -1,5 +1,7 @@
 #include "FlashReport.h"
 
+#include <iterator>
+
 #include "app/DeviceText.h"
 #include "image/EmbeddedImage.h"
 #include "link/PortScan.h"
@@ -77,20 +79,54 @@ std::string WhatCameBack(const DeviceInfo& after) {
            std::to_string(after.fieldsSupplied) + " of the 4 fields";
 }
 
-Reason ReasonOf(FailureCause cause) {
-    switch (cause) {
-        case FailureCause::LineLost:
+namespace {
+
+constexpr OutcomeRow kOutcomes[] = {
+    {Outcome::Updated, kExitUpdated, "updated", Reason::None},
+    {Outcome::Identified, kExitUpdated, "identified", Reason::None},
+    {Outcome::AlreadyCurrent, kExitUpdated, "already-current", Reason::None},
+    {Outcome::NoDevice, kExitNoDevice, "no-device", std::nullopt},
+    {Outcome::NoSerial, kExitNoSerial, "no-serial", Reason::NoSerial},
+    {Outcome::SerialRefused, kExitFailed, "failed", Reason::NoSerial},
+    {Outcome::ImageRejected, kExitRejected, "image-rejected", Reason::ImageRejected},
+    {Outcome::TransferFailed, kExitFailed, "failed", std::nullopt},
+    {Outcome::NotVerified, kExitNotVerified, "not-verified", Reason::NotVerified},
+    {Outcome::Interrupted, kExitInterrupted, "interrupted", Reason::Interrupted},
+    {Outcome::Terminated, kExitTerminated, "interrupted", Reason::Interrupted},
+    {Outcome::SlotDied, kExitFailed, "failed", Reason::SlotDied},
+};
+
+}  // namespace
+
+const OutcomeRow& RowOf(Outcome outcome) {
+    // The table lists the outcomes in their order: a row out of place is a build error.
+    static_assert([] {
+        for (std::size_t i = 0; i < std::size(kOutcomes); ++i) {
+            if (static_cast<std::size_t>(kOutcomes[i].outcome) != i) {
+                return false;
+            }
+        }
+        return std::size(kOutcomes) == static_cast<std::size_t>(Outcome::SlotDied) + 1;
+    }());
+    return kOutcomes[static_cast<std::size_t>(outcome)];
+}
+
+Reason ReasonOf(DownloadEnding ending) {
+    switch (ending) {
+        case DownloadEnding::LineLost:
             return Reason::LineLost;
-        case FailureCause::BootloaderReply:
+        case DownloadEnding::BootloaderReply:
             return Reason::BootloaderReply;
-        case FailureCause::FrameNotTaken:
+        case DownloadEnding::FrameNotTaken:
             return Reason::FrameNotTaken;
-        case FailureCause::NoReply:
+        case DownloadEnding::NoReply:
             return Reason::NoAnswer;
-        case FailureCause::PortNotOpened:
+        case DownloadEnding::PortNotOpened:
             return Reason::PortBusy;
-        case FailureCause::RecordMalformed:
-        case FailureCause::None:
+        case DownloadEnding::RecordMalformed:
+        case DownloadEnding::Unfinished:
+        case DownloadEnding::Finished:
+        case DownloadEnding::ImageRejected:
             break;
     }
     return Reason::ImageRejected;
@@ -122,6 +158,8 @@ const char* ReasonCode(Reason reason) {
             return "not-verified";
         case Reason::Interrupted:
             return "interrupted";
+        case Reason::SlotDied:
+            return "slot-died";
     }
     return "";
 }

@@ -27,6 +27,7 @@ enum class Reason {
     LineLost,          // the line vanished (the adapter pulled out)
     NotVerified,       // no fresh, complete identification with the image's firmware after it
     Interrupted,       // Ctrl+C or a termination signal
+    SlotDied,          // a station's slot ended without a record of its own
 };
 
 // The code as the JSON's "reason" gives it ("no-port", ...); "" for None.
@@ -55,6 +56,34 @@ struct FlashReport {
     QJsonObject ToJson() const;
 };
 
+// How a run ended. Each has one row in the table behind RowOf: its exit code, the JSON's
+// result and its reason, so that the three can never disagree.
+enum class Outcome {
+    Updated,         // updated and verified
+    Identified,      // --identify
+    AlreadyCurrent,  // --skip-current with the image's revision and date on the device
+    NoDevice,        // no Q218 answered: the query tells why
+    NoSerial,        // no usable serial number on the device and none given
+    SerialRefused,   // the serial number was not accepted: nothing written
+    ImageRejected,   // the image's reset-vector record is not one word
+    TransferFailed,  // the download failed: its cause tells why
+    NotVerified,     // no fresh identification with the new firmware
+    Interrupted,     // Ctrl+C
+    Terminated,      // SIGTERM
+    SlotDied,        // a station's slot ended without leaving its record
+};
+
+struct OutcomeRow {
+    Outcome outcome;
+    int exitCode;
+    const char* result;
+    // The reason every run with this outcome gives; empty where what was observed tells it
+    // (which port error, which transfer failure).
+    std::optional<Reason> reason;
+};
+
+const OutcomeRow& RowOf(Outcome outcome);
+
 // The device as a technician reads it, every byte it sent made visible.
 std::string Describe(const DeviceInfo& device);
 // Why no Q218 answered on `port`, from what the query observed.
@@ -62,6 +91,6 @@ Failure NoDevice(const DeviceInfo& device, const std::string& port);
 // What the fresh identification after the transfer failed to show.
 std::string WhatCameBack(const DeviceInfo& after);
 // The reason code of a failed transfer.
-Reason ReasonOf(FailureCause cause);
+Reason ReasonOf(DownloadEnding ending);
 
 }  // namespace q218::flash

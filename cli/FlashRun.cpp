@@ -19,6 +19,30 @@ namespace {
 
 // Between identification queries while --wait waits for the port and the device.
 constexpr std::chrono::seconds kRetryInterval{1};
+// A failed transfer's reason in words.
+std::string WhyTransferFailed(const DownloadResult& run) {
+    switch (run.ending) {
+        case DownloadEnding::PortNotOpened:
+            return "the port would not open again (" + run.openError.detail + ")";
+        case DownloadEnding::LineLost:
+            return "the line was lost (the adapter pulled out or the device gone)";
+        case DownloadEnding::BootloaderReply:
+            return "the bootloader answered \"" +
+                   VisibleAscii(std::string_view(&run.bootloaderReply, 1)) + "\"";
+        case DownloadEnding::NoReply:
+            return run.handshakeDone ? "the bootloader stopped answering"
+                                     : "the bootloader never answered the reset";
+        case DownloadEnding::FrameNotTaken:
+            return "the bootloader kept asking for the same frame again past --timeout";
+        case DownloadEnding::RecordMalformed:
+        case DownloadEnding::Unfinished:
+        case DownloadEnding::Finished:
+        case DownloadEnding::ImageRejected:
+            break;
+    }
+    return "an image line no frame can carry";
+}
+
 // One run, as its steps: load the image, connect, settle the serial number, update, verify.
 // Each step returns whether the run goes on; a step that ends it has set the report.
 class Run {
@@ -60,13 +84,16 @@ public:
     }
 
 private:
-    void End(int exitCode, std::string result, Failure failure = {}) {
-        m_report.exitCode = exitCode;
-        m_report.result = std::move(result);
-        if (!failure.message.empty()) {
-            m_lines.Error(failure.message);
+    // Ends the run: the outcome's row gives the exit code, the result and the reason, which
+    // `observed` gives where the row leaves it to what the run saw.
+    void End(Outcome outcome, std::string message = {}, Reason observed = Reason::None) {
+        const OutcomeRow& row = RowOf(outcome);
+        m_report.exitCode = row.exitCode;
+        m_report.result = row.result;
+        if (!message.empty()) {
+            m_lines.Error(message);
         }
-        m_report.failure = std::move(failure);
+        m_report.failure = {row.reason.value_or(observed), std::move(message)};
     }
 
     void LoadImage() {
@@ -99,7 +126,7 @@ private:
             }
             Failure why = NoDevice(device, m_report.port);
             if (!m_options.wait) {
-                End(kExitNoDevice, "no-device", std::move(why));
+                End(Outcome::NoDevice, std::move(why.message), why.reason);
                 return false;
             }
             // Why nothing answered yet, once each time it changes: a port the account may
@@ -121,7 +148,7 @@ private:
             m_lines.Note(line);
         }
         if (m_options.identify) {
-            End(kExitUpdated, "identified");
+            End(Outcome::Identified);
         }
         return true;
     }
@@ -135,7 +162,7 @@ private:
         }
         m_lines.Note("Already current: the Q218 has " + VisibleAscii(before.revision) + " " +
                      VisibleAscii(before.date) + ". Nothing was written.");
-        End(kExitUpdated, "already-current");
+        End(Outcome::AlreadyCurrent);
         return true;
     }
 
@@ -146,11 +173,10 @@ private:
         m_window.Serial_Settle();
         if (m_view.IsVisible(TextBox::Text4)) {
             if (!m_options.serial) {
-                End(kExitNoSerial, "no-serial",
-                    {Reason::NoSerial, "No serial number on the device (it reports \"" +
+                End(Outcome::NoSerial, "No serial number on the device (it reports \"" +
                                            VisibleAscii(before.serial) +
                                            "\"): give one with --serial NNNNNN. Nothing was "
-                                           "written."});
+                                           "written.");
                 return false;
             }
             if (IsValidSerialEntry(*m_options.serial)) {
@@ -170,8 +196,7 @@ private:
         }
         // Serial_Settle and Serial_Check write the number into the image or refuse it.
         if (m_window.SerialWritten().empty()) {
-            End(kExitFailed, "failed",
-                {Reason::NoSerial, "The serial number was not accepted. Nothing was written."});
+            End(Outcome::SerialRefused, "The serial number was not accepted. Nothing was written.");
             return false;
         }
         if (m_observer != nullptr) {
@@ -183,44 +208,18 @@ private:
     bool Update() {
         m_window.cmdUpdate_Click();
         const DownloadResult& run = m_window.LastUpdate();
-        switch (run.ending) {
-            case DownloadEnding::Finished:
-                return true;
-            case DownloadEnding::ImageRejected:
-                End(kExitRejected, "image-rejected",
-                    {Reason::ImageRejected, "The image was rejected. Nothing was written."});
-                return false;
-            case DownloadEnding::TransferFailed:
-            case DownloadEnding::Unfinished:
-                break;
+        if (run.ending == DownloadEnding::Finished) {
+            return true;
         }
-        std::string message = "The update failed: ";
-        switch (run.cause) {
-            case FailureCause::PortNotOpened:
-                message += "the port would not open again (" + m_link.LastOpenError().detail + ")";
-                break;
-            case FailureCause::LineLost:
-                message += "the line was lost (the adapter pulled out or the device gone)";
-                break;
-            case FailureCause::BootloaderReply:
-                message += "the bootloader answered \"" +
-                           VisibleAscii(std::string_view(&run.bootloaderReply, 1)) + "\"";
-                break;
-            case FailureCause::NoReply:
-                message += run.handshakeDone ? "the bootloader stopped answering"
-                                             : "the bootloader never answered the reset";
-                break;
-            case FailureCause::FrameNotTaken:
-                message += "the bootloader kept asking for the same frame again past --timeout";
-                break;
-            case FailureCause::RecordMalformed:
-            case FailureCause::None:
-                message += "an image line no frame can carry";
-                break;
+        if (run.ending == DownloadEnding::ImageRejected) {
+            End(Outcome::ImageRejected, "The image was rejected. Nothing was written.");
+            return false;
         }
-        message += " after " + std::to_string(run.framesSent) + " of " +
-                   std::to_string(run.framesTotal) + " frames. " + AfterAbort();
-        End(kExitFailed, "failed", {ReasonOf(run.cause), message});
+        End(Outcome::TransferFailed,
+            "The update failed: " + WhyTransferFailed(run) + " after " +
+                std::to_string(run.framesSent) + " of " + std::to_string(run.framesTotal) +
+                " frames. " + AfterAbort(),
+            ReasonOf(run.ending));
         return false;
     }
 
@@ -231,24 +230,22 @@ private:
         const ImageTag& image = m_report.image;
         const std::string& serial = m_window.SerialWritten();
         if (!after.IsComplete()) {
-            End(kExitNotVerified, "not-verified",
-                {Reason::NotVerified,
-                 "Not verified: after \"Update complete!\" " + WhatCameBack(after) + "."});
+            End(Outcome::NotVerified,
+                "Not verified: after \"Update complete!\" " + WhatCameBack(after) + ".");
             return;
         }
         if (after.serial != serial || after.revision != image.revision ||
             after.date != image.date) {
-            End(kExitNotVerified, "not-verified",
-                {Reason::NotVerified, "Not verified: after the update the Q218 reports " +
+            End(Outcome::NotVerified, "Not verified: after the update the Q218 reports " +
                                           Describe(after) + "; expected serial number " + serial +
                                           ", revision " + image.revision + ", date " + image.date +
-                                          "."});
+                                          ".");
             return;
         }
         m_lines.Note("Verified: the Q218 reports " + VisibleAscii(after.revision) + " " +
                      VisibleAscii(after.date) + " with serial number " +
                      VisibleAscii(after.serial) + ".");
-        End(kExitUpdated, "updated");
+        End(Outcome::Updated);
     }
 
     // What an ended transfer left on the device, as far as this run saw it.
@@ -282,8 +279,7 @@ private:
         } else {
             message = "Interrupted after \"Update complete!\": the new firmware is not verified.";
         }
-        End(m_terminated ? kExitTerminated : kExitInterrupted, "interrupted",
-            {Reason::Interrupted, message});
+        End(m_terminated ? Outcome::Terminated : Outcome::Interrupted, message);
     }
 
     // Before the reset command Ctrl+C ends the run at once: nothing has been written. From

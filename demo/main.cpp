@@ -137,9 +137,7 @@ bool HasDisplay() {
 // The revision the image the updater carries names in its tag line.
 std::string ImageRevision() {
     q218::FirmwareImage image = q218::Image_Build();
-    q218::TagFields fields{};
-    q218::Tag_Read(image, fields);
-    return fields[2];
+    return q218::Tag_Read(image).fields[2];
 }
 
 // The options, or the exit status after the usage text (for --help, 0) or the error and the

@@ -34,8 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const std::vector<std::string> lines = Split(text, '\n');
     q218::FirmwareImage image(lines.begin(), lines.end());
-    q218::TagFields fields{};
-    const std::string version = q218::Tag_Read(image, fields);
+    const auto [version, fields] = q218::Tag_Read(image);
 
     Require(image.size() == lines.size(), "no line is added or removed");
     std::string tag;

@@ -46,29 +46,26 @@ bool InMemoryLink::PortOpen() const {
     return m_open;
 }
 
-bool InMemoryLink::SetPortOpen(bool open) {
+OpenResult InMemoryLink::SetPortOpen(bool open) {
     Pump();
     if (!open) {
         m_open = false;
         m_buffer.clear();
-        return true;
+        return {};
     }
     if (m_open) {
-        return true;
+        return {};
     }
     const auto it = m_ports.find(m_commPort);
     const std::string path = "COM" + std::to_string(m_commPort);
     if (it != m_ports.end() && it->second.forbidden) {
-        m_openError = {OpenFailure::PermissionDenied, path, "Permission denied"};
-        return false;
+        return {OpenError{OpenFailure::PermissionDenied, path, "Permission denied"}};
     }
     if (it == m_ports.end() || !Exists(it->second)) {
-        m_openError = {OpenFailure::NoSuchPort, path, "No such file or directory"};
-        return false;
+        return {OpenError{OpenFailure::NoSuchPort, path, "No such file or directory"}};
     }
     if (it->second.busy) {
-        m_openError = {OpenFailure::Busy, path, "Device or resource busy"};
-        return false;
+        return {OpenError{OpenFailure::Busy, path, "Device or resource busy"}};
     }
     Port& port = it->second;
     if (port.device != nullptr) {
@@ -79,7 +76,7 @@ bool InMemoryLink::SetPortOpen(bool open) {
     m_openPort = m_commPort;
     m_lost = false;
     m_buffer.clear();
-    return true;
+    return {};
 }
 
 void InMemoryLink::SetCommPort(std::int16_t port) {
@@ -94,8 +91,8 @@ void InMemoryLink::SetInputLen(int length) {
     m_inputLen = length;
 }
 
-void InMemoryLink::SetSettings(std::string_view settings) {
-    m_settings = std::string(settings);
+void InMemoryLink::SetSettings(const LineSettings& settings) {
+    m_settings = settings;
 }
 
 void InMemoryLink::Output(std::string_view bytes) {

@@ -32,7 +32,7 @@ public:
     int OpenCount(std::int16_t port) const;  // successful opens
     std::int16_t CommPort() const { return m_commPort; }
     int InputLen() const { return m_inputLen; }
-    const std::string& Settings() const { return m_settings; }
+    const LineSettings& Settings() const { return m_settings; }
     // Everything written on each port while it was open, in order.
     const std::string& Written(std::int16_t port) const;
     // Uses the real control would refuse: CommPort changed while open, Output or Input on a
@@ -41,15 +41,14 @@ public:
 
     // SerialLink
     bool PortOpen() const override;
-    bool SetPortOpen(bool open) override;
+    OpenResult SetPortOpen(bool open) override;
     void SetCommPort(std::int16_t port) override;
     void SetInputLen(int length) override;
-    void SetSettings(std::string_view settings) override;
+    void SetSettings(const LineSettings& settings) override;
     void Output(std::string_view bytes) override;
     std::string Input() override;
     int InBufferCount() const override;
     bool LineLost() const override;
-    OpenError LastOpenError() const override { return m_openError; }
 
 private:
     struct Port {
@@ -70,14 +69,13 @@ private:
     std::map<std::int16_t, Port> m_ports;
     std::int16_t m_commPort = 1;
     int m_inputLen = 0;
-    std::string m_settings{kLineSettings};
+    LineSettings m_settings = kLineSettings;
     // The line state changes when a read notices that the device's line vanished.
     mutable bool m_open = false;
     std::int16_t m_openPort = 0;  // the port that is open, while m_open
     mutable bool m_lost = false;
     mutable std::string m_buffer;
     mutable int m_misuses = 0;
-    OpenError m_openError;
 };
 
 }  // namespace q218::sim

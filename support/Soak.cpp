@@ -85,11 +85,13 @@ void RunAndCheck(const Scenario& s, Rig& rig, Tally& tally) {
     Ending ending = Ending::None;
     try {
         test::Technician{s.typed}.Update(main, view);
-        switch (main.LastUpdate().ending) {
-            case DownloadEnding::Finished: ending = Ending::Complete; break;
-            case DownloadEnding::TransferFailed: ending = Ending::Error; break;
-            case DownloadEnding::ImageRejected: ending = Ending::Rejected; break;
-            case DownloadEnding::Unfinished: break;
+        const DownloadEnding ended = main.LastUpdate().ending;
+        if (ended == DownloadEnding::Finished) {
+            ending = Ending::Complete;
+        } else if (ended == DownloadEnding::ImageRejected) {
+            ending = Ending::Rejected;
+        } else if (IsTransferFailure(ended)) {
+            ending = Ending::Error;
         }
     } catch (const ProgramEnded&) {
         ending = Ending::Closed;

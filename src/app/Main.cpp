@@ -36,9 +36,9 @@ void Main::Form_Load() {
     m_view.SetProgress(0.0F);
     m_view.SetText(TextBox::Text2, kConnectMessage);
     m_image = Image_Build();
-    TagFields tagFields{};
-    m_view.SetText(TextBox::Text3, Tag_Read(m_image, tagFields));
-    m_tag = TagOf(tagFields);
+    const TagReading tag = Tag_Read(m_image);
+    m_view.SetText(TextBox::Text3, tag.versionLine);
+    m_tag = TagOf(tag.fields);
 }
 
 void Main::cmdOK_Click() {
@@ -78,9 +78,9 @@ void Main::Serial_Settle() {
         AskForSerial();
         return;
     }
-    // The box stays hidden: it only hands the number to the record. Six digits always patch
-    // the built image's serial record, so the result tells nothing new here.
+    // The box stays hidden: it only hands the number to the record.
     m_view.SetText(TextBox::Text4, serial);
+    // Six digits always patch the built image's serial record: the result tells nothing new.
     static_cast<void>(Serial_Patch());
     // The message line keeps the scan's "Q218 found on COM n" and "OK" stays disabled.
     m_view.SetEnabled(Button::cmdUpdate, true);
@@ -147,8 +147,7 @@ PatchResult Main::Serial_Patch() {
 void Main::cmdUpdate_Click() {
     // The run shows its own ending (message line, message box, buttons); the window logic
     // only keeps its account, which the run updates as it goes.
-    static_cast<void>(
-        q218::cmdUpdate_Click(m_context, m_image, m_portNumber, m_replyFields, m_update));
+    RunDownload(m_context, m_image, m_portNumber, m_replyFields, m_update);
 }
 
 void Main::cmdExit_Click() {

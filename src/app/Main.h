@@ -10,7 +10,7 @@
 //                     Serial_Patch (image) or the box asks for the number
 //   Port_Connect   -> Detect on one named port (the console's PORT), instead of the scan
 //   Text4_KeyDown  -> Serial_Check -> Serial_Patch (image)
-//   cmdUpdate_Click -> q218::cmdUpdate_Click (download) -> Record_Send, Detect
+//   cmdUpdate_Click -> RunDownload (download) -> Record_Send, Detect
 //   cmdExit_Click  -> closes the port and throws ProgramEnded, which every event dispatch of
 //                     the view catches; a wait nested under another handler throws it again,
 //                     so the program ends at the outermost dispatch

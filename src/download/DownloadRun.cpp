@@ -49,11 +49,11 @@ std::optional<std::chrono::nanoseconds> DeadlineFromNow(const LinkContext& conte
 // brings back; a present but silent device is waited for until `deadline`, without a limit
 // when there is none. The caller sets the deadline for what it waits for as a whole, so
 // that characters which are not the answer do not put it off.
-FailureCause WaitForInput(LinkContext& context, int count,
-                          std::optional<std::chrono::nanoseconds> deadline) {
+std::optional<DownloadEnding> WaitForInput(LinkContext& context, int count,
+                                           std::optional<std::chrono::nanoseconds> deadline) {
     while (context.link.InBufferCount() < count) {
         if (context.link.LineLost()) {
-            return FailureCause::LineLost;
+            return DownloadEnding::LineLost;
         }
         if (!deadline) {
             context.view.ProcessEvents();
@@ -61,21 +61,11 @@ FailureCause WaitForInput(LinkContext& context, int count,
         }
         const auto left = *deadline - context.clock.Now();
         if (left <= std::chrono::nanoseconds::zero()) {
-            return FailureCause::NoReply;
+            return DownloadEnding::NoReply;
         }
         context.view.ProcessEventsFor(left);
     }
-    return FailureCause::None;
-}
-
-DownloadResult TransferFailed(UpdaterView& view, DownloadResult& progress, FailureCause cause) {
-    progress.ending = DownloadEnding::TransferFailed;
-    progress.cause = cause;
-    // ShowMessageBox runs nested handlers; every button is disabled or only Exit is left.
-    view.ShowMessageBox(kUpdateError);
-    view.SetEnabled(Button::cmdExit, true);
-    view.SetFocus(FocusTarget::cmdExit);
-    return progress;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -95,157 +85,228 @@ int CountFrames(const FirmwareImage& image) {
     return frames;
 }
 
-DownloadResult cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
-                               ReplyFields& fields) {
-    DownloadResult progress;
-    return cmdUpdate_Click(context, image, portNumber, fields, progress);
-}
+namespace {
 
-DownloadResult cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
-                               ReplyFields& fields, DownloadResult& progress) {
-    SerialLink& link = context.link;
-    UpdaterView& view = context.view;
-    progress = DownloadResult{};
-    progress.framesTotal = CountFrames(image);
+// One run of the download: its steps share the link, the window, the image and the account,
+// and each returns false once the run has reached its ending.
+class DownloadSteps {
+public:
+    DownloadSteps(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
+                  ReplyFields& fields, DownloadResult& progress)
+        : m_context(context),
+          m_link(context.link),
+          m_view(context.view),
+          m_image(image),
+          m_portNumber(portNumber),
+          m_fields(fields),
+          m_progress(progress) {}
 
-    // Preparing. An empty "rev" panel means the device gave its model alone and may not
-    // take the reset command, so the technician is asked to reset it by hand.
-    const bool knowsRevision = !view.GetPanelText(kPanelRevision).empty();
-    view.SetText(TextBox::Text2, knowsRevision ? kResetting : kPleaseReset);
-    view.SetFocus(FocusTarget::cmdExit);
-    view.SetEnabled(Button::cmdOK, false);
-    view.SetEnabled(Button::cmdUpdate, false);
-    if (link.PortOpen()) {
-        link.SetPortOpen(false);
+    void Run() {
+        m_progress = DownloadResult{};
+        m_progress.framesTotal = CountFrames(m_image);
+        Prepare();
+        if (OpenAndReset() && AwaitBootloader() && Handshake() && Transfer()) {
+            Finish();
+        }
     }
-    // Drops the tag line and every other line Tag_Read marked; for the rest of the program.
-    std::erase_if(image, [](const std::string& line) { return IsMarked(line); });
-    const auto lastIndex = static_cast<std::int32_t>(image.size()) - 1;
 
-    link.SetCommPort(portNumber);
-    link.SetInputLen(kOneCharacter);
-    link.SetSettings(kLineSettings);
-    if (!link.SetPortOpen(true)) {
-        return TransferFailed(view, progress, FailureCause::PortNotOpened);
+private:
+    // An empty "rev" panel means the device gave its model alone and may not take the reset
+    // command, so the technician is asked to reset it by hand.
+    void Prepare() {
+        const bool knowsRevision = !m_view.GetPanelText(kPanelRevision).empty();
+        m_view.SetText(TextBox::Text2, knowsRevision ? kResetting : kPleaseReset);
+        m_view.SetFocus(FocusTarget::cmdExit);
+        m_view.SetEnabled(Button::cmdOK, false);
+        m_view.SetEnabled(Button::cmdUpdate, false);
+        ClosePort();
+        // Drops the tag line and every other line Tag_Read marked; for the rest of the program.
+        std::erase_if(m_image, [](const std::string& line) { return IsMarked(line); });
+        m_lastIndex = static_cast<std::int32_t>(m_image.size()) - 1;
     }
-    link.Output(kResetCommand);
-    progress.resetSent = true;
 
-    // Waiting for the bootloader: whatever the application still says before it restarts
-    // is read and dropped. Exit stays usable here; its handler ends the program by
-    // throwing ProgramEnded out of ProcessEvents, which this run lets pass.
-    // Under a reply limit the bootloader's ENQ must come within it, whatever comes before.
-    const auto enqDeadline = DeadlineFromNow(context);
-    do {
-        if (const FailureCause cause = WaitForInput(context, kOneCharacter, enqDeadline);
-            cause != FailureCause::None) {
-            return TransferFailed(view, progress, cause);
+    bool OpenAndReset() {
+        m_link.SetCommPort(m_portNumber);
+        m_link.SetInputLen(kOneCharacter);
+        m_link.SetSettings(kLineSettings);
+        if (const OpenResult opened = m_link.SetPortOpen(true); !opened) {
+            m_progress.openError = *opened.error;
+            return Fail(DownloadEnding::PortNotOpened);
         }
-    } while (link.Input() != std::string_view(&kEnq, 1));
-
-    // Handshake. Characters already waiting behind ENQ count towards the two dropped ones.
-    view.SetEnabled(Button::cmdExit, false);
-    link.Output(std::string_view(&kAck, 1));
-    progress.handshakeDone = true;
-    if (const FailureCause cause =
-            WaitForInput(context, kDroppedAfterAck, DeadlineFromNow(context));
-        cause != FailureCause::None) {
-        return TransferFailed(view, progress, cause);
+        m_link.Output(kResetCommand);
+        m_progress.resetSent = true;
+        return true;
     }
-    for (int i = 0; i < kDroppedAfterAck; ++i) {
-        link.Input();
+
+    // Whatever the application still says before it restarts is read and dropped. Exit
+    // stays usable here; its handler ends the program by throwing ProgramEnded out of
+    // ProcessEvents, which this run lets pass. Under a reply limit the bootloader's ENQ must
+    // come within it, whatever comes before.
+    bool AwaitBootloader() {
+        const auto enqDeadline = DeadlineFromNow(m_context);
+        do {
+            if (const auto failure = WaitForInput(m_context, kOneCharacter, enqDeadline)) {
+                return Fail(*failure);
+            }
+        } while (m_link.Input() != std::string_view(&kEnq, 1));
+        return true;
     }
-    view.SetProgressBackground(kBlack);
-    view.SetText(TextBox::Text2, kUpdating);
 
-    // Transferring: one reply before each line whose frame follows a sent one; a skipped
-    // line goes straight on to the next line without one. Running past the last line (no
-    // end-of-file record, or a skipped last line) ends the transfer as the end record does.
-    std::int32_t lineIndex = 0;
-    bool awaitReply = true;
-    // Under a reply limit a frame must be taken ("T") within it from its first send: a
-    // bootloader that asks for it again and again (BEL) does not put the limit off.
-    std::optional<std::chrono::nanoseconds> frameDeadline;
-    bool frameAskedAgain = false;
-    while (lineIndex <= lastIndex) {
-        // A frame after BEL is the last one again: counted apart from the first sends.
-        bool resending = false;
-        if (awaitReply) {
-            if (!frameAskedAgain) {
-                frameDeadline = DeadlineFromNow(context);
-            }
-            if (const FailureCause cause = WaitForInput(context, kOneCharacter, frameDeadline);
-                cause != FailureCause::None) {
-                return TransferFailed(view, progress,
-                                      cause == FailureCause::NoReply && frameAskedAgain
-                                          ? FailureCause::FrameNotTaken
-                                          : cause);
-            }
-            view.SetText(TextBox::Text1, link.Input());
-            const std::string reply = view.GetText(TextBox::Text1);
-            frameAskedAgain = reply == kRepeat;
-            if (frameAskedAgain && frameDeadline && context.clock.Now() >= *frameDeadline) {
-                // Answers already waiting raise no wait that could run out: checked here.
-                return TransferFailed(view, progress, FailureCause::FrameNotTaken);
-            }
-            if (reply == kRepeat) {
-                // The frame sent last is the line before. Before any frame there is none:
-                // line 0 is sent, as it would have been after "T".
-                if (lineIndex > 0) {
-                    --lineIndex;
-                    resending = true;
-                }
-                // Lets the window catch up without sleeping: the bootloader waits for the
-                // frame, so nothing would wake a wait here.
-                view.ProcessEventsFor(std::chrono::nanoseconds::zero());
-            } else if (reply != kReady) {
-                progress.bootloaderReply = reply.empty() ? '\0' : reply.front();
-                return TransferFailed(view, progress, FailureCause::BootloaderReply);
-            }
+    // Characters already waiting behind ENQ count towards the two dropped ones.
+    bool Handshake() {
+        m_view.SetEnabled(Button::cmdExit, false);
+        m_link.Output(std::string_view(&kAck, 1));
+        m_progress.handshakeDone = true;
+        if (const auto failure =
+                WaitForInput(m_context, kDroppedAfterAck, DeadlineFromNow(m_context))) {
+            return Fail(*failure);
         }
-        view.SetProgress(ProgressFraction(lineIndex, lastIndex));
+        for (int i = 0; i < kDroppedAfterAck; ++i) {
+            m_link.Input();
+        }
+        m_view.SetProgressBackground(kBlack);
+        m_view.SetText(TextBox::Text2, kUpdating);
+        return true;
+    }
 
-        const RecordOutcome outcome = Record_Send(context, image[lineIndex]);
-        if (outcome == RecordOutcome::End) {
-            break;
-        }
-        if (outcome == RecordOutcome::Rejected) {
-            // Record_Send has shown the goto message. Nothing of the rejected record went
-            // out; only Exit is left to the technician.
-            if (link.PortOpen()) {
-                link.SetPortOpen(false);
+    // One reply before each line whose frame follows a sent one; a skipped line goes straight
+    // on to the next line without one. Running past the last line (no end-of-file record, or
+    // a skipped last line) ends the transfer as the end record does.
+    bool Transfer() {
+        std::int32_t lineIndex = 0;
+        bool awaitReply = true;
+        while (lineIndex <= m_lastIndex) {
+            // A frame after BEL is the last one again: counted apart from the first sends.
+            bool resending = false;
+            if (awaitReply && !TakeReply(lineIndex, resending)) {
+                return false;
             }
-            view.SetEnabled(Button::cmdExit, true);
-            view.SetFocus(FocusTarget::cmdExit);
-            progress.ending = DownloadEnding::ImageRejected;
-            return progress;
+            m_view.SetProgress(ProgressFraction(lineIndex, m_lastIndex));
+            const RecordOutcome outcome = Record_Send(m_context, m_image[lineIndex]);
+            if (outcome == RecordOutcome::End) {
+                break;
+            }
+            if (outcome == RecordOutcome::Rejected) {
+                return Reject();
+            }
+            if (outcome == RecordOutcome::Malformed) {
+                return Fail(DownloadEnding::RecordMalformed);
+            }
+            if (outcome == RecordOutcome::Sent) {
+                ++(resending ? m_progress.framesResent : m_progress.framesSent);
+            }
+            awaitReply = outcome == RecordOutcome::Sent;
+            ++lineIndex;
         }
-        if (outcome == RecordOutcome::Malformed) {
-            return TransferFailed(view, progress, FailureCause::RecordMalformed);
+        return true;
+    }
+
+    // Reads the bootloader's answer to the frame sent last: "T" goes on to `lineIndex`, BEL
+    // steps back to the line before it and sets `resending`. Under a reply limit a frame must
+    // be taken ("T") within it from its first send: a bootloader that asks for it again and
+    // again (BEL) does not put the limit off.
+    bool TakeReply(std::int32_t& lineIndex, bool& resending) {
+        if (!m_frameAskedAgain) {
+            m_frameDeadline = DeadlineFromNow(m_context);
         }
-        if (outcome == RecordOutcome::Sent) {
-            ++(resending ? progress.framesResent : progress.framesSent);
+        if (const auto failure = WaitForInput(m_context, kOneCharacter, m_frameDeadline)) {
+            return Fail(*failure == DownloadEnding::NoReply && m_frameAskedAgain
+                            ? DownloadEnding::FrameNotTaken
+                            : *failure);
         }
-        awaitReply = outcome == RecordOutcome::Sent;
-        ++lineIndex;
+        m_view.SetText(TextBox::Text1, m_link.Input());
+        const std::string reply = m_view.GetText(TextBox::Text1);
+        m_frameAskedAgain = reply == kRepeat;
+        if (m_frameAskedAgain && m_frameDeadline && m_context.clock.Now() >= *m_frameDeadline) {
+            // Answers already waiting raise no wait that could run out: checked here.
+            return Fail(DownloadEnding::FrameNotTaken);
+        }
+        if (reply == kRepeat) {
+            // The frame sent last is the line before. Before any frame there is none: line 0
+            // is sent, as it would have been after "T".
+            if (lineIndex > 0) {
+                --lineIndex;
+                resending = true;
+            }
+            // Lets the window catch up without sleeping: the bootloader waits for the frame,
+            // so nothing would wake a wait here.
+            m_view.ProcessEventsFor(std::chrono::nanoseconds::zero());
+        } else if (reply != kReady) {
+            m_progress.bootloaderReply = reply.empty() ? '\0' : reply.front();
+            return Fail(DownloadEnding::BootloaderReply);
+        }
+        return true;
     }
 
     // The end bytes cannot reach a device whose line has gone: no "Update complete!" then.
-    if (link.LineLost()) {
-        return TransferFailed(view, progress, FailureCause::LineLost);
+    void Finish() {
+        if (m_link.LineLost()) {
+            Fail(DownloadEnding::LineLost);
+            return;
+        }
+        m_link.Output(kEndColon);
+        m_link.Output(kEndS);
+        m_progress.endSent = true;
+        m_progress.ending = DownloadEnding::Finished;
+        m_view.SetText(TextBox::Text2, kComplete);
+        SettleDelay(m_context.clock, m_view);
+        m_progress.after = Detect(m_context, m_portNumber, m_fields);
+        LeaveOnlyExit();
+        ClosePort();
     }
-    link.Output(kEndColon);
-    link.Output(kEndS);
-    progress.endSent = true;
-    progress.ending = DownloadEnding::Finished;
-    view.SetText(TextBox::Text2, kComplete);
-    SettleDelay(context.clock, view);
-    progress.after = Detect(context, portNumber, fields);
-    view.SetEnabled(Button::cmdExit, true);
-    view.SetFocus(FocusTarget::cmdExit);
-    if (link.PortOpen()) {
-        link.SetPortOpen(false);
+
+    // Record_Send has shown the goto message. Nothing of the rejected record went out; only
+    // Exit is left to the technician.
+    bool Reject() {
+        ClosePort();
+        LeaveOnlyExit();
+        m_progress.ending = DownloadEnding::ImageRejected;
+        return false;
     }
+
+    // `why` is one of the endings of a failed transfer.
+    bool Fail(DownloadEnding why) {
+        m_progress.ending = why;
+        // ShowMessageBox runs nested handlers; every button is disabled or only Exit is left.
+        m_view.ShowMessageBox(kUpdateError);
+        LeaveOnlyExit();
+        return false;
+    }
+
+    void LeaveOnlyExit() {
+        m_view.SetEnabled(Button::cmdExit, true);
+        m_view.SetFocus(FocusTarget::cmdExit);
+    }
+
+    void ClosePort() {
+        if (m_link.PortOpen()) {
+            m_link.SetPortOpen(false);
+        }
+    }
+
+    LinkContext& m_context;
+    SerialLink& m_link;
+    UpdaterView& m_view;
+    FirmwareImage& m_image;
+    std::int16_t m_portNumber;
+    ReplyFields& m_fields;
+    DownloadResult& m_progress;
+    std::int32_t m_lastIndex = -1;
+    std::optional<std::chrono::nanoseconds> m_frameDeadline;
+    bool m_frameAskedAgain = false;
+};
+
+}  // namespace
+
+void RunDownload(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
+                 ReplyFields& fields, DownloadResult& progress) {
+    DownloadSteps(context, image, portNumber, fields, progress).Run();
+}
+
+DownloadResult RunDownload(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
+                           ReplyFields& fields) {
+    DownloadResult progress;
+    RunDownload(context, image, portNumber, fields, progress);
     return progress;
 }
 

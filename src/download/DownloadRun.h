@@ -12,16 +12,12 @@ namespace q218 {
 
 inline constexpr std::string_view kResetCommand = "977\r";
 
+// How a download ended, and for a failed transfer why: one value.
 enum class DownloadEnding {
-    Unfinished,      // still running, or left by ProgramEnded (Exit, Ctrl+C) before an ending
-    Finished,        // "Update complete!"
-    TransferFailed,  // "Update Error."
-    ImageRejected,   // the goto message
-};
-
-// Why a transfer failed.
-enum class FailureCause {
-    None,
+    Unfinished,     // still running, or left by ProgramEnded (Exit, Ctrl+C) before an ending
+    Finished,       // "Update complete!"
+    ImageRejected,  // the goto message
+    // "Update Error.", for one of these reasons:
     PortNotOpened,    // the port would not open: nothing was sent
     LineLost,         // the line vanished under the open port (an adapter pulled out)
     NoReply,          // nothing came within the context's reply limit
@@ -30,12 +26,17 @@ enum class FailureCause {
     RecordMalformed,  // an image line no frame can carry
 };
 
+// The transfer failed ("Update Error."): the ending is one of its reasons.
+constexpr bool IsTransferFailure(DownloadEnding ending) {
+    return ending >= DownloadEnding::PortNotOpened;
+}
+
 // What the run did, kept up to date while it runs so that a caller can read how far it got
 // even when ProgramEnded cut it short.
 struct [[nodiscard]] DownloadResult {
     DownloadEnding ending = DownloadEnding::Unfinished;
-    FailureCause cause = FailureCause::None;
-    char bootloaderReply = 0;    // the character seen, when cause is BootloaderReply
+    char bootloaderReply = 0;    // the character seen, when the ending is BootloaderReply
+    OpenError openError;         // why the port would not open, when the ending is PortNotOpened
     bool resetSent = false;      // "977" CR written: from here the device may be in its bootloader
     bool handshakeDone = false;  // the bootloader's ENQ answered with ACK
     int framesTotal = 0;         // frames of the whole image when no frame is asked for again
@@ -50,17 +51,17 @@ struct [[nodiscard]] DownloadResult {
     bool InBootloader() const { return resetSent && !endSent; }
 };
 
-// Runs the download to one of its endings and returns `progress` as it ends. Compacts
-// `image` in place (permanently). Every ending leaves only Exit enabled, with the focus.
-// Finished and ImageRejected close the port; TransferFailed shows "Update Error." (also for a
-// port that will not open and for a line that vanished) and leaves the port as it is.
-// ProgramEnded, thrown by Exit while the run waits for the bootloader, passes through, with
-// `progress` telling how far the run got.
-DownloadResult cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
-                               ReplyFields& fields, DownloadResult& progress);
-// The same, for a caller that needs no account while it runs.
-DownloadResult cmdUpdate_Click(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
-                               ReplyFields& fields);
+// Runs the download to one of its endings, keeping `progress` up to date as it goes: a caller
+// reads how far it got even when ProgramEnded cut it short. Compacts `image` in place
+// (permanently). Every ending leaves only Exit enabled, with the focus. Finished and
+// ImageRejected close the port; a failed transfer shows "Update Error." (also for a port that
+// will not open and for a line that vanished) and leaves the port as it is. ProgramEnded,
+// thrown by Exit while the run waits for the bootloader, passes through.
+void RunDownload(LinkContext& context, FirmwareImage& image, std::int16_t portNumber,
+                 ReplyFields& fields, DownloadResult& progress);
+// The same, for a caller that needs no account while it runs: returns the account.
+[[nodiscard]] DownloadResult RunDownload(LinkContext& context, FirmwareImage& image,
+                                         std::int16_t portNumber, ReplyFields& fields);
 
 // Frames a whole transfer of `image` writes when no frame is asked for again: the lines
 // before the end record that go out as a frame (marked lines are dropped first).

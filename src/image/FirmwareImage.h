@@ -52,11 +52,17 @@ inline ImageTag TagOf(const TagFields& fields) {
 // The 370 lines as compiled in; discards nothing else, touches nothing else.
 FirmwareImage Image_Build();
 
-// Marks every non-record line (empty, or not beginning with ":"), splits the last line that
-// begins with ".DORVANE" into `fields` at each "_" and returns the version line for Text3:
-// model, two spaces, revision, two spaces, date. A tag of more than six pieces keeps the first
-// six; slots that get no piece are left as they were. Without a tag the result is four spaces.
-std::string Tag_Read(FirmwareImage& image, TagFields& fields);
+// What Tag_Read found: the version line for Text3 (model, two spaces, revision, two spaces,
+// date; four spaces without a tag) and the tag's pieces.
+struct TagReading {
+    std::string versionLine;
+    TagFields fields;
+};
+
+// Marks every non-record line (empty, or not beginning with ":") and splits the last line that
+// begins with ".DORVANE" into its fields at each "_". A tag of more than six pieces keeps the
+// first six; slots that get no piece stay empty.
+[[nodiscard]] TagReading Tag_Read(FirmwareImage& image);
 
 enum class PatchResult {
     Replaced,   // the serial record now carries the six digits

@@ -136,10 +136,10 @@ private:
         }
         CheckSerialRecord(line, number);
 
-        std::string problem;
-        const std::optional<HexRecord> record = ParseHexRecord(line, problem);
+        const ParsedHexRecord parsed = ParseHexRecord(line);
+        const std::optional<HexRecord>& record = parsed.record;
         if (!record) {
-            Report(number, problem);
+            Report(number, parsed.problem);
         } else if (index == 1) {
             if (line != kAddressRecord) {
                 Report(number, "address record: the second line must be \"" +
@@ -246,25 +246,23 @@ private:
 
 }  // namespace
 
-std::optional<HexRecord> ParseHexRecord(std::string_view line, std::string& problem) {
+ParsedHexRecord ParseHexRecord(std::string_view line) {
     if (line.empty() || line.front() != ':') {
-        problem = "record: does not begin with \":\"";
-        return std::nullopt;
+        return {std::nullopt, "record: does not begin with \":\""};
     }
     for (std::size_t i = 1; i < line.size(); ++i) {
         if (!HexDigitValue(line[i])) {
             const bool lowerHex = (line[i] >= 'a' && line[i] <= 'f');
-            problem = "record: character " + std::to_string(i + 1) +
-                      (lowerHex ? " is a lower-case hex digit; use upper case only"
-                                : " is not a hex digit 0-9 or A-F");
-            return std::nullopt;
+            return {std::nullopt, "record: character " + std::to_string(i + 1) +
+                                      (lowerHex ? " is a lower-case hex digit; use upper case only"
+                                                : " is not a hex digit 0-9 or A-F")};
         }
     }
     // ":" count(2) address(4) type(2) checksum(2), no data: 11 characters.
     if (line.size() < 11 || line.size() % 2 == 0) {
-        problem = "record: length " + std::to_string(line.size()) +
-                  " is not \":\" plus whole bytes of count, address, type and checksum";
-        return std::nullopt;
+        return {std::nullopt,
+                "record: length " + std::to_string(line.size()) +
+                    " is not \":\" plus whole bytes of count, address, type and checksum"};
     }
     std::vector<std::uint8_t> bytes;
     for (std::size_t i = 1; i + 1 < line.size(); i += 2) {
@@ -279,9 +277,8 @@ std::optional<HexRecord> ParseHexRecord(std::string_view line, std::string& prob
     record.checksum = bytes.back();
     const std::size_t dataBytes = bytes.size() - 5;
     if (record.count != dataBytes) {
-        problem = "byte count: the record says " + std::to_string(record.count) +
-                  " data bytes but holds " + std::to_string(dataBytes);
-        return std::nullopt;
+        return {std::nullopt, "byte count: the record says " + std::to_string(record.count) +
+                                  " data bytes but holds " + std::to_string(dataBytes)};
     }
     unsigned sum = 0;
     for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
@@ -289,12 +286,11 @@ std::optional<HexRecord> ParseHexRecord(std::string_view line, std::string& prob
     }
     const unsigned expected = (256 - sum % 256) % 256;
     if (record.checksum != expected) {
-        problem = "checksum: the record ends in " + Hex(record.checksum, 2) + ", its bytes need " +
-                  Hex(expected, 2);
-        return std::nullopt;
+        return {std::nullopt, "checksum: the record ends in " + Hex(record.checksum, 2) +
+                                  ", its bytes need " + Hex(expected, 2)};
     }
     record.data.assign(bytes.begin() + 4, bytes.end() - 1);
-    return record;
+    return {std::move(record), {}};
 }
 
 std::vector<std::string> SplitImageText(std::string_view text) {

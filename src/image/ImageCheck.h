@@ -28,9 +28,13 @@ struct HexRecord {
     std::uint8_t checksum = 0;
 };
 
-// Takes `line` apart, or names what is wrong with it (start, characters, length, byte count,
-// checksum) in `problem`.
-std::optional<HexRecord> ParseHexRecord(std::string_view line, std::string& problem);
+// A line taken apart: the record, or the words of what is wrong with it.
+struct ParsedHexRecord {
+    std::optional<HexRecord> record;
+    std::string problem;  // when there is no record: start, characters, length, count, checksum
+};
+
+[[nodiscard]] ParsedHexRecord ParseHexRecord(std::string_view line);
 
 // The lines of an input file: split at "\n"; a final "\n" does not start another line.
 std::vector<std::string> SplitImageText(std::string_view text);

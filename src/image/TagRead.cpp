@@ -14,7 +14,9 @@ constexpr std::string_view kVersionSeparator = "  ";
 
 }  // namespace
 
-std::string Tag_Read(FirmwareImage& image, TagFields& fields) {
+TagReading Tag_Read(FirmwareImage& image) {
+    TagReading reading;
+    TagFields& fields = reading.fields;
     std::string tag;
     for (std::string& line : image) {
         // starts_with compares a shorter line whole, so it cannot match.
@@ -41,12 +43,13 @@ std::string Tag_Read(FirmwareImage& image, TagFields& fields) {
         ++slot;
     }
 
-    std::string version = fields[1];
+    std::string& version = reading.versionLine;
+    version = fields[1];
     version += kVersionSeparator;
     version += fields[2];
     version += kVersionSeparator;
     version += fields[3];
-    return version;
+    return reading;
 }
 
 }  // namespace q218

@@ -78,9 +78,9 @@ DeviceInfo Detect(LinkContext& context, std::int16_t portNumber, ReplyFields& fi
     link.SetCommPort(portNumber);
     link.SetInputLen(0);
     link.SetSettings(kLineSettings);
-    if (!link.SetPortOpen(true)) {
+    if (const OpenResult opened = link.SetPortOpen(true); !opened) {
         // A missing port, or one another program holds: silently, panels as they were.
-        info.openError = link.LastOpenError();
+        info.openError = *opened.error;
         return panels();
     }
     link.Output(kIdentifyCommand);

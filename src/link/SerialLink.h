@@ -5,12 +5,13 @@
 // QSerialPort link (src/link/qt) and the simulated device's in-memory line (sim/).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace q218 {
 
-// Why the last SetPortOpen(true) failed.
+// Why SetPortOpen(true) failed.
 enum class OpenFailure {
     Unknown,           // the link does not tell
     NoSuchPort,        // no port of that name (an adapter not plugged in)
@@ -25,8 +26,31 @@ struct OpenError {
     std::string detail;  // the system's own words, for a person
 };
 
+// What SetPortOpen did: the port is as asked, or why it would not open. Tested as a bool
+// (true: as asked), so that a caller which only needs to know whether it may go on reads as
+// the property did, and one that tells the technician why has the reason in the same value.
+struct OpenResult {
+    std::optional<OpenError> error;  // set only when an open failed
+
+    bool Opened() const { return !error.has_value(); }
+    explicit operator bool() const { return Opened(); }
+};
+
+enum class Parity { None, Even, Odd };
+enum class StopBits { One, Two };
+
+// The line's speed and character framing.
+struct LineSettings {
+    std::int32_t baudRate = 9600;
+    Parity parity = Parity::None;
+    int dataBits = 8;  // 5 to 8
+    StopBits stopBits = StopBits::One;
+
+    friend constexpr bool operator==(const LineSettings&, const LineSettings&) = default;
+};
+
 // The only line settings the updater ever uses: 9600 baud, no parity, 8 data bits, 1 stop bit.
-inline constexpr std::string_view kLineSettings = "9600,n,8,1";
+inline constexpr LineSettings kLineSettings{};
 
 class SerialLink {
 public:
@@ -34,17 +58,18 @@ public:
 
     // True while the port is open.
     virtual bool PortOpen() const = 0;
-    // true: opens CommPort with the current Settings, buffers empty; returns false when the
-    // port does not exist or another program holds it (the port then stays closed).
-    // false: closes the port and discards unread input; always returns true.
-    virtual bool SetPortOpen(bool open) = 0;
+    // true: opens CommPort with the current Settings, buffers empty; fails with the reason
+    // when the port does not exist, the account may not open it or another program holds it
+    // (the port then stays closed).
+    // false: closes the port and discards unread input; never fails.
+    virtual OpenResult SetPortOpen(bool open) = 0;
 
     // Selects the port (1 to 4, COM1 to COM4) for the next open; only while closed.
     virtual void SetCommPort(std::int16_t port) = 0;
     // Characters one Input returns: 0 = everything waiting, 1 = at most the oldest one.
     virtual void SetInputLen(int length) = 0;
-    // Always kLineSettings.
-    virtual void SetSettings(std::string_view settings) = 0;
+    // Applied by the next open; the updater always gives kLineSettings.
+    virtual void SetSettings(const LineSettings& settings) = 0;
 
     // Sends each character as one byte (its code), in order, and returns without waiting
     // for an answer. The bytes may only be queued: they are handed to the OS at the latest
@@ -60,9 +85,6 @@ public:
     // True once the line vanished under an open port (a USB adapter pulled out, the
     // device's end closed); the port is then closed. Cleared by the next successful open.
     virtual bool LineLost() const = 0;
-
-    // Why the last open failed; only meaningful after SetPortOpen(true) returned false.
-    virtual OpenError LastOpenError() const { return {}; }
 };
 
 }  // namespace q218

@@ -157,10 +157,10 @@ TEST(RecordFrame, LinesAFrameCannotCarryAreNeverSent) {
 class RecordingLink final : public SerialLink {
 public:
     bool PortOpen() const override { return true; }
-    bool SetPortOpen(bool) override { return true; }
+    OpenResult SetPortOpen(bool) override { return {}; }
     void SetCommPort(std::int16_t) override {}
     void SetInputLen(int) override {}
-    void SetSettings(std::string_view) override {}
+    void SetSettings(const LineSettings&) override {}
     void Output(std::string_view bytes) override { writes.emplace_back(bytes); }
     std::string Input() override { return {}; }
     int InBufferCount() const override { return 0; }

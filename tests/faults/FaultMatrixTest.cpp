@@ -163,7 +163,7 @@ TEST_P(FaultMatrix, EndsAsExpectedAndNeverLosesTheDevice) {
         if (main.LastUpdate().ending == DownloadEnding::Finished) {
             ending = Ending::Finished;
             EXPECT_TRUE(complete);
-        } else if (main.LastUpdate().ending == DownloadEnding::TransferFailed) {
+        } else if (IsTransferFailure(main.LastUpdate().ending)) {
             ending = Ending::TransferFailed;
             EXPECT_EQ(boxes, std::vector<std::string>{"Update Error."});
         }

@@ -97,9 +97,11 @@ TEST(DetectTest, RepliesReachThePanels) {
         bench.link.Attach(2, device);
         if (row.earlier) {
             device.IdentificationReply(*row.earlier);
+            // An earlier query only leaves its fields behind.
             static_cast<void>(Detect(bench.context, 2, bench.fields));
         }
         device.IdentificationReply(row.reply);
+        // What the window shows is read here, not the query's result.
         static_cast<void>(Detect(bench.context, 2, bench.fields));
         EXPECT_EQ(bench.Shown(), row.shown);
     }
@@ -168,12 +170,13 @@ TEST(DetectTest, TheDevicesOwnIdentification) {
     bench.link.Attach(1, device);
     const auto start = bench.clock.Now();
 
+    // What the window shows is read here, not the query's result.
     static_cast<void>(Detect(bench.context, 1, bench.fields));
 
     EXPECT_EQ(bench.Shown(), (Panels{"Q218", "123456", "R04.5", "2021-11-02"}));
     // One query at the line settings, one settle delay, the port closed again.
     EXPECT_EQ(bench.link.Written(1), "990\r");
-    EXPECT_EQ(bench.link.Settings(), "9600,n,8,1");
+    EXPECT_TRUE(bench.link.Settings() == (LineSettings{9600, Parity::None, 8, StopBits::One}));
     EXPECT_EQ(bench.link.InputLen(), 0);
     EXPECT_FALSE(bench.link.PortOpen());
     EXPECT_EQ(bench.link.Misuses(), 0);
@@ -203,6 +206,7 @@ TEST(DetectTest, FailuresLeaveThePanelsAsTheyWere) {
             device.IdentificationReply(row.reply);
         }
         bench.Show(kUntouched);
+        // What the window shows is read here, not the query's result.
         static_cast<void>(Detect(bench.context, 3, bench.fields));
         EXPECT_EQ(bench.Shown(), kUntouched);
         EXPECT_FALSE(bench.link.PortOpen());
@@ -215,8 +219,10 @@ TEST(DetectTest, SixthFieldStillFillsTheFieldsForTheNextReply) {
     sim::SimulatedQ218 device(bench.clock, kFirmware);
     bench.link.Attach(1, device);
     device.IdentificationReply("111111 Q218 R1 D1 five six \r\n");
+    // What the window shows is read here, not the query's result.
     static_cast<void>(Detect(bench.context, 1, bench.fields));
     device.IdentificationReply("222222 Q218 ");
+    // What the window shows is read here, not the query's result.
     static_cast<void>(Detect(bench.context, 1, bench.fields));
     EXPECT_EQ(bench.Shown(), (Panels{"Q218", "222222", "R1", "D1"}));
 }
@@ -242,6 +248,7 @@ TEST(DetectTest, NoReplyEmptiesThePanels) {
             device.ReplyDelay(row.replyDelay);
         }
         bench.Show(kUntouched);
+        // What the window shows is read here, not the query's result.
         static_cast<void>(Detect(bench.context, 1, bench.fields));
         EXPECT_EQ(bench.Shown(), (Panels{"", "", "", ""}));
     }
@@ -258,6 +265,7 @@ TEST(DetectTest, LineLostDuringTheQueryIsNoReply) {
                         device.Unplug();
                     });
     bench.Show(kUntouched);
+    // What the window shows is read here, not the query's result.
     static_cast<void>(Detect(bench.context, 1, bench.fields));
     EXPECT_TRUE(bench.link.LineLost());
     EXPECT_EQ(bench.link.Misuses(), 0) << "read from the port that had closed";
@@ -272,6 +280,7 @@ TEST(DetectTest, ClosesAPortLeftOpenBeforeChoosingTheNext) {
     bench.link.SetCommPort(1);
     ASSERT_TRUE(bench.link.SetPortOpen(true));
 
+    // What the window shows is read here, not the query's result.
     static_cast<void>(Detect(bench.context, 2, bench.fields));
     EXPECT_EQ(bench.link.Misuses(), 0);
     EXPECT_EQ(bench.view.GetPanelText("mod"), "Q218");
@@ -292,6 +301,7 @@ TEST(PortScanTest, FindsTheDeviceOnCom3) {
     bench.link.Attach(3, device);
     bench.view.SetFocus(FocusTarget::cmdOK);
 
+    // What the window shows and the port it settles on are read here.
     static_cast<void>(Port_Scan(bench.context, bench.portNumber, bench.fields));
 
     std::vector<std::string> expected = Looking(3);
@@ -312,6 +322,7 @@ TEST(PortScanTest, StopsAtTheLowerOfTwoDevices) {
     bench.link.Attach(2, lower);
     bench.link.Attach(4, higher);
 
+    // What the window shows and the port it settles on are read here.
     static_cast<void>(Port_Scan(bench.context, bench.portNumber, bench.fields));
 
     EXPECT_EQ(bench.portNumber, 2);
@@ -328,6 +339,7 @@ TEST(PortScanTest, AnotherModelIsPassedBy) {
     bench.link.Attach(1, other);
     bench.link.Attach(4, device);
 
+    // What the window shows and the port it settles on are read here.
     static_cast<void>(Port_Scan(bench.context, bench.portNumber, bench.fields));
 
     EXPECT_EQ(bench.portNumber, 4);
@@ -364,6 +376,7 @@ TEST(PortScanTest, NoDeviceAnywhere) {
                         [&] { notFoundAt = bench.clock.Now(); });
         const auto start = bench.clock.Now();
 
+        // What the window shows and the port it settles on are read here.
         static_cast<void>(Port_Scan(bench.context, bench.portNumber, bench.fields));
 
         std::vector<std::string> expected = Looking(4);

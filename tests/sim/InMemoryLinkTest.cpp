@@ -23,8 +23,8 @@ protected:
     bool Open(std::int16_t port, int inputLen = 0) {
         link.SetCommPort(port);
         link.SetInputLen(inputLen);
-        link.SetSettings("9600,n,8,1");
-        return link.SetPortOpen(true);
+        link.SetSettings(kLineSettings);
+        return link.SetPortOpen(true).Opened();
     }
 
     FakeClock clock;

@@ -47,8 +47,8 @@ bool ScriptedHost::Open(int inputLen) {
     m_link.SetPortOpen(false);
     m_link.SetCommPort(m_port);
     m_link.SetInputLen(inputLen);
-    m_link.SetSettings("9600,n,8,1");
-    return m_link.SetPortOpen(true);
+    m_link.SetSettings(kLineSettings);
+    return m_link.SetPortOpen(true).Opened();
 }
 
 std::optional<char> ScriptedHost::ReadOne(std::chrono::nanoseconds patience) {

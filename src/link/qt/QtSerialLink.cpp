@@ -1,6 +1,7 @@
 #include "link/qt/QtSerialLink.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <utility>
 
 #ifdef __linux__
@@ -15,9 +16,6 @@ namespace q218 {
 
 namespace {
 
-// What kLineSettings stands for: 9600 baud, no parity, 8 data bits, 1 stop bit.
-constexpr qint32 kBaudRate = 9600;
-
 // QSerialPort's read buffer grows without limit by default, and USB virtual ports ignore
 // the baud rate: a misbehaving device could fill memory at pseudo-terminal speed. A reply
 // is about 30 characters and a 9600-baud line carries at most 1,920 in the longest settle
@@ -25,6 +23,26 @@ constexpr qint32 kBaudRate = 9600;
 // rest waits in the driver (which drops what it cannot hold), and the updater reads on as
 // it empties the buffer.
 constexpr qint64 kReadBufferBytes = 64 * 1024;
+
+void ApplySettings(QSerialPort& port, const LineSettings& settings) {
+    port.setBaudRate(settings.baudRate);
+    switch (settings.parity) {
+        case Parity::None:
+            port.setParity(QSerialPort::NoParity);
+            break;
+        case Parity::Even:
+            port.setParity(QSerialPort::EvenParity);
+            break;
+        case Parity::Odd:
+            port.setParity(QSerialPort::OddParity);
+            break;
+    }
+    // QSerialPort's data bits are the count itself, Data5 to Data8.
+    port.setDataBits(static_cast<QSerialPort::DataBits>(std::clamp(settings.dataBits, 5, 8)));
+    port.setStopBits(settings.stopBits == StopBits::Two ? QSerialPort::TwoStop
+                                                        : QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+}
 
 // Tells a missing port, one the account may not open and one another program holds apart.
 // Qt reports a port locked by another program (its lock file, or TIOCEXCL) as a permission
@@ -154,44 +172,37 @@ bool QtSerialLink::PortOpen() const {
     return m_port.isOpen();
 }
 
-bool QtSerialLink::SetPortOpen(bool open) {
+OpenResult QtSerialLink::SetPortOpen(bool open) {
     if (m_port.isOpen()) {
         // Closing drops whatever was received and not read.
         ClosePort();
     }
     if (!open) {
-        return true;
+        return {};
     }
 
     const std::string name = m_portNames ? m_portNames(m_commPort) : std::string();
-    m_openError = OpenError{OpenFailure::NoSuchPort, name, {}};
+    const OpenResult missing{OpenError{OpenFailure::NoSuchPort, name, {}}};
     if (name.empty()) {
-        return false;
+        return missing;
     }
     m_port.setPortName(QString::fromStdString(name));
-    m_port.setBaudRate(kBaudRate);
-    m_port.setParity(QSerialPort::NoParity);
-    m_port.setDataBits(QSerialPort::Data8);
-    m_port.setStopBits(QSerialPort::OneStop);
-    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    ApplySettings(m_port, m_settings);
     const PortCall call(*this);
     if (!m_port.open(QIODevice::ReadWrite)) {
-        m_openError = OpenErrorOf(m_port, name);
-        return false;
+        return {OpenErrorOf(m_port, name)};
     }
     if (!LockDevice(m_port.handle())) {
         // Released untouched: nothing read, nothing flushed, no settings changed back.
         m_port.close();
-        m_openError =
-            OpenError{OpenFailure::Busy, name, "another program holds a lock on the device"};
-        return false;
+        return {OpenError{OpenFailure::Busy, name, "another program holds a lock on the device"}};
     }
     m_lineLost = false;
     m_flagsFound = RequestLowLatency(m_port.handle());
     // Bytes the OS took in before this open belong to no query of ours. A line that went
     // meanwhile fails the clear: the port is then lost already and closes with this call.
     m_port.clear();
-    return !m_lineLost;
+    return m_lineLost ? missing : OpenResult{};
 }
 
 void QtSerialLink::SetCommPort(std::int16_t port) {
@@ -204,13 +215,8 @@ void QtSerialLink::SetInputLen(int length) {
     m_inputLen = length < 0 ? 0 : length;
 }
 
-void QtSerialLink::SetSettings(std::string_view settings) {
-    // The updater only ever passes kLineSettings, which the open applies; another text is a
-    // caller's mistake that must not pass silently as a port at the wrong speed.
-    if (settings != kLineSettings) {
-        qFatal("QtSerialLink: unsupported line settings \"%.*s\" (only %s)",
-               static_cast<int>(settings.size()), settings.data(), kLineSettings.data());
-    }
+void QtSerialLink::SetSettings(const LineSettings& settings) {
+    m_settings = settings;
 }
 
 void QtSerialLink::Output(std::string_view bytes) {

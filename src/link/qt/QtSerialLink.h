@@ -23,17 +23,14 @@ public:
     QtSerialLink& operator=(const QtSerialLink&) = delete;
 
     bool PortOpen() const override;
-    bool SetPortOpen(bool open) override;
+    OpenResult SetPortOpen(bool open) override;
     void SetCommPort(std::int16_t port) override;
     void SetInputLen(int length) override;
-    // Only kLineSettings is supported: any other text is a programming error and ends the
-    // program with a message (qFatal), in every build.
-    void SetSettings(std::string_view settings) override;
+    void SetSettings(const LineSettings& settings) override;
     void Output(std::string_view bytes) override;
     std::string Input() override;
     int InBufferCount() const override;
     bool LineLost() const override;
-    OpenError LastOpenError() const override { return m_openError; }
 
 private:
     void OnError(QSerialPort::SerialPortError error);
@@ -61,7 +58,7 @@ private:
     bool m_lineLost = false;
     int m_callDepth = 0;
     bool m_closeDue = false;
-    OpenError m_openError;
+    LineSettings m_settings = kLineSettings;
     // The driver flags the open found, while the open changed them.
     std::optional<int> m_flagsFound;
 };
