@@ -223,9 +223,7 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         // The image's hash is that of the file as committed: `sha256sum
         // src/image/q218-firmware.txt` in the source of this version gives the same digits.
         FirmwareImage image = Image_Build();
-        TagFields fields;
-        Tag_Read(image, fields);
-        const ImageTag tag = TagOf(fields);
+        const ImageTag tag = TagOf(Tag_Read(image).fields);
         parsed.text = QCoreApplication::applicationName() + QLatin1Char(' ') +
                       QCoreApplication::applicationVersion() + QLatin1Char('\n') +
                       QString::fromStdString(

@@ -17,6 +17,9 @@ inline constexpr char kEnq = 0x05;               // the bootloader is running an
 inline constexpr char kAck = 0x06;               // the host answers ENQ with it
 inline constexpr std::string_view kReady = "T";  // the bootloader wants the next line
 inline constexpr std::string_view kRepeat = "\x07";  // BEL: send the last frame again
+// Two bytes take 2 ms at 9600 baud; a port that holds them longer still sends them when it
+// closes, as before, so the wait for them to leave is bounded well above that.
+inline constexpr std::chrono::milliseconds kEndBytesLeaveWithin{500};
 inline constexpr std::string_view kEndColon = ":";   // ":" then "S", two writes, end the transfer
 inline constexpr std::string_view kEndS = "S";
 
@@ -246,6 +249,18 @@ private:
         }
         m_link.Output(kEndColon);
         m_link.Output(kEndS);
+        // Output only queues: the end bytes must have left before the update is called
+        // complete. A line that goes while they wait fails their write, and the device, which
+        // never saw them, still waits in its bootloader.
+        const auto deadline = m_context.clock.Now() + kEndBytesLeaveWithin;
+        while (m_link.OutBufferCount() > 0 && !m_link.LineLost() &&
+               m_context.clock.Now() < deadline) {
+            m_view.ProcessEventsFor(deadline - m_context.clock.Now());
+        }
+        if (m_link.LineLost()) {
+            Fail(DownloadEnding::LineLost);
+            return;
+        }
         m_progress.endSent = true;
         m_progress.ending = DownloadEnding::Finished;
         m_view.SetText(TextBox::Text2, kComplete);

@@ -81,6 +81,9 @@ public:
     virtual std::string Input() = 0;
     // Number of received characters waiting.
     virtual int InBufferCount() const = 0;
+    // Number of characters given to Output that have not yet reached the OS; they leave as
+    // events are processed. A link that hands every byte over at once holds none.
+    virtual int OutBufferCount() const { return 0; }
 
     // True once the line vanished under an open port (a USB adapter pulled out, the
     // device's end closed); the port is then closed. Cleared by the next successful open.

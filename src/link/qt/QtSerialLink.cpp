@@ -257,6 +257,10 @@ int QtSerialLink::InBufferCount() const {
     return m_port.isOpen() ? static_cast<int>(m_port.bytesAvailable()) : 0;
 }
 
+int QtSerialLink::OutBufferCount() const {
+    return m_port.isOpen() ? static_cast<int>(m_port.bytesToWrite()) : 0;
+}
+
 bool QtSerialLink::LineLost() const {
     return m_lineLost;
 }

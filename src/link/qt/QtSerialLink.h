@@ -30,6 +30,7 @@ public:
     void Output(std::string_view bytes) override;
     std::string Input() override;
     int InBufferCount() const override;
+    int OutBufferCount() const override;
     bool LineLost() const override;
 
 private:
