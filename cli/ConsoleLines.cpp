@@ -9,7 +9,6 @@
 #include "download/Messages.h"
 #include "link/PortScan.h"
 
-
 namespace q218::flash {
 
 namespace {

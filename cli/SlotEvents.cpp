@@ -57,13 +57,13 @@ void SlotEvents::Emit(const char* event, QJsonObject fields) {
 }
 
 void SlotEvents::ImageLoaded(const ImageTag& image) {
-    Emit("started", {{"port", QString::fromStdString(m_port)},
-                     {"image", QJsonObject{{"model", QString::fromStdString(image.model)},
-                                           {"revision", QString::fromStdString(image.revision)},
-                                           {"date", QString::fromStdString(image.date)},
-                                           {"sha256", QString::fromLatin1(
-                                                          kEmbeddedImageSha256.data(),
-                                                          kEmbeddedImageSha256.size())}}}});
+    Emit("started",
+         {{"port", QString::fromStdString(m_port)},
+          {"image", QJsonObject{{"model", QString::fromStdString(image.model)},
+                                {"revision", QString::fromStdString(image.revision)},
+                                {"date", QString::fromStdString(image.date)},
+                                {"sha256", QString::fromLatin1(kEmbeddedImageSha256.data(),
+                                                               kEmbeddedImageSha256.size())}}}});
 }
 
 void SlotEvents::Identified(const DeviceInfo& device) {

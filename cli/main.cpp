@@ -14,9 +14,9 @@
 #include "FlashOptions.h"
 #include "FlashRun.h"
 #include "Interrupt.h"
+#include "RecordFile.h"
 #include "SlotEvents.h"
 #include "Station.h"
-#include "RecordFile.h"
 #include "UntilGone.h"
 
 int main(int argc, char** argv) {

@@ -10,6 +10,8 @@ namespace {
 // The button-face grey of the track before the transfer turns it black.
 constexpr Rgb kButtonFace{240, 240, 240};
 
+// One case a line reads as the table it is.
+// clang-format off
 bool IsButtonTarget(FocusTarget target, Button& button) {
     switch (target) {
         case FocusTarget::cmdOK: button = Button::cmdOK; return true;
@@ -28,6 +30,7 @@ std::optional<FocusTarget> TargetOf(Button button) {
     }
     return std::nullopt;
 }
+// clang-format on
 
 }  // namespace
 
@@ -37,8 +40,10 @@ FakeView::FakeView(sim::FakeClock& clock, std::chrono::nanoseconds step)
 }
 
 void FakeView::Reset() {
+    // clang-format off
     m_texts = {{TextBox::Text1, ""}, {TextBox::Text2, ""}, {TextBox::Text3, ""},
                {TextBox::Text4, "888888"}};
+    // clang-format on
     m_details.clear();
     m_text4Visible = false;
     m_enabled = {{Button::cmdOK, true}, {Button::cmdUpdate, false}, {Button::cmdExit, true}};
@@ -64,7 +69,9 @@ void FakeView::SetText(TextBox box, std::string_view text) {
     m_texts[box] = std::move(value);
 }
 
-std::string FakeView::GetText(TextBox box) const { return m_texts.at(box); }
+std::string FakeView::GetText(TextBox box) const {
+    return m_texts.at(box);
+}
 
 void FakeView::SetVisible(TextBox box, bool visible) {
     if (box != TextBox::Text4) {
@@ -77,7 +84,9 @@ void FakeView::SetVisible(TextBox box, bool visible) {
     }
 }
 
-bool FakeView::IsVisible(TextBox box) const { return box == TextBox::Text4 && m_text4Visible; }
+bool FakeView::IsVisible(TextBox box) const {
+    return box == TextBox::Text4 && m_text4Visible;
+}
 
 void FakeView::SetEnabled(Button button, bool enabled) {
     m_enabled[button] = enabled;
@@ -86,7 +95,9 @@ void FakeView::SetEnabled(Button button, bool enabled) {
     }
 }
 
-bool FakeView::IsEnabled(Button button) const { return m_enabled.at(button); }
+bool FakeView::IsEnabled(Button button) const {
+    return m_enabled.at(button);
+}
 
 void FakeView::SetFocus(FocusTarget target) {
     Button button{};
@@ -102,7 +113,9 @@ void FakeView::SetFocus(FocusTarget target) {
     m_focus = target;
 }
 
-void FakeView::SetDetail(TextBox box, std::string_view text) { m_details[box] = text; }
+void FakeView::SetDetail(TextBox box, std::string_view text) {
+    m_details[box] = text;
+}
 
 std::string FakeView::Detail(TextBox box) const {
     const auto it = m_details.find(box);
@@ -134,9 +147,13 @@ void FakeView::SetProgress(float fraction) {
     m_progressHistory.push_back(fraction);
 }
 
-void FakeView::SetProgressBackground(Rgb colour) { m_track = colour; }
+void FakeView::SetProgressBackground(Rgb colour) {
+    m_track = colour;
+}
 
-void FakeView::Beep() { m_events.emplace_back("beep"); }
+void FakeView::Beep() {
+    m_events.emplace_back("beep");
+}
 
 void FakeView::ShowMessageBox(std::string_view text) {
     m_events.push_back("box:" + std::string(text));
@@ -163,7 +180,9 @@ int FakeView::Beeps() const {
     return beeps;
 }
 
-void FakeView::ProcessEvents() { Wait(m_step); }
+void FakeView::ProcessEvents() {
+    Wait(m_step);
+}
 
 void FakeView::ProcessEventsFor(std::chrono::nanoseconds limit) {
     Wait(std::clamp(limit, std::chrono::nanoseconds::zero(), m_step));

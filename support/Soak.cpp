@@ -123,8 +123,7 @@ void RunAndCheck(const Scenario& s, Rig& rig, Tally& tally) {
         check(difference.count == 0,
               "\"Update complete!\" but memory differs: " + difference.firstFew);
         const DeviceInfo& identified = main.LastUpdate().after;
-        check(identified.revision == main.Tag().revision &&
-                  identified.serial == serial,
+        check(identified.revision == main.Tag().revision && identified.serial == serial,
               "\"Update complete!\" but the device identifies as " + identified.serial + " " +
                   identified.revision);
     }

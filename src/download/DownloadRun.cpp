@@ -20,7 +20,7 @@ inline constexpr std::string_view kRepeat = "\x07";  // BEL: send the last frame
 // Two bytes take 2 ms at 9600 baud; a port that holds them longer still sends them when it
 // closes, as before, so the wait for them to leave is bounded well above that.
 inline constexpr std::chrono::milliseconds kEndBytesLeaveWithin{500};
-inline constexpr std::string_view kEndColon = ":";   // ":" then "S", two writes, end the transfer
+inline constexpr std::string_view kEndColon = ":";  // ":" then "S", two writes, end the transfer
 inline constexpr std::string_view kEndS = "S";
 
 // The download reads one character at a time.

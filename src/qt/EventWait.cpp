@@ -29,8 +29,8 @@ void EventWait::Run(std::chrono::nanoseconds limit, const std::function<bool()>&
     QAbstractEventDispatcher* dispatcher =
         QAbstractEventDispatcher::instance(QThread::currentThread());
     const std::uint64_t deliveredBefore = m_delivered.Count();
-    const bool handledSome = dispatcher->processEvents(QEventLoop::AllEvents) ||
-                             m_delivered.Count() != deliveredBefore;
+    const bool handledSome =
+        dispatcher->processEvents(QEventLoop::AllEvents) || m_delivered.Count() != deliveredBefore;
     if (handledSome || ending() || limit <= std::chrono::nanoseconds::zero()) {
         return;
     }

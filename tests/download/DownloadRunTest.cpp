@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "support/Bytes.h"
 #include "download/RecordSend.h"
 #include "image/FirmwareImage.h"
 #include "sim/FakeClock.h"
 #include "sim/InMemoryLink.h"
 #include "sim/SimulatedQ218.h"
+#include "support/Bytes.h"
 #include "support/ExpectedMemory.h"
 #include "support/FakeView.h"
 

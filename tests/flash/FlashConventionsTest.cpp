@@ -19,9 +19,9 @@
 #include <gtest/gtest.h>
 
 #include "ConsoleLines.h"
-#include "support/DeviceMemory.h"
 #include "app/DeviceText.h"
 #include "sim/PtyServer.h"
+#include "support/DeviceMemory.h"
 #include "support/ExpectedMemory.h"
 #include "support/ImageInput.h"
 
@@ -136,24 +136,24 @@ TEST(FlashConventions, DeviceBytesAreShownNotObeyed) {
     ASSERT_TRUE(server);
     // 0xdb re-encoded as UTF-8 ends in 0x9b: CSI on a Latin-1 terminal.
     const std::string serial = std::string("\x1b]52;c;SGk=\x07\x1b[2J") + '\0' + "\xff\xdb";
-    server->WithDevice([&](sim::SimulatedQ218& d) {
-        d.IdentificationReply(serial + " Q218 R04.5 2021-11-02 ");
-    });
+    server->WithDevice(
+        [&](sim::SimulatedQ218& d) { d.IdentificationReply(serial + " Q218 R04.5 2021-11-02 "); });
     const Ran ran = Flash({"--json", "-v", QString::fromStdString(server->SlavePath())});
     EXPECT_EQ(ran.exitCode, 4);  // not a serial number the image can carry
     const QByteArray printed = ran.out + ran.err;
     for (const char raw : {'\x1b', '\x07', '\0', '\xff'}) {
         EXPECT_FALSE(printed.contains(raw)) << "raw byte " << int{static_cast<unsigned char>(raw)};
     }
-    EXPECT_TRUE(ran.err.contains("\\x1b]52;c;SGk=\\x07\\x1b[2J\\x00\\xff\\xdb")) << ran.err.toStdString();
+    EXPECT_TRUE(ran.err.contains("\\x1b]52;c;SGk=\\x07\\x1b[2J\\x00\\xff\\xdb"))
+        << ran.err.toStdString();
     EXPECT_TRUE(std::all_of(ran.err.begin(), ran.err.end(), [](char c) { return c > 0; }));
     EXPECT_TRUE(ran.err.contains("identification reply")) << "-v is --verbose";
     // The window's prompt for its box becomes what to do in a terminal.
     EXPECT_FALSE(printed.contains("Enter serial number."));
     EXPECT_TRUE(ran.err.contains("give one with --serial NNNNNN"));
     const QJsonObject json = QJsonDocument::fromJson(ran.out).object();
-    EXPECT_EQ(json["before"].toObject()["serial"].toString(), QString::fromLatin1(serial.data(),
-                                                                                   serial.size()));
+    EXPECT_EQ(json["before"].toObject()["serial"].toString(),
+              QString::fromLatin1(serial.data(), serial.size()));
     EXPECT_EQ(json["reason"].toString(), "no-serial");
 }
 
@@ -205,9 +205,9 @@ TEST(FlashConventions, AFullLogIsSaidInPlainWords) {
             ASSERT_TRUE(log.open(QIODevice::WriteOnly | QIODevice::Truncate));
             log.write(row.before);
         }
-        const Ran ran = Flash({"--log", row.log, "--identify", QString::fromStdString(
-                                                                 server->SlavePath())},
-                              {}, false, Q218_FLASH, row.limit);
+        const Ran ran =
+            Flash({"--log", row.log, "--identify", QString::fromStdString(server->SlavePath())}, {},
+                  false, Q218_FLASH, row.limit);
         EXPECT_EQ(ran.exitCode, 0) << ran.err.toStdString();
         EXPECT_EQ(ran.err.contains("Could not write"), *row.says != '\0') << ran.err.toStdString();
         EXPECT_TRUE(ran.err.contains(row.says)) << ran.err.toStdString();

@@ -36,7 +36,7 @@ struct Row {
     const char* result;
     bool resetSent;
     std::string writtenSerial;  // the memory must hold the image with it; "" = not checked
-    int resent = 0;  // -1: as many as fit in --timeout
+    int resent = 0;             // -1: as many as fit in --timeout
     // Ctrl+C this many times: once standard error shows `interruptAfter`, again after each
     // warning.
     int interrupts = 0;
@@ -67,6 +67,8 @@ int LastFrame() {
     return static_cast<int>(BlocksOfUpdate(ReadImageInput(), "123456").size()) - 1;
 }
 
+// The rows are laid out by hand: the short ones packed, the long ones a field a line.
+// clang-format off
 const std::vector<Row> kRows = {
     {"UpdateKeepsTheDevicesSerialOverTheOption",
      kOld,
@@ -214,6 +216,7 @@ const std::vector<Row> kRows = {
                    "port-busy");
      }},
 };
+// clang-format on
 
 class FlashEndToEnd : public ::testing::TestWithParam<Row> {};
 

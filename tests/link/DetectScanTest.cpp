@@ -150,9 +150,8 @@ TEST(DetectTest, APortThatWillNotOpenSaysWhy) {
     bench.link.AddSilentPort(3);
     bench.link.SetBusy(3, true);
     bench.link.AddSilentPort(4);
-    const std::pair<std::int16_t, OpenFailure> rows[] = {{1, OpenFailure::NoSuchPort},
-                                                         {2, OpenFailure::PermissionDenied},
-                                                         {3, OpenFailure::Busy}};
+    const std::pair<std::int16_t, OpenFailure> rows[] = {
+        {1, OpenFailure::NoSuchPort}, {2, OpenFailure::PermissionDenied}, {3, OpenFailure::Busy}};
     for (const auto& [port, failure] : rows) {
         const DeviceInfo info = Detect(bench.context, port, bench.fields);
         EXPECT_EQ(info.status, QueryStatus::NotOpened) << port;
@@ -351,7 +350,7 @@ TEST(PortScanTest, NoDeviceAnywhere) {
     struct Row {
         const char* name;
         std::vector<std::int16_t> silent;
-        std::int16_t deviceOn;  // 0: none
+        std::int16_t deviceOn;                // 0: none
         std::chrono::nanoseconds scanAtMost;  // until "Q218 not found.": a delay per open
     };
     const Row rows[] = {

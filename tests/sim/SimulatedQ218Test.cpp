@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "support/Bytes.h"
 #include "sim/FakeClock.h"
+#include "support/Bytes.h"
 
 namespace q218::sim {
 namespace {
@@ -110,7 +110,8 @@ TEST_F(DeviceTest, MalformedFrameIsAnsweredBelAndNotWritten) {
         {"checksum one off", ByteText("3A 08 00 04 E1 01 8A 28 57 01 83 01 85"), 4},
         {"data byte changed", ByteText("3A 08 00 04 E0 01 8A 28 57 01 83 01 86"), 4},
         // 10 data bytes: not a whole number of four-word groups. Checksum is right.
-        {"length not a multiple of 8", ByteText("3A 0A 00 20 C7 00 01 00 02 00 03 00 04 00 05"), 0x20},
+        {"length not a multiple of 8", ByteText("3A 0A 00 20 C7 00 01 00 02 00 03 00 04 00 05"),
+         0x20},
         // 56 data bytes: more than the bootloader's 48-byte buffer. Checksum is right.
         {"longer than 48", ByteText("3A 38 00 40 88") + std::string(56, '\0'), 0x40},
     };

@@ -9,9 +9,9 @@
 // its own ports; tests of one prefix run one at a time.
 
 #include <QProcess>
-#include <chrono>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <string>
 
 #include "demo/DemoPorts.h"

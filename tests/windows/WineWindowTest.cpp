@@ -147,7 +147,8 @@ TEST(WineWindow, UpdatesTheDeviceClickedLikeAPersonInTheLinuxLayout) {
     // (a number chosen here may be held, or left locked by a server killed earlier). It is
     // asked to end on the way out, so that it removes its own lock.
     QProcess xvfb;
-    xvfb.start(Q218_XVFB, {"-displayfd", "1", "-screen", "0", "800x600x24", "-fbdir", kFrameBuffers});
+    xvfb.start(Q218_XVFB,
+               {"-displayfd", "1", "-screen", "0", "800x600x24", "-fbdir", kFrameBuffers});
     struct StopXvfb {
         QProcess& process;
         ~StopXvfb() {
@@ -157,7 +158,8 @@ TEST(WineWindow, UpdatesTheDeviceClickedLikeAPersonInTheLinuxLayout) {
     } stopXvfb{xvfb};
     while (!xvfb.canReadLine() && xvfb.waitForReadyRead(30'000)) {
     }
-    ASSERT_TRUE(xvfb.canReadLine()) << "Xvfb named no display: " << xvfb.readAllStandardError().toStdString();
+    ASSERT_TRUE(xvfb.canReadLine())
+        << "Xvfb named no display: " << xvfb.readAllStandardError().toStdString();
     const QString display = ":" + QString::fromLatin1(xvfb.readLine()).trimmed();
     // A prefix of its own, its desktop on this display.
     const QString prefix = QStringLiteral(Q218_TEST_OUTPUT "/wine-window");
@@ -186,13 +188,13 @@ TEST(WineWindow, UpdatesTheDeviceClickedLikeAPersonInTheLinuxLayout) {
     EXPECT_EQ(client.size(), linuxWindow.size());
     const auto click = [&](const std::string& name) {
         const QPoint at = client.topLeft() + controls[name].center();
-        return XdoTool({"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()),
-                    "click", "1"},
-                   display);
+        return XdoTool(
+            {"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()), "click", "1"},
+            display);
     };
     const auto drawn = [&](const std::string& name) {
-        return Screen().copy(QRect(client.topLeft() + controls[name].topLeft(),
-                                   controls[name].size()));
+        return Screen().copy(
+            QRect(client.topLeft() + controls[name].topLeft(), controls[name].size()));
     };
 
     // Drawn once the Exit button's frame is.

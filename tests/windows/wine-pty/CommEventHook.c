@@ -15,9 +15,9 @@
 #include <string.h>
 #include <windows.h>
 
-typedef BOOL(WINAPI *WaitCommEventFn)(HANDLE, LPDWORD, LPOVERLAPPED);
-typedef HANDLE(WINAPI *CreateIoCompletionPortFn)(HANDLE, HANDLE, ULONG_PTR, DWORD);
-typedef BOOL(WINAPI *CloseHandleFn)(HANDLE);
+typedef BOOL(WINAPI* WaitCommEventFn)(HANDLE, LPDWORD, LPOVERLAPPED);
+typedef HANDLE(WINAPI* CreateIoCompletionPortFn)(HANDLE, HANDLE, ULONG_PTR, DWORD);
+typedef BOOL(WINAPI* CloseHandleFn)(HANDLE);
 
 static WaitCommEventFn realWaitCommEvent;
 static CreateIoCompletionPortFn realCreateIoCompletionPort;
@@ -32,15 +32,15 @@ static struct {
     HANDLE port;
     ULONG_PTR key;
     unsigned generation;
-    HANDLE waitDone;  /* signalled when the handle's latest wait has ended */
+    HANDLE waitDone; /* signalled when the handle's latest wait has ended */
 } bindings[kBindings];
 static unsigned lastGeneration;
 static SRWLOCK bindingsLock = SRWLOCK_INIT;
 
 /* The port and key `file` is bound to; `waitDone` (a handle of the caller's) becomes the
  * event the handle's close waits for. */
-static BOOL FindBinding(HANDLE file, HANDLE waitDone, HANDLE *port, ULONG_PTR *key,
-                        unsigned *generation) {
+static BOOL FindBinding(HANDLE file, HANDLE waitDone, HANDLE* port, ULONG_PTR* key,
+                        unsigned* generation) {
     BOOL found = FALSE;
     AcquireSRWLockExclusive(&bindingsLock);
     for (int i = 0; i < kBindings && !found; ++i) {
@@ -122,10 +122,10 @@ struct PendingWait {
     HANDLE event;
     HANDLE port;
     ULONG_PTR key;
-    OVERLAPPED *overlapped;
+    OVERLAPPED* overlapped;
 };
 
-typedef LONG(NTAPI *NtSetIoCompletionFn)(HANDLE, ULONG_PTR, ULONG_PTR, LONG, SIZE_T);
+typedef LONG(NTAPI* NtSetIoCompletionFn)(HANDLE, ULONG_PTR, ULONG_PTR, LONG, SIZE_T);
 /* The status of a device that has gone away; QSerialPort reads its Windows error
  * (ERROR_DEVICE_REMOVED) as a resource error, as it reads a pulled USB adapter's. */
 static const LONG kStatusDeviceRemoved = (LONG)0xC00002B6;
@@ -136,18 +136,18 @@ static const LONG kStatusDeviceRemoved = (LONG)0xC00002B6;
  * pulled adapter, whether Wine ended it with an event or without: Wine may still see a
  * received byte there, and a read would then never complete. A wait ended by the port's
  * closing is not posted: QSerialPort has stopped listening by then. */
-static DWORD WINAPI PostWhenDone(void *argument) {
-    struct PendingWait *wait = argument;
+static DWORD WINAPI PostWhenDone(void* argument) {
+    struct PendingWait* wait = argument;
     WaitForSingleObject(wait->event, INFINITE);
     DWORD lines = 0;
     const BOOL stillOpen = IsBound(wait->file, wait->generation);
     if (stillOpen && wait->overlapped->Internal == 0 && GetCommModemStatus(wait->file, &lines)) {
         PostQueuedCompletionStatus(wait->port, sizeof(DWORD), wait->key, wait->overlapped);
     } else if (stillOpen) {
-        const NtSetIoCompletionFn setIoCompletion = (NtSetIoCompletionFn)(void *)GetProcAddress(
+        const NtSetIoCompletionFn setIoCompletion = (NtSetIoCompletionFn)(void*)GetProcAddress(
             GetModuleHandleW(L"ntdll.dll"), "NtSetIoCompletion");
-        setIoCompletion(wait->port, wait->key, (ULONG_PTR)wait->overlapped,
-                        kStatusDeviceRemoved, 0);
+        setIoCompletion(wait->port, wait->key, (ULONG_PTR)wait->overlapped, kStatusDeviceRemoved,
+                        0);
     }
     CloseHandle(wait->event);
     free(wait);
@@ -166,7 +166,7 @@ static BOOL WINAPI HookWaitCommEvent(HANDLE file, LPDWORD events, LPOVERLAPPED o
         CloseHandle(event);
         return realWaitCommEvent(file, events, overlapped);
     }
-    struct PendingWait *wait = calloc(1, sizeof *wait);
+    struct PendingWait* wait = calloc(1, sizeof *wait);
     wait->file = file;
     wait->generation = generation;
     wait->event = event;
@@ -190,34 +190,33 @@ static BOOL WINAPI HookWaitCommEvent(HANDLE file, LPDWORD events, LPOVERLAPPED o
 
 /* Points the entry of `name` in `module`'s import table for `library` at `hook`; returns what
  * it pointed at, or NULL when the module does not import it. */
-static void *PatchImport(HMODULE module, const char *library, const char *name, void *hook) {
-    BYTE *base = (BYTE *)module;
-    const IMAGE_NT_HEADERS *nt =
-        (const IMAGE_NT_HEADERS *)(base + ((const IMAGE_DOS_HEADER *)base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY *directory =
+static void* PatchImport(HMODULE module, const char* library, const char* name, void* hook) {
+    BYTE* base = (BYTE*)module;
+    const IMAGE_NT_HEADERS* nt =
+        (const IMAGE_NT_HEADERS*)(base + ((const IMAGE_DOS_HEADER*)base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY* directory =
         &nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (const IMAGE_IMPORT_DESCRIPTOR *import =
-             (const IMAGE_IMPORT_DESCRIPTOR *)(base + directory->VirtualAddress);
+    for (const IMAGE_IMPORT_DESCRIPTOR* import =
+             (const IMAGE_IMPORT_DESCRIPTOR*)(base + directory->VirtualAddress);
          directory->VirtualAddress && import->Name; ++import) {
-        if (_stricmp((const char *)(base + import->Name), library) != 0) {
+        if (_stricmp((const char*)(base + import->Name), library) != 0) {
             continue;
         }
-        const IMAGE_THUNK_DATA *names =
-            (const IMAGE_THUNK_DATA *)(base + import->OriginalFirstThunk);
-        IMAGE_THUNK_DATA *addresses = (IMAGE_THUNK_DATA *)(base + import->FirstThunk);
+        const IMAGE_THUNK_DATA* names =
+            (const IMAGE_THUNK_DATA*)(base + import->OriginalFirstThunk);
+        IMAGE_THUNK_DATA* addresses = (IMAGE_THUNK_DATA*)(base + import->FirstThunk);
         for (; names->u1.AddressOfData; ++names, ++addresses) {
             if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
                 continue;
             }
-            const IMAGE_IMPORT_BY_NAME *byName =
-                (const IMAGE_IMPORT_BY_NAME *)(base + names->u1.AddressOfData);
-            if (strcmp((const char *)byName->Name, name) == 0) {
+            const IMAGE_IMPORT_BY_NAME* byName =
+                (const IMAGE_IMPORT_BY_NAME*)(base + names->u1.AddressOfData);
+            if (strcmp((const char*)byName->Name, name) == 0) {
                 DWORD protection = 0;
-                VirtualProtect(&addresses->u1.Function, sizeof(void *), PAGE_READWRITE,
-                               &protection);
-                void *previous = (void *)addresses->u1.Function;
+                VirtualProtect(&addresses->u1.Function, sizeof(void*), PAGE_READWRITE, &protection);
+                void* previous = (void*)addresses->u1.Function;
                 addresses->u1.Function = (ULONG_PTR)hook;
-                VirtualProtect(&addresses->u1.Function, sizeof(void *), protection, &protection);
+                VirtualProtect(&addresses->u1.Function, sizeof(void*), protection, &protection);
                 return previous;
             }
         }
@@ -225,7 +224,7 @@ static void *PatchImport(HMODULE module, const char *library, const char *name, 
     return NULL;
 }
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void *reserved) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved) {
     (void)instance;
     (void)reserved;
     if (reason != DLL_PROCESS_ATTACH) {
@@ -239,8 +238,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void *reserved) {
                                                          "WaitCommEvent", HookWaitCommEvent);
         realCreateIoCompletionPort = (CreateIoCompletionPortFn)PatchImport(
             serialPort, "KERNEL32.dll", "CreateIoCompletionPort", HookCreateIoCompletionPort);
-        realCloseHandle = (CloseHandleFn)PatchImport(serialPort, "KERNEL32.dll", "CloseHandle",
-                                                     HookCloseHandle);
+        realCloseHandle =
+            (CloseHandleFn)PatchImport(serialPort, "KERNEL32.dll", "CloseHandle", HookCloseHandle);
     }
     return TRUE;
 }

@@ -30,7 +30,7 @@ int ioctl(int fd, unsigned long request, ...) {
     static int (*next)(int, unsigned long, ...);
     va_list args;
     va_start(args, request);
-    void *argument = va_arg(args, void *);
+    void* argument = va_arg(args, void*);
     va_end(args);
     if (!next) {
         next = (int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, "ioctl");
@@ -41,17 +41,17 @@ int ioctl(int fd, unsigned long request, ...) {
         return result;
     }
     switch (request) {
-    case TIOCMGET:
-        *(int *)argument = 0;
-        break;
-    case TIOCGICOUNT:
-        memset(argument, 0, sizeof(struct serial_icounter_struct));
-        break;
-    case TIOCSERGETLSR:
-        *(unsigned int *)argument = TIOCSER_TEMT;
-        break;
-    default:
-        return result;
+        case TIOCMGET:
+            *(int*)argument = 0;
+            break;
+        case TIOCGICOUNT:
+            memset(argument, 0, sizeof(struct serial_icounter_struct));
+            break;
+        case TIOCSERGETLSR:
+            *(unsigned int*)argument = TIOCSER_TEMT;
+            break;
+        default:
+            return result;
     }
     errno = 0;
     return 0;
