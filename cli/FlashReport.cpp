@@ -1,6 +1,7 @@
 #include "FlashReport.h"
 
 #include <iterator>
+#include <utility>
 
 #include "app/DeviceText.h"
 #include "image/EmbeddedImage.h"
@@ -81,6 +82,18 @@ std::string WhatCameBack(const DeviceInfo& after) {
 
 namespace {
 
+// Whether `table` lists every value of its enum once, in the order the enum declares them,
+// `last` the last of them: a table read by the enum's value must.
+template <typename Row, std::size_t kSize, typename Enum>
+constexpr bool InDeclaredOrder(const Row (&table)[kSize], Enum Row::*key, Enum last) {
+    for (std::size_t i = 0; i < kSize; ++i) {
+        if (static_cast<std::size_t>(table[i].*key) != i) {
+            return false;
+        }
+    }
+    return kSize == static_cast<std::size_t>(last) + 1;
+}
+
 constexpr OutcomeRow kOutcomes[] = {
     {Outcome::Updated, kExitUpdated, "updated", Reason::None},
     {Outcome::Identified, kExitUpdated, "identified", Reason::None},
@@ -100,14 +113,7 @@ constexpr OutcomeRow kOutcomes[] = {
 
 const OutcomeRow& RowOf(Outcome outcome) {
     // The table lists the outcomes in their order: a row out of place is a build error.
-    static_assert([] {
-        for (std::size_t i = 0; i < std::size(kOutcomes); ++i) {
-            if (static_cast<std::size_t>(kOutcomes[i].outcome) != i) {
-                return false;
-            }
-        }
-        return std::size(kOutcomes) == static_cast<std::size_t>(Outcome::SlotDied) + 1;
-    }());
+    static_assert(InDeclaredOrder(kOutcomes, &OutcomeRow::outcome, Outcome::SlotDied));
     return kOutcomes[static_cast<std::size_t>(outcome)];
 }
 
@@ -133,35 +139,26 @@ Reason ReasonOf(DownloadEnding ending) {
 }
 
 const char* ReasonCode(Reason reason) {
-    switch (reason) {
-        case Reason::None:
-            return "";
-        case Reason::NoPort:
-            return "no-port";
-        case Reason::PermissionDenied:
-            return "permission-denied";
-        case Reason::PortBusy:
-            return "port-busy";
-        case Reason::NoAnswer:
-            return "no-answer";
-        case Reason::NoSerial:
-            return "no-serial";
-        case Reason::ImageRejected:
-            return "image-rejected";
-        case Reason::BootloaderReply:
-            return "bootloader-reply";
-        case Reason::FrameNotTaken:
-            return "frame-not-taken";
-        case Reason::LineLost:
-            return "line-lost";
-        case Reason::NotVerified:
-            return "not-verified";
-        case Reason::Interrupted:
-            return "interrupted";
-        case Reason::SlotDied:
-            return "slot-died";
-    }
-    return "";
+    // The codes are the JSON's and never change.
+    static constexpr std::pair<Reason, const char*> kCodes[] = {
+        {Reason::None, ""},
+        {Reason::NoPort, "no-port"},
+        {Reason::PermissionDenied, "permission-denied"},
+        {Reason::PortBusy, "port-busy"},
+        {Reason::NoAnswer, "no-answer"},
+        {Reason::NoSerial, "no-serial"},
+        {Reason::ImageRejected, "image-rejected"},
+        {Reason::BootloaderReply, "bootloader-reply"},
+        {Reason::FrameNotTaken, "frame-not-taken"},
+        {Reason::LineLost, "line-lost"},
+        {Reason::NotVerified, "not-verified"},
+        {Reason::Interrupted, "interrupted"},
+        {Reason::SlotDied, "slot-died"},
+    };
+    // Listed in the order Reason declares them: a row out of place is a build error.
+    static_assert(
+        InDeclaredOrder(kCodes, &std::pair<Reason, const char*>::first, Reason::SlotDied));
+    return kCodes[static_cast<std::size_t>(reason)].second;
 }
 
 QJsonObject FlashReport::ToJson() const {
