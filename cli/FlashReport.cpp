@@ -11,23 +11,32 @@ namespace q218::flash {
 
 namespace {
 
-// The JSON object's layout; raised when a field changes meaning or goes away.
-constexpr int kSchemaVersion = 2;
-
 QString Json(std::string_view deviceBytes) {
     return QString::fromStdString(Latin1ToUtf8(deviceBytes));
 }
 
 QJsonValue ToJson(const std::optional<DeviceInfo>& device) {
-    if (!device || device->status != QueryStatus::Answered) {
-        return QJsonValue::Null;
-    }
-    return QJsonObject{{"model", Json(device->model)},       {"serial", Json(device->serial)},
-                       {"revision", Json(device->revision)}, {"date", Json(device->date)},
-                       {"complete", device->IsComplete()},   {"reply", Json(device->reply)}};
+    return device ? DeviceJson(*device) : QJsonValue(QJsonValue::Null);
 }
 
 }  // namespace
+
+QJsonValue DeviceJson(const DeviceInfo& device) {
+    if (device.status != QueryStatus::Answered) {
+        return QJsonValue::Null;
+    }
+    return QJsonObject{{"model", Json(device.model)},       {"serial", Json(device.serial)},
+                       {"revision", Json(device.revision)}, {"date", Json(device.date)},
+                       {"complete", device.IsComplete()},   {"reply", Json(device.reply)}};
+}
+
+QJsonObject ImageJson(const ImageTag& image) {
+    return QJsonObject{
+        {"model", QString::fromStdString(image.model)},
+        {"revision", QString::fromStdString(image.revision)},
+        {"date", QString::fromStdString(image.date)},
+        {"sha256", QString::fromLatin1(kEmbeddedImageSha256.data(), kEmbeddedImageSha256.size())}};
+}
 
 std::string Describe(const DeviceInfo& device) {
     return "model " + VisibleAscii(device.model) + ", serial number " +
@@ -164,15 +173,11 @@ const char* ReasonCode(Reason reason) {
 QJsonObject FlashReport::ToJson() const {
     const QJsonValue none(QJsonValue::Null);
     return QJsonObject{
-        {"schema", kSchemaVersion},
+        {"schema", kRecordSchema},
         {"tool", QStringLiteral("q218-flash " Q218_VERSION)},
         {"timestamp", QString::fromStdString(timestamp)},
         {"port", QString::fromStdString(port)},
-        {"image", QJsonObject{{"model", QString::fromStdString(image.model)},
-                              {"revision", QString::fromStdString(image.revision)},
-                              {"date", QString::fromStdString(image.date)},
-                              {"sha256", QString::fromLatin1(kEmbeddedImageSha256.data(),
-                                                             kEmbeddedImageSha256.size())}}},
+        {"image", ImageJson(image)},
         {"before", flash::ToJson(before)},
         // Only a fresh, complete reply after the transfer says what the device has now; what
         // else came back is kept as bytes.

@@ -39,6 +39,16 @@ struct Failure {
     std::string message;
 };
 
+// The record's layout; raised when a field changes meaning or goes away.
+inline constexpr int kRecordSchema = 2;
+
+// The device's fields as the record has them (its reply's bytes too), each byte kept (Latin-1
+// to UTF-8), or null without an answer.
+QJsonValue DeviceJson(const DeviceInfo& device);
+// The image the program carries, as the record and the event stream name it: model,
+// revision, date and the SHA-256 of the image file.
+QJsonObject ImageJson(const ImageTag& image);
+
 struct FlashReport {
     std::string timestamp;  // when the run started, ISO 8601 UTC
     std::string port;

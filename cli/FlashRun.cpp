@@ -254,8 +254,8 @@ private:
         if (!run.resetSent) {
             return "Nothing was written.";
         }
-        const std::string recover = " To recover: q218-flash " + ShellWord(m_report.port) +
-                                    " --serial " + m_window.SerialWritten() + ".";
+        const std::string recover =
+            " To recover: " + RecoveryCommand(m_report.port, m_window.SerialWritten()) + ".";
         if (!run.handshakeDone) {
             return "The reset command was sent, but the bootloader never answered; the Q218 may "
                    "be waiting in its bootloader." +
@@ -336,6 +336,10 @@ PortTarget ResolvePort(const std::string& port) {
     }
 #endif
     return {1, path, [path](std::int16_t n) { return n == 1 ? path : std::string(); }};
+}
+
+std::string RecoveryCommand(const std::string& port, const std::string& serial) {
+    return "q218-flash " + ShellWord(port) + " --serial " + ShellWord(serial);
 }
 
 std::string ShellWord(const std::string& word) {

@@ -31,6 +31,9 @@ PortTarget ResolvePort(const std::string& port);
 // pasting (the recovery command) must run as printed, whatever the port's name holds.
 std::string ShellWord(const std::string& word);
 
+// The command that sends the image again to a unit left in its bootloader, keeping `serial`.
+std::string RecoveryCommand(const std::string& port, const std::string& serial);
+
 // Runs the update (or the identification) that `options` ask for; messages and progress go
 // to `lines`, its steps to `observer` when there is one (--events). Ctrl+C, SIGTERM and SIGHUP
 // are watched for the duration.

@@ -16,7 +16,6 @@
 
 #include "Interrupt.h"
 #include "app/DeviceText.h"
-#include "image/EmbeddedImage.h"
 
 namespace q218::flash {
 
@@ -26,20 +25,7 @@ namespace {
 // times a second, and the event loop wakes no more often than that for it.
 constexpr std::chrono::milliseconds kPollInterval{100};
 
-QString Json(std::string_view deviceBytes) {
-    return QString::fromStdString(Latin1ToUtf8(deviceBytes));
-}
-
 }  // namespace
-
-QJsonValue DeviceJson(const DeviceInfo& device) {
-    if (device.status != QueryStatus::Answered) {
-        return QJsonValue::Null;
-    }
-    return QJsonObject{{"model", Json(device.model)},       {"serial", Json(device.serial)},
-                       {"revision", Json(device.revision)}, {"date", Json(device.date)},
-                       {"complete", device.IsComplete()},   {"reply", Json(device.reply)}};
-}
 
 SlotEvents::SlotEvents(std::FILE* stream, const std::string& port)
     : m_stream(stream), m_port(port) {
@@ -57,13 +43,7 @@ void SlotEvents::Emit(const char* event, QJsonObject fields) {
 }
 
 void SlotEvents::ImageLoaded(const ImageTag& image) {
-    Emit("started",
-         {{"port", QString::fromStdString(m_port)},
-          {"image", QJsonObject{{"model", QString::fromStdString(image.model)},
-                                {"revision", QString::fromStdString(image.revision)},
-                                {"date", QString::fromStdString(image.date)},
-                                {"sha256", QString::fromLatin1(kEmbeddedImageSha256.data(),
-                                                               kEmbeddedImageSha256.size())}}}});
+    Emit("started", {{"port", QString::fromStdString(m_port)}, {"image", ImageJson(image)}});
 }
 
 void SlotEvents::Identified(const DeviceInfo& device) {

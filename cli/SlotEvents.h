@@ -35,10 +35,6 @@ public:
     virtual void SerialSettled(const std::string& serial, const std::string& source) = 0;
 };
 
-// The device's fields as the record has them (its reply's bytes too), each byte kept (Latin-1
-// to UTF-8), or null without an answer.
-QJsonValue DeviceJson(const DeviceInfo& device);
-
 class SlotEvents final : public RunObserver {
 public:
     // Events go to `stream`; `port` names the run in the first event.

@@ -15,8 +15,8 @@ std::string Recovery(const QString& port, QString serial, const QJsonValue& befo
     if (serial.isEmpty()) {
         serial = before.toObject()["serial"].toString();
     }
-    return "q218-flash " + ShellWord(port.toStdString()) + " --serial " +
-           (serial.isEmpty() ? std::string("NNNNNN") : ShellWord(serial.toStdString()));
+    return RecoveryCommand(port.toStdString(),
+                           serial.isEmpty() ? std::string("NNNNNN") : serial.toStdString());
 }
 
 // Per attempt: slot, serial, revision before and after, result, reason, seconds; in the
@@ -181,7 +181,7 @@ QJsonObject DiedRecord(const StationSlot& slot, int code, QProcess::ExitStatus s
     }
     const OutcomeRow& died = RowOf(Outcome::SlotDied);
     return QJsonObject{
-        {"schema", 2},
+        {"schema", kRecordSchema},
         {"tool", QStringLiteral("q218-flash " Q218_VERSION)},
         {"timestamp", slot.started},
         {"port", slot.port},
