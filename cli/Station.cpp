@@ -102,16 +102,9 @@ private:
             return;
         }
         slot.leaving = false;
-        slot.started = Now();
-        slot.startedAt = Clock::now();
-        slot.image = {};
-        slot.before = QJsonValue::Null;
-        slot.serialWritten.clear();
-        slot.serialSource.clear();
-        slot.resetSent = slot.handshakeDone = slot.endSent = false;
-        slot.framesTotal = slot.framesSent = slot.framesResent = 0;
-        slot.lastTenth = -1;
-        slot.record.reset();
+        slot.attempt = {};
+        slot.attempt.started = Now();
+        slot.attempt.startedAt = Clock::now();
         SlotLine& line = m_view.Slot(index);
         line.serial.clear();
         line.state = m_options.batch.station ? "waiting for a unit" : "identifying";
@@ -163,7 +156,8 @@ private:
             }
             return;
         }
-        QJsonObject record = slot.record ? *slot.record : DiedRecord(slot, code, status);
+        QJsonObject record =
+            slot.attempt.record ? *slot.attempt.record : DiedRecord(slot, code, status);
         slot.process.release()->deleteLater();
         const QString result = record["result"].toString();
         const bool answered = record["before"].isObject();
@@ -213,7 +207,7 @@ private:
         record.insert("operator", m_options.batch.operatorName.isEmpty()
                                       ? QJsonValue(QJsonValue::Null)
                                       : QJsonValue(m_options.batch.operatorName));
-        record.insert("started", slot.started);
+        record.insert("started", slot.attempt.started);
         record.insert("ended", Now());
         (record["exitCode"].toInt(-1) == kExitUpdated ? slot.passed : slot.failed) += 1;
         slot.records.push_back(record);

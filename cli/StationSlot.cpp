@@ -105,55 +105,57 @@ void ApplyEvent(StationSlot& slot, StationView& view, std::size_t index, const Q
     SlotLine& line = view.Slot(index);
     const QString kind = event["event"].toString();
     if (kind == "started") {
-        slot.image = event["image"].toObject();
+        slot.attempt.image = event["image"].toObject();
     } else if (kind == "identified") {
-        slot.before = event["device"];
-        const QJsonObject device = slot.before.toObject();
+        slot.attempt.before = event["device"];
+        const QJsonObject device = slot.attempt.before.toObject();
         line.serial = Shown(device["serial"]);
         line.state = "identified";
         view.Event(index, "identified: serial number " +
                               (line.serial.empty() ? "(none)" : line.serial) + ", revision " +
                               Shown(device["revision"]));
     } else if (kind == "serial-settled") {
-        slot.serialWritten = event["serial"].toString();
-        slot.serialSource = event["source"].toString();
-        line.serial = slot.serialWritten.toStdString();
-        view.Event(index,
-                   "serial number " + line.serial + " (" + slot.serialSource.toStdString() + ")");
+        slot.attempt.serialWritten = event["serial"].toString();
+        slot.attempt.serialSource = event["source"].toString();
+        line.serial = slot.attempt.serialWritten.toStdString();
+        view.Event(index, "serial number " + line.serial + " (" +
+                              slot.attempt.serialSource.toStdString() + ")");
     } else if (kind == "reset-sent") {
-        slot.resetSent = true;
+        slot.attempt.resetSent = true;
         line.state = "resetting";
         view.Event(index, "reset command sent");
     } else if (kind == "bootloader-answered") {
-        slot.handshakeDone = true;
-        slot.framesTotal = event["framesTotal"].toInt();
-        slot.transferAt = Clock::now();
+        slot.attempt.handshakeDone = true;
+        slot.attempt.framesTotal = event["framesTotal"].toInt();
+        slot.attempt.transferAt = Clock::now();
         line.state = "updating";
         view.Event(index, "bootloader answered");
     } else if (kind == "progress") {
-        slot.framesTotal = event["framesTotal"].toInt();
-        slot.framesSent = event["framesSent"].toInt();
-        slot.framesResent = event["framesResent"].toInt();
-        line.framesTotal = slot.framesTotal;
-        line.framesDone = slot.framesSent;
+        slot.attempt.framesTotal = event["framesTotal"].toInt();
+        slot.attempt.framesSent = event["framesSent"].toInt();
+        slot.attempt.framesResent = event["framesResent"].toInt();
+        line.framesTotal = slot.attempt.framesTotal;
+        line.framesDone = slot.attempt.framesSent;
         const double fraction =
-            slot.framesTotal > 0 ? static_cast<double>(slot.framesSent) / slot.framesTotal : 0.0;
-        const double elapsed = Seconds(Clock::now() - slot.transferAt);
+            slot.attempt.framesTotal > 0
+                ? static_cast<double>(slot.attempt.framesSent) / slot.attempt.framesTotal
+                : 0.0;
+        const double elapsed = Seconds(Clock::now() - slot.attempt.transferAt);
         line.secondsLeft = fraction > 0.0 ? elapsed / fraction * (1.0 - fraction) : -1.0;
         const int tenth = static_cast<int>(fraction * 10.0);
-        if (tenth > slot.lastTenth) {
-            slot.lastTenth = tenth;
+        if (tenth > slot.attempt.lastTenth) {
+            slot.attempt.lastTenth = tenth;
             view.Event(index, "progress " + std::to_string(tenth * 10) + " % (" +
-                                  std::to_string(slot.framesSent) + " of " +
-                                  std::to_string(slot.framesTotal) + " frames, " +
-                                  std::to_string(slot.framesResent) + " sent again)");
+                                  std::to_string(slot.attempt.framesSent) + " of " +
+                                  std::to_string(slot.attempt.framesTotal) + " frames, " +
+                                  std::to_string(slot.attempt.framesResent) + " sent again)");
         }
     } else if (kind == "end-sent") {
-        slot.endSent = true;
+        slot.attempt.endSent = true;
         line.state = "verifying";
         line.secondsLeft = -1.0;
     } else if (kind == "ended") {
-        slot.record = event["record"].toObject();
+        slot.attempt.record = event["record"].toObject();
     } else if (kind == "gone") {
         view.Event(index, "unit " + Visible(slot.lastSerial.toLatin1().toStdString()) + " left (" +
                               event["why"].toString().toStdString() + ")");
@@ -163,40 +165,42 @@ void ApplyEvent(StationSlot& slot, StationView& view, std::size_t index, const Q
 
 QJsonObject DiedRecord(const StationSlot& slot, int code, QProcess::ExitStatus status) {
     const QJsonValue none(QJsonValue::Null);
-    const bool inBootloader = slot.resetSent && !slot.endSent;
+    const bool inBootloader = slot.attempt.resetSent && !slot.attempt.endSent;
     const std::string how = status == QProcess::CrashExit ? "was killed or crashed"
                             : code < 0                    ? "could not be started"
                                        : "ended with exit code " + std::to_string(code);
     std::string message = "The slot's process " + how + " without a result";
-    if (slot.resetSent) {
-        message += ", after " + std::to_string(slot.framesSent) + " of " +
-                   std::to_string(slot.framesTotal) + " frames";
+    if (slot.attempt.resetSent) {
+        message += ", after " + std::to_string(slot.attempt.framesSent) + " of " +
+                   std::to_string(slot.attempt.framesTotal) + " frames";
     }
     message += ".";
     if (inBootloader) {
         message += " The Q218 may wait in its bootloader. To recover: " +
-                   Recovery(slot.port, slot.serialWritten, slot.before) + ".";
-    } else if (!slot.resetSent) {
+                   Recovery(slot.port, slot.attempt.serialWritten, slot.attempt.before) + ".";
+    } else if (!slot.attempt.resetSent) {
         message += " Nothing was written.";
     }
     const OutcomeRow& died = RowOf(Outcome::SlotDied);
     return QJsonObject{
         {"schema", kRecordSchema},
         {"tool", QStringLiteral("q218-flash " Q218_VERSION)},
-        {"timestamp", slot.started},
+        {"timestamp", slot.attempt.started},
         {"port", slot.port},
-        {"image", slot.image},
-        {"before", slot.before},
+        {"image", slot.attempt.image},
+        {"before", slot.attempt.before},
         {"after", none},
         {"afterReply", none},
-        {"serialSource", slot.serialSource.isEmpty() ? none : QJsonValue(slot.serialSource)},
-        {"serialWritten", slot.serialWritten.isEmpty() ? none : QJsonValue(slot.serialWritten)},
-        {"resetSent", slot.resetSent},
+        {"serialSource",
+         slot.attempt.serialSource.isEmpty() ? none : QJsonValue(slot.attempt.serialSource)},
+        {"serialWritten",
+         slot.attempt.serialWritten.isEmpty() ? none : QJsonValue(slot.attempt.serialWritten)},
+        {"resetSent", slot.attempt.resetSent},
         {"leftInBootloader", inBootloader},
-        {"framesTotal", slot.framesTotal},
-        {"framesSent", slot.framesSent},
-        {"framesResent", slot.framesResent},
-        {"seconds", Seconds(Clock::now() - slot.startedAt)},
+        {"framesTotal", slot.attempt.framesTotal},
+        {"framesSent", slot.attempt.framesSent},
+        {"framesResent", slot.attempt.framesResent},
+        {"seconds", Seconds(Clock::now() - slot.attempt.startedAt)},
         {"result", QString::fromLatin1(died.result)},
         {"reason", QString::fromLatin1(ReasonCode(*died.reason))},
         {"message", QString::fromStdString(message)},

@@ -32,22 +32,24 @@ struct StationSlot {
     bool leaving = false;   // the process waits for the unit to leave (--until-gone)
     bool finished = false;  // no more runs on this slot
     QByteArray pending;     // a partial event line
-    // What the slot's run last reported.
-    QString started;
-    Clock::time_point startedAt;
-    Clock::time_point transferAt;
-    QJsonObject image;
-    QJsonValue before = QJsonValue::Null;
-    QString serialWritten;
-    QString serialSource;
-    bool resetSent = false;
-    bool handshakeDone = false;
-    bool endSent = false;
-    int framesTotal = 0;
-    int framesSent = 0;
-    int framesResent = 0;
-    int lastTenth = -1;
-    std::optional<QJsonObject> record;  // the slot's own, from its "ended" event
+    // What the slot's run reported of the unit it works on; new for every attempt.
+    struct Attempt {
+        QString started;
+        Clock::time_point startedAt;
+        Clock::time_point transferAt;
+        QJsonObject image;
+        QJsonValue before = QJsonValue::Null;
+        QString serialWritten;
+        QString serialSource;
+        bool resetSent = false;
+        bool handshakeDone = false;
+        bool endSent = false;
+        int framesTotal = 0;
+        int framesSent = 0;
+        int framesResent = 0;
+        int lastTenth = -1;
+        std::optional<QJsonObject> record;  // the slot's own, from its "ended" event
+    } attempt;
     // What the slot has done so far.
     QString lastSerial;  // the unit the slot waits to see leave
     std::vector<QJsonObject> records;
