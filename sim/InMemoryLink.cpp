@@ -87,14 +87,6 @@ void InMemoryLink::SetCommPort(std::int16_t port) {
     m_commPort = port;
 }
 
-void InMemoryLink::SetInputLen(int length) {
-    m_inputLen = length;
-}
-
-void InMemoryLink::SetSettings(const LineSettings& settings) {
-    m_settings = settings;
-}
-
 void InMemoryLink::Output(std::string_view bytes) {
     Pump();
     if (!m_open) {

@@ -43,8 +43,8 @@ public:
     bool PortOpen() const override;
     OpenResult SetPortOpen(bool open) override;
     void SetCommPort(std::int16_t port) override;
-    void SetInputLen(int length) override;
-    void SetSettings(const LineSettings& settings) override;
+    void SetInputLen(int length) override { m_inputLen = length; }
+    void SetSettings(const LineSettings& settings) override { m_settings = settings; }
     void Output(std::string_view bytes) override;
     std::string Input() override;
     int InBufferCount() const override;

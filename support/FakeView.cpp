@@ -69,10 +69,6 @@ void FakeView::SetText(TextBox box, std::string_view text) {
     m_texts[box] = std::move(value);
 }
 
-std::string FakeView::GetText(TextBox box) const {
-    return m_texts.at(box);
-}
-
 void FakeView::SetVisible(TextBox box, bool visible) {
     if (box != TextBox::Text4) {
         m_violations.push_back("SetVisible on a box other than Text4");
@@ -82,10 +78,6 @@ void FakeView::SetVisible(TextBox box, bool visible) {
     if (!visible && m_focus == FocusTarget::Text4) {
         m_focus.reset();
     }
-}
-
-bool FakeView::IsVisible(TextBox box) const {
-    return box == TextBox::Text4 && m_text4Visible;
 }
 
 void FakeView::SetEnabled(Button button, bool enabled) {
@@ -111,10 +103,6 @@ void FakeView::SetFocus(FocusTarget target) {
         return;
     }
     m_focus = target;
-}
-
-void FakeView::SetDetail(TextBox box, std::string_view text) {
-    m_details[box] = text;
 }
 
 std::string FakeView::Detail(TextBox box) const {
@@ -147,14 +135,6 @@ void FakeView::SetProgress(float fraction) {
     m_progressHistory.push_back(fraction);
 }
 
-void FakeView::SetProgressBackground(Rgb colour) {
-    m_track = colour;
-}
-
-void FakeView::Beep() {
-    m_events.emplace_back("beep");
-}
-
 void FakeView::ShowMessageBox(std::string_view text) {
     m_events.push_back("box:" + std::string(text));
     if (m_boxHook) {
@@ -178,10 +158,6 @@ int FakeView::Beeps() const {
         beeps += event == "beep" ? 1 : 0;
     }
     return beeps;
-}
-
-void FakeView::ProcessEvents() {
-    Wait(m_step);
 }
 
 void FakeView::ProcessEventsFor(std::chrono::nanoseconds limit) {

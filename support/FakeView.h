@@ -30,19 +30,19 @@ public:
 
     // UpdaterView
     void SetText(TextBox box, std::string_view text) override;
-    std::string GetText(TextBox box) const override;
+    std::string GetText(TextBox box) const override { return m_texts.at(box); }
     void SetVisible(TextBox box, bool visible) override;
-    bool IsVisible(TextBox box) const override;
+    bool IsVisible(TextBox box) const override { return box == TextBox::Text4 && m_text4Visible; }
     void SetEnabled(Button button, bool enabled) override;
     void SetFocus(FocusTarget target) override;
-    void SetDetail(TextBox box, std::string_view text) override;
+    void SetDetail(TextBox box, std::string_view text) override { m_details[box] = text; }
     void SetPanelText(std::string_view key, std::string_view text) override;
     std::string GetPanelText(std::string_view key) const override;
     void SetProgress(float fraction) override;
-    void SetProgressBackground(Rgb colour) override;
-    void Beep() override;
+    void SetProgressBackground(Rgb colour) override { m_track = colour; }
+    void Beep() override { m_events.emplace_back("beep"); }
     void ShowMessageBox(std::string_view text) override;
-    void ProcessEvents() override;
+    void ProcessEvents() override { Wait(m_step); }
     void ProcessEventsFor(std::chrono::nanoseconds limit) override;
 
     // Inspection.
