@@ -176,16 +176,15 @@ private:
     // on to the next line without one. Running past the last line (no end-of-file record, or
     // a skipped last line) ends the transfer as the end record does.
     bool Transfer() {
-        std::int32_t lineIndex = 0;
+        m_lineIndex = 0;
         bool awaitReply = true;
-        while (lineIndex <= m_lastIndex) {
-            // A frame after BEL is the last one again: counted apart from the first sends.
-            bool resending = false;
-            if (awaitReply && !TakeReply(lineIndex, resending)) {
+        while (m_lineIndex <= m_lastIndex) {
+            m_resending = false;
+            if (awaitReply && !TakeReply()) {
                 return false;
             }
-            m_view.SetProgress(ProgressFraction(lineIndex, m_lastIndex));
-            const RecordOutcome outcome = Record_Send(m_context, m_image[lineIndex]);
+            m_view.SetProgress(ProgressFraction(m_lineIndex, m_lastIndex));
+            const RecordOutcome outcome = Record_Send(m_context, m_image[m_lineIndex]);
             if (outcome == RecordOutcome::End) {
                 break;
             }
@@ -196,19 +195,19 @@ private:
                 return Fail(DownloadEnding::RecordMalformed);
             }
             if (outcome == RecordOutcome::Sent) {
-                ++(resending ? m_progress.framesResent : m_progress.framesSent);
+                ++(m_resending ? m_progress.framesResent : m_progress.framesSent);
             }
             awaitReply = outcome == RecordOutcome::Sent;
-            ++lineIndex;
+            ++m_lineIndex;
         }
         return true;
     }
 
-    // Reads the bootloader's answer to the frame sent last: "T" goes on to `lineIndex`, BEL
-    // steps back to the line before it and sets `resending`. Under a reply limit a frame must
+    // Reads the bootloader's answer to the frame sent last: "T" goes on to the next line, BEL
+    // steps back to the line before it, to be sent again. Under a reply limit a frame must
     // be taken ("T") within it from its first send: a bootloader that asks for it again and
     // again (BEL) does not put the limit off.
-    bool TakeReply(std::int32_t& lineIndex, bool& resending) {
+    bool TakeReply() {
         if (!m_frameAskedAgain) {
             m_frameDeadline = DeadlineFromNow(m_context);
         }
@@ -227,9 +226,9 @@ private:
         if (reply == kRepeat) {
             // The frame sent last is the line before. Before any frame there is none: line 0
             // is sent, as it would have been after "T".
-            if (lineIndex > 0) {
-                --lineIndex;
-                resending = true;
+            if (m_lineIndex > 0) {
+                --m_lineIndex;
+                m_resending = true;
             }
             // Lets the window catch up without sleeping: the bootloader waits for the frame,
             // so nothing would wake a wait here.
@@ -307,6 +306,10 @@ private:
     ReplyFields& m_fields;
     DownloadResult& m_progress;
     std::int32_t m_lastIndex = -1;
+    // The transfer's place: the line to send next, and whether its frame is the last one
+    // again after BEL (counted apart from the first sends).
+    std::int32_t m_lineIndex = 0;
+    bool m_resending = false;
     std::optional<std::chrono::nanoseconds> m_frameDeadline;
     bool m_frameAskedAgain = false;
 };
