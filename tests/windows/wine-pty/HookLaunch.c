@@ -63,17 +63,62 @@ static Debuggee* Find(Debuggee* all, int count, DWORD id) {
     return NULL;
 }
 
+/* The hook library's path: beside the launcher. */
+static BOOL HookLibraryPath(wchar_t library[MAX_PATH]) {
+    const DWORD length = GetModuleFileNameW(NULL, library, MAX_PATH);
+    wchar_t* slash = wcsrchr(library, L'\\');
+    if (!length || !slash) {
+        return FALSE;
+    }
+    wcscpy(slash + 1, L"q218-comm-hook.dll");
+    return TRUE;
+}
+
+static const BYTE kBreakpoint = 0xCC; /* int3 */
+
+/* A program starts: its entry point gets a breakpoint, where the library will go in. */
+static void Track(Debuggee* all, int* count, const CREATE_PROCESS_DEBUG_INFO* created, DWORD id) {
+    CloseHandle(created->hFile);
+    if (*count == kDebuggees) {
+        return;
+    }
+    Debuggee* self = &all[(*count)++];
+    self->id = id;
+    self->process = created->hProcess;
+    self->thread = created->hThread;
+    self->entry = (BYTE*)(void*)created->lpStartAddress;
+    ReadProcessMemory(self->process, self->entry, &self->entryByte, 1, NULL);
+    WriteProcessMemory(self->process, self->entry, &kBreakpoint, 1, NULL);
+    FlushInstructionCache(self->process, self->entry, 1);
+}
+
+/* The program stands at its entry point: the instruction there is put back, to run again
+ * once released, and the main thread is held while the library loads. Returns whether the
+ * program is to be released at once (the library could not be loaded). */
+static BOOL HoldAndLoad(Debuggee* self, const wchar_t* library) {
+    WriteProcessMemory(self->process, self->entry, &self->entryByte, 1, NULL);
+    FlushInstructionCache(self->process, self->entry, 1);
+    CONTEXT context = {.ContextFlags = CONTEXT_CONTROL};
+    GetThreadContext(self->thread, &context);
+    context.Rip = (DWORD64)self->entry;
+    SetThreadContext(self->thread, &context);
+    SuspendThread(self->thread);
+    const BOOL loading = LoadInto(self->process, library, &self->loader);
+    if (!loading) {
+        fprintf(stderr, "q218-hook-launch: cannot load the hook library\n");
+    }
+    self->loaderId = self->loader ? GetThreadId(self->loader) : 0;
+    return !loading;
+}
+
 /* With Q218_HOOK_CHILDREN set, the programs the program starts get the library too (the
  * station's slot processes): the launcher then stays the program's debugger until it ends,
  * which is how it sees them start, and lets each child go once the library is in. */
 int wmain(void) {
     wchar_t library[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(NULL, library, MAX_PATH);
-    wchar_t* slash = wcsrchr(library, L'\\');
-    if (!length || !slash) {
+    if (!HookLibraryPath(library)) {
         return 125;
     }
-    wcscpy(slash + 1, L"q218-comm-hook.dll");
     const BOOL children = GetEnvironmentVariableW(L"Q218_HOOK_CHILDREN", NULL, 0) > 0;
 
     STARTUPINFOW startup = {.cb = sizeof startup};
@@ -89,7 +134,6 @@ int wmain(void) {
     static Debuggee all[kDebuggees];
     int count = 0;
     BOOL detached = FALSE;
-    const BYTE breakpoint = 0xCC; /* int3 */
     while (!detached) {
         DEBUG_EVENT event;
         if (!WaitForDebugEvent(&event, INFINITE)) {
@@ -100,18 +144,7 @@ int wmain(void) {
         Debuggee* released = NULL;
         switch (event.dwDebugEventCode) {
             case CREATE_PROCESS_DEBUG_EVENT:
-                CloseHandle(event.u.CreateProcessInfo.hFile);
-                if (count == kDebuggees) {
-                    break;
-                }
-                self = &all[count++];
-                self->id = event.dwProcessId;
-                self->process = event.u.CreateProcessInfo.hProcess;
-                self->thread = event.u.CreateProcessInfo.hThread;
-                self->entry = (BYTE*)(void*)event.u.CreateProcessInfo.lpStartAddress;
-                ReadProcessMemory(self->process, self->entry, &self->entryByte, 1, NULL);
-                WriteProcessMemory(self->process, self->entry, &breakpoint, 1, NULL);
-                FlushInstructionCache(self->process, self->entry, 1);
+                Track(all, &count, &event.u.CreateProcessInfo, event.dwProcessId);
                 break;
             case LOAD_DLL_DEBUG_EVENT:
                 CloseHandle(event.u.LoadDll.hFile);
@@ -121,20 +154,8 @@ int wmain(void) {
                     status = DBG_EXCEPTION_NOT_HANDLED;
                 } else if (self &&
                            event.u.Exception.ExceptionRecord.ExceptionAddress == self->entry &&
-                           !self->loader) {
-                    /* Put the entry point's instruction back and run it again once released. */
-                    WriteProcessMemory(self->process, self->entry, &self->entryByte, 1, NULL);
-                    FlushInstructionCache(self->process, self->entry, 1);
-                    CONTEXT context = {.ContextFlags = CONTEXT_CONTROL};
-                    GetThreadContext(self->thread, &context);
-                    context.Rip = (DWORD64)self->entry;
-                    SetThreadContext(self->thread, &context);
-                    SuspendThread(self->thread);
-                    if (!LoadInto(self->process, library, &self->loader)) {
-                        fprintf(stderr, "q218-hook-launch: cannot load the hook library\n");
-                        released = self;
-                    }
-                    self->loaderId = self->loader ? GetThreadId(self->loader) : 0;
+                           !self->loader && HoldAndLoad(self, library)) {
+                    released = self;
                 }
                 break;
             case EXIT_THREAD_DEBUG_EVENT:
