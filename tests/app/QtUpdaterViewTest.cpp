@@ -1,24 +1,21 @@
 // The Qt window on the offscreen platform: the layout, focus order and initial state, the
-// serial-number box, the progress bar, the message box, and handlers that end the program from
-// inside a nested wait.
+// serial-number box, the buttons, the progress bar, the texts and panels, and the started
+// window's picture (the message box and the waits are in QtUpdaterViewWaitTest.cpp).
 
 #include <QApplication>
 #include <QBitmap>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
-#include <chrono>
 #include <cmath>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "QtUpdaterViewFixture.h"
 #include "app/Main.h"
 #include "app/qt/QtUpdaterView.h"
 #include "sim/FakeClock.h"
@@ -28,53 +25,7 @@
 namespace q218 {
 namespace {
 
-// Stands in for the window logic: records each event, and runs an optional action for it.
-class RecordingEvents final : public WindowEvents {
-public:
-    void cmdOK_Click() override { Run("OK", onOK); }
-    void cmdUpdate_Click() override { Run("Update", onUpdate); }
-    void cmdExit_Click() override {
-        calls.emplace_back("Exit");
-        throw ProgramEnded{};
-    }
-    void Text4_KeyDown(std::int16_t keyCode, int shift) override {
-        calls.push_back("Key " + std::to_string(keyCode) + " " + std::to_string(shift));
-    }
-
-    std::vector<std::string> calls;
-    std::function<void()> onOK;
-    std::function<void()> onUpdate;
-
-private:
-    void Run(const char* name, const std::function<void()>& action) {
-        calls.emplace_back(name);
-        if (action) {
-            action();
-        }
-    }
-};
-
-class QtUpdaterViewTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        view.SetEvents(&events);
-        view.show();
-    }
-
-    template <typename T>
-    T* Child(const char* name) {
-        auto* child = view.findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(child, nullptr) << name;
-        return child;
-    }
-
-    QRect InWindow(const QWidget& widget) const {
-        return QRect(widget.mapTo(&view, QPoint(0, 0)), widget.size());
-    }
-
-    RecordingEvents events;
-    QtUpdaterView view;
-};
+using test::QtUpdaterViewTest;
 
 // What the layout must give a technician, whatever its numbers: every control whole inside a
 // window that cannot be resized, named for a screen reader, no control hiding another (the
@@ -353,117 +304,6 @@ TEST_F(QtUpdaterViewTest, DeviceFieldsShowLiterallyOnOneLineInPlace) {
             EXPECT_EQ(view.size(), QSize(294, 162));
         }
     }
-}
-
-TEST_F(QtUpdaterViewTest, MessageBoxIsModalWithOneOkAndTheProgramsTitle) {
-    QString title;
-    QString text;
-    QStringList buttons;
-    QTimer::singleShot(0, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        title = box->windowTitle();
-        text = box->text();
-        for (auto* button : box->buttons()) {
-            buttons << button->text();
-        }
-        box->button(QMessageBox::Ok)->click();
-    });
-    view.ShowMessageBox("Update Error.");
-    EXPECT_EQ(title, "DORVANE Q218 Firmware Update");
-    EXPECT_EQ(text, "Update Error.");
-    EXPECT_EQ(buttons, QStringList{"OK"});
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-}
-
-TEST_F(QtUpdaterViewTest, ExitDuringANestedWaitUnwindsTheWaitingHandler) {
-    int polls = 0;
-    bool waitReturned = false;
-    events.onOK = [&] {
-        view.SetEnabled(Button::cmdOK, false);
-        // A wait that only the end of the program can leave.
-        while (polls < 100000) {
-            ++polls;
-            view.ProcessEvents();
-        }
-        waitReturned = true;
-    };
-    QTimer::singleShot(20, [&] { Child<QPushButton>("cmdExit")->click(); });
-    Child<QPushButton>("cmdOK")->click();
-
-    EXPECT_EQ(events.calls, (std::vector<std::string>{"OK", "Exit"}));
-    EXPECT_LT(polls, 100000);
-    EXPECT_FALSE(waitReturned);
-    EXPECT_TRUE(view.ProgramHasEnded());
-    EXPECT_TRUE(view.isHidden());
-
-    // No further window event runs.
-    Child<QPushButton>("cmdOK")->click();
-    EXPECT_EQ(events.calls.size(), 2U);
-}
-
-TEST_F(QtUpdaterViewTest, ClosingByTheTitleBarEndsAWaitThatNoButtonCanEnd) {
-    bool unwound = false;
-    events.onUpdate = [&] {
-        view.SetEnabled(Button::cmdExit, false);
-        view.SetEnabled(Button::cmdOK, false);
-        view.SetEnabled(Button::cmdUpdate, false);
-        try {
-            for (int polls = 0; polls < 100000; ++polls) {
-                view.ProcessEvents();
-            }
-        } catch (const ProgramEnded&) {
-            unwound = true;
-            throw;
-        }
-    };
-    view.SetEnabled(Button::cmdUpdate, true);
-    QTimer::singleShot(20, [&] { view.close(); });
-    Child<QPushButton>("cmdUpdate")->click();
-
-    EXPECT_TRUE(unwound);
-    EXPECT_EQ(events.calls, (std::vector<std::string>{"Update", "Exit"}));
-    EXPECT_TRUE(view.ProgramHasEnded());
-    EXPECT_FALSE(view.isVisible());
-}
-
-TEST_F(QtUpdaterViewTest, ClosingWhileIdleEndsTheProgramLikeExit) {
-    EXPECT_TRUE(view.close());
-    EXPECT_EQ(events.calls, std::vector<std::string>{"Exit"});
-    EXPECT_TRUE(view.ProgramHasEnded());
-}
-
-TEST_F(QtUpdaterViewTest, IdleWaitsSleepUntilAnEventOrTheirLimit) {
-    using namespace std::chrono_literals;
-    // Posted work runs in the first call.
-    bool posted = false;
-    QTimer::singleShot(0, [&] { posted = true; });
-    view.ProcessEvents();
-    EXPECT_TRUE(posted);
-
-    // No periodic wake-up: a spinning wait would poll millions of times in 200 ms, one with
-    // a 10 ms tick about twenty; one that sleeps until the timer's event polls once or twice.
-    bool fired = false;
-    QTimer::singleShot(200, Qt::PreciseTimer, [&] { fired = true; });
-    int polls = 0;
-    while (!fired) {
-        view.ProcessEvents();
-        ++polls;
-    }
-    EXPECT_LE(polls, 5);
-
-    // A bounded wait with nothing to do sleeps to its limit, and a zero limit not at all.
-    const auto start = std::chrono::steady_clock::now();
-    const auto limit = 100ms;
-    int bounded = 0;
-    for (auto waited = 0ns; waited < limit; waited = std::chrono::steady_clock::now() - start) {
-        view.ProcessEventsFor(limit - waited);
-        ++bounded;
-    }
-    EXPECT_LE(bounded, 5);
-    const auto zeroStart = std::chrono::steady_clock::now();
-    view.ProcessEventsFor(0ns);
-    EXPECT_LT(std::chrono::steady_clock::now() - zeroStart, 20ms);
 }
 
 // The started window as drawn. The picture is also kept as window.png in the working folder,

@@ -23,6 +23,18 @@ struct ReplyRow {
 const ReplyFields kEmpty{};
 const ReplyFields kEarlier{"111111", "Q218", "R03.0", "2020-01-01", "x"};
 
+// Parses each row's reply into its fields as they were before, and checks the form and all
+// five fields after.
+template <std::size_t N>
+void ExpectRows(const ReplyRow (&rows)[N]) {
+    for (const ReplyRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        ReplyFields fields = row.before;
+        EXPECT_EQ(ParseReply(row.reply, fields), row.form);
+        EXPECT_EQ(fields, row.after);
+    }
+}
+
 TEST(ReplyParseTest, FormsAndFields) {
     const ReplyRow rows[] = {
         {"full reply",
@@ -85,54 +97,40 @@ TEST(ReplyParseTest, FormsAndFields) {
          {"1", "Q218", "3", "4", "5"}},
         {"six spaces", kEarlier, "      ", ReplyForm::SixthField, {"", "", "", "", ""}},
     };
-    for (const ReplyRow& row : rows) {
-        SCOPED_TRACE(row.name);
-        ReplyFields fields = row.before;
-        EXPECT_EQ(ParseReply(row.reply, fields), row.form);
-        EXPECT_EQ(fields, row.after);
-    }
+    ExpectRows(rows);
 }
 
 TEST(ReplyParseTest, HostileBytesAreOrdinaryCharacters) {
-    {
-        SCOPED_TRACE("NUL and bytes above 127 inside fields");
-        const std::string reply{'1', '\0', '3',    ' ',    'Q', '2',  '1',
-                                '8', ' ',  '\xFF', '\x80', ' ', '\0', ' '};
-        ReplyFields fields;
-        EXPECT_EQ(ParseReply(reply, fields), ReplyForm::Fields);
-        EXPECT_EQ(fields[0], std::string({'1', '\0', '3'}));
-        EXPECT_EQ(fields[1], "Q218");
-        EXPECT_EQ(fields[2], std::string({'\xFF', '\x80'}));
-        EXPECT_EQ(fields[3], std::string(1, '\0'));
-    }
-    {
-        SCOPED_TRACE("NUL inside the first four characters is not the short form");
-        ReplyFields fields;
-        EXPECT_EQ(ParseReply(std::string({'Q', '2', '\0', '8', ' '}), fields), ReplyForm::Fields);
-        EXPECT_EQ(fields[0].size(), 4U);
-        EXPECT_EQ(fields[1], "");
-    }
-    {
-        SCOPED_TRACE("a hundred thousand characters without a space");
-        ReplyFields fields = kEarlier;
-        EXPECT_EQ(ParseReply(std::string(100'000, '\xA5'), fields), ReplyForm::Fields);
-        EXPECT_EQ(fields[0], "111111");
-        EXPECT_EQ(fields[1], "");
-    }
-    {
-        SCOPED_TRACE("long fields");
-        const std::string serial(50'000, '7');
-        ReplyFields fields;
-        EXPECT_EQ(ParseReply(serial + " Q218 " + std::string(30'000, 'r') + " ", fields),
-                  ReplyForm::Fields);
-        EXPECT_EQ(fields[0], serial);
-        EXPECT_EQ(fields[2].size(), 30'000U);
-    }
-    {
-        SCOPED_TRACE("thousands of spaces fail as a sixth field");
-        ReplyFields fields;
-        EXPECT_EQ(ParseReply(std::string(5'000, ' '), fields), ReplyForm::SixthField);
-    }
+    const std::string serial(50'000, '7');
+    const std::string revision(30'000, 'r');
+    const ReplyRow rows[] = {
+        {"NUL and bytes above 127 inside fields",
+         kEmpty,
+         {'1', '\0', '3', ' ', 'Q', '2', '1', '8', ' ', '\xFF', '\x80', ' ', '\0', ' '},
+         ReplyForm::Fields,
+         {std::string({'1', '\0', '3'}), "Q218", "\xFF\x80", std::string(1, '\0'), ""}},
+        {"NUL inside the first four characters is not the short form",
+         kEmpty,
+         {'Q', '2', '\0', '8', ' '},
+         ReplyForm::Fields,
+         {std::string({'Q', '2', '\0', '8'}), "", "", "", ""}},
+        {"a hundred thousand characters without a space",
+         kEarlier,
+         std::string(100'000, '\xA5'),
+         ReplyForm::Fields,
+         {"111111", "", "R03.0", "2020-01-01", "x"}},
+        {"long fields",
+         kEmpty,
+         serial + " Q218 " + revision + " ",
+         ReplyForm::Fields,
+         {serial, "Q218", revision, "", ""}},
+        {"thousands of spaces fail as a sixth field",
+         kEmpty,
+         std::string(5'000, ' '),
+         ReplyForm::SixthField,
+         {"", "", "", "", ""}},
+    };
+    ExpectRows(rows);
 }
 
 // Random bytes rich in spaces and in the model's letters, checked against what any reply
