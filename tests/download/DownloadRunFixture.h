@@ -120,9 +120,10 @@ inline std::vector<std::string> Opening(std::string_view handshake = "B2") {
             In(EntryKind::Ready, "T")};
 }
 
-// Every line of the compacted image that lies below word 0x2000 as a frame and its "T".
-inline std::vector<std::string> AllFrames(const FirmwareImage& compacted) {
-    std::vector<std::string> entries;
+// The opening, then every line of the compacted image that lies below word 0x2000 as a frame
+// and its "T".
+inline std::vector<std::string> OpeningAndAllFrames(const FirmwareImage& compacted) {
+    std::vector<std::string> entries = Opening();
     for (const std::string& line : compacted) {
         if (Record_Frame(line).outcome == RecordOutcome::Sent) {
             entries.push_back(Frame(line));

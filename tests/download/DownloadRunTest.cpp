@@ -24,10 +24,7 @@ TEST(DownloadRun, CleanRunOfTheEmbeddedImage) {
     ASSERT_EQ(bench.image.size(), test::ReadImageInput().size() - 1)
         << "the tag line is dropped for good";
     EXPECT_EQ(bench.image.front(), ":020000040000FA");
-    std::vector<std::string> expected = Opening();
-    for (const std::string& entry : AllFrames(bench.image)) {
-        expected.push_back(entry);
-    }
+    std::vector<std::string> expected = OpeningAndAllFrames(bench.image);
     expected.push_back(Out(EntryKind::End, ":S"));
     expected.push_back(Out(EntryKind::IdentifyQuery, "990\r"));
     expected.push_back(In(EntryKind::IdentifyReply, bench.device.IdentificationText()));
@@ -203,9 +200,7 @@ TEST(DownloadRun, ShortImagesEndTheTransferAfterTheirLastLine) {
 
         ASSERT_EQ(bench.Run(), DownloadEnding::Finished);
 
-        std::vector<std::string> expected = Opening();
-        const std::vector<std::string> frames = AllFrames(bench.image);
-        expected.insert(expected.end(), frames.begin(), frames.end());
+        const std::vector<std::string> expected = OpeningAndAllFrames(bench.image);
         // The end bytes follow the last frame at once; its "T" arrives as the port closes.
         const std::vector<std::string> transcript = bench.Transcript();
         ExpectTranscriptStartsWith(transcript, expected);
