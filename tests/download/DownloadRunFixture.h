@@ -108,9 +108,13 @@ inline std::string Out(EntryKind kind, std::string_view bytes) {
 inline std::string In(EntryKind kind, std::string_view bytes) {
     return Bench::Entry(Direction::FromDevice, kind, bytes);
 }
-inline std::string Frame(const std::string& line) {
+// The bytes a line of the image goes out as.
+inline std::string Wire(const std::string& line) {
     const std::vector<std::uint8_t> bytes = Record_Frame(line).bytes;
-    return Out(EntryKind::Frame, std::string(bytes.begin(), bytes.end()));
+    return {bytes.begin(), bytes.end()};
+}
+inline std::string Frame(const std::string& line) {
+    return Out(EntryKind::Frame, Wire(line));
 }
 
 // Reset, ENQ, ACK, the two handshake characters and the first "T".
