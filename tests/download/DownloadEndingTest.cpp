@@ -1,5 +1,5 @@
-// Updates that end before "Update complete!": the device's refusals, a lost line and a
-// rejected image, each leaving the device able to take the next update.
+// Updates that end before "Update complete!": a reply other than "T" or BEL, a silent device,
+// Exit, a lost or busy line, and image lines that cannot be sent.
 #include <gtest/gtest.h>
 
 #include <chrono>
