@@ -1,23 +1,14 @@
 // Runs on a line whose replies are all waiting as soon as the port opens: replies that arrive
 // together, and sequences the simulated device does not make.
-#include "download/DownloadRun.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "download/RecordSend.h"
-#include "image/FirmwareImage.h"
-#include "sim/FakeClock.h"
-#include "support/Bytes.h"
-#include "support/ExpectedMemory.h"
-#include "support/FakeView.h"
+#include "DownloadRunFixture.h"
 
-namespace q218 {
+namespace q218::test {
 namespace {
-
-constexpr std::int16_t kPort = 3;
 
 // A line whose replies are all waiting as soon as the port opens, each open taking the next
 // script: replies that arrive together, and sequences the simulated device does not make.
@@ -56,11 +47,6 @@ private:
     int m_inputLen = 0;
     std::string m_buffer;
 };
-
-std::string Wire(const std::string& line) {
-    const std::vector<std::uint8_t> bytes = Record_Frame(line).bytes;
-    return {bytes.begin(), bytes.end()};
-}
 
 TEST(DownloadRunPreloaded, RepliesWaitingBehindEnqAndBelBeforeAnyFrame) {
     const std::string addressRecord = ":020000040000FA";
@@ -115,4 +101,4 @@ TEST(DownloadRunPreloaded, RepliesWaitingBehindEnqAndBelBeforeAnyFrame) {
 }
 
 }  // namespace
-}  // namespace q218
+}  // namespace q218::test

@@ -76,15 +76,23 @@ PreparedImage Prepare(std::string_view serial) {
     return prepared;
 }
 
-class FullDownload : public ::testing::Test {
-protected:
-    FullDownload() { link.Attach(2, device); }
+// The simulated device and the scripted host on one in-memory line, for a test or a row.
+struct Rig {
+    Rig(const PreviousFirmware& firmware, std::int16_t port)
+        : device(clock, firmware), host(clock, link, port) {
+        link.Attach(port, device);
+    }
 
     FakeClock clock;
-    SimulatedQ218 device{
-        clock, PreviousFirmware{.serial = "123456", .revision = "R04.5", .date = "2021-11-02"}};
+    SimulatedQ218 device;
     InMemoryLink link{clock};
-    ScriptedHost host{clock, link, 2};
+    ScriptedHost host;
+};
+
+class FullDownload : public ::testing::Test, protected Rig {
+protected:
+    FullDownload()
+        : Rig(PreviousFirmware{.serial = "123456", .revision = "R04.5", .date = "2021-11-02"}, 2) {}
 };
 
 TEST_F(FullDownload, DeviceReportsTheNewRevisionAndTheSerialTheFramesCarried) {
@@ -134,20 +142,18 @@ TEST_F(FullDownload, TranscriptShowsTheExchangeInOrder) {
     link.SetPortOpen(true);
     link.Output("x\r");
 
-    const std::vector<std::pair<Direction, EntryKind>> expected = {
-        {Direction::ToDevice, EntryKind::ResetCommand},
-        {Direction::FromDevice, EntryKind::Noise},
-        {Direction::FromDevice, EntryKind::Enq},
-        {Direction::ToDevice, EntryKind::Ack},
-        {Direction::FromDevice, EntryKind::Handshake},
-        {Direction::FromDevice, EntryKind::Ready},
-        {Direction::ToDevice, EntryKind::Frame},
-        {Direction::FromDevice, EntryKind::FrameReply},
-        {Direction::ToDevice, EntryKind::Frame},
-        {Direction::FromDevice, EntryKind::FrameReply},
-        {Direction::ToDevice, EntryKind::End},
-        {Direction::ToDevice, EntryKind::Unexpected},
+    std::vector<std::pair<Direction, EntryKind>> expected = {
+        {Direction::ToDevice, EntryKind::ResetCommand}, {Direction::FromDevice, EntryKind::Noise},
+        {Direction::FromDevice, EntryKind::Enq},        {Direction::ToDevice, EntryKind::Ack},
+        {Direction::FromDevice, EntryKind::Handshake},  {Direction::FromDevice, EntryKind::Ready},
     };
+    // Each frame sent, and the "T" that answers it.
+    for (std::size_t k = 0; k < two.size(); ++k) {
+        expected.emplace_back(Direction::ToDevice, EntryKind::Frame);
+        expected.emplace_back(Direction::FromDevice, EntryKind::FrameReply);
+    }
+    expected.emplace_back(Direction::ToDevice, EntryKind::End);
+    expected.emplace_back(Direction::ToDevice, EntryKind::Unexpected);
     const Transcript& t = device.Transcript();
     ASSERT_EQ(t.size(), expected.size()) << Describe(t);
     for (std::size_t i = 0; i < t.size(); ++i) {
@@ -194,20 +200,16 @@ TEST_F(FullDownload, FaultsReachTheHostAsTheyShould) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FakeClock rowClock;
-        SimulatedQ218 rowDevice(rowClock, PreviousFirmware{});
-        InMemoryLink rowLink(rowClock);
-        rowLink.Attach(1, rowDevice);
-        ScriptedHost rowHost(rowClock, rowLink, 1);
-        row.inject(rowDevice);
-        const HostResult run = rowHost.Download(frames);
-        EXPECT_EQ(run.finished, row.finished) << Describe(rowDevice.Transcript());
+        Rig rig(PreviousFirmware{}, 1);
+        row.inject(rig.device);
+        const HostResult run = rig.host.Download(frames);
+        EXPECT_EQ(run.finished, row.finished) << Describe(rig.device.Transcript());
         EXPECT_EQ(run.failure, row.failure);
         EXPECT_EQ(run.bels, row.bels);
         if (run.finished) {
             // Every frame reached memory in the end, resends included.
-            EXPECT_EQ(rowDevice.Word(4), image.words[8].second);
-            EXPECT_EQ(rowDevice.FramesReceived(), static_cast<int>(frames.size()) + row.bels);
+            EXPECT_EQ(rig.device.Word(4), image.words[8].second);
+            EXPECT_EQ(rig.device.FramesReceived(), static_cast<int>(frames.size()) + row.bels);
         }
     }
 }

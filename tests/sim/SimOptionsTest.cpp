@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/FakeClock.h"
@@ -93,21 +94,19 @@ TEST(SimOptions, ParsedOptionsReachTheDevice) {
     FakeClock clock;
     SimulatedQ218 device(clock, o.device.firmware);
     ApplyOptions(o, device);
-    device.Receive("990\r");
-    clock.Advance(std::chrono::seconds(1));
-    EXPECT_EQ(device.TakeReadable(), " Q218 R09.9 2030-01-01 \r");
-    device.Receive("977\r");
-    clock.Advance(std::chrono::seconds(1));
-    EXPECT_EQ(device.TakeReadable(), "ab\r\x05");
-    device.Receive("\x06");
-    clock.Advance(std::chrono::seconds(1));
-    EXPECT_EQ(device.TakeReadable(), std::string("\0TT", 3));
+    // Host writes `bytes` and reads what a second later is readable.
+    const auto exchange = [&](std::string_view bytes) {
+        device.Receive(bytes);
+        clock.Advance(std::chrono::seconds(1));
+        return device.TakeReadable();
+    };
+    EXPECT_EQ(exchange("990\r"), " Q218 R09.9 2030-01-01 \r");
+    EXPECT_EQ(exchange("977\r"), "ab\r\x05");
+    EXPECT_EQ(exchange("\x06"), std::string("\0TT", 3));
     const std::string frame = test::ByteText("3A 08 00 04 E0 01 8A 28 57 01 83 01 85");
     const std::string replies[] = {"\x07", "\x07", "t"};
     for (const std::string& expected : replies) {
-        device.Receive(frame);
-        clock.Advance(std::chrono::seconds(1));
-        EXPECT_EQ(device.TakeReadable(), expected);
+        EXPECT_EQ(exchange(frame), expected);
     }
 }
 

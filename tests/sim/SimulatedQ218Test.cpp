@@ -23,22 +23,30 @@ const std::string kEnq = "\x05";
 const std::string kAck = "\x06";
 const std::string kBel = "\x07";
 
-class DeviceTest : public ::testing::Test {
-protected:
+// A device on its own clock, for a test or for one row of a table.
+struct Board {
+    explicit Board(const PreviousFirmware& firmware) : device(clock, firmware) {}
+
     // Host writes `bytes` and reads everything readable at the same instant.
     std::string Exchange(std::string_view bytes) {
         device.Receive(bytes);
         return device.TakeReadable();
     }
+
+    FakeClock clock;
+    SimulatedQ218 device;
+};
+
+class DeviceTest : public ::testing::Test, protected Board {
+protected:
+    DeviceTest()
+        : Board(PreviousFirmware{.serial = "123456", .revision = "R04.5", .date = "2021-11-02"}) {}
+
     // "977", ENQ, ACK, the two handshake characters and "T": the bootloader waits for frames.
     void EnterBootloader() {
         ASSERT_EQ(Exchange("977\r"), kEnq);
         ASSERT_EQ(Exchange(kAck), "B2T");
     }
-
-    FakeClock clock;
-    SimulatedQ218 device{
-        clock, PreviousFirmware{.serial = "123456", .revision = "R04.5", .date = "2021-11-02"}};
 };
 
 TEST(DeviceIdentification, ReplyComesFromTheTableInProgramMemory) {
@@ -60,14 +68,12 @@ TEST(DeviceIdentification, ReplyComesFromTheTableInProgramMemory) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FakeClock clock;
-        SimulatedQ218 device(clock, row.firmware);
-        device.Receive("990\r");
-        EXPECT_EQ(device.TakeReadable(), row.reply);
-        EXPECT_EQ(device.IdentificationText(), row.reply);
+        Board board(row.firmware);
+        EXPECT_EQ(board.Exchange("990\r"), row.reply);
+        EXPECT_EQ(board.device.IdentificationText(), row.reply);
         // Each character is a RETLW (0x34xx) after the computed jump at 0x1F00.
-        EXPECT_EQ(device.Word(0x1F00), 0x0782);
-        EXPECT_EQ(device.Word(0x1F01), 0x3400 | static_cast<unsigned char>(row.reply[0]));
+        EXPECT_EQ(board.device.Word(0x1F00), 0x0782);
+        EXPECT_EQ(board.device.Word(0x1F01), 0x3400 | static_cast<unsigned char>(row.reply[0]));
     }
 }
 
@@ -268,15 +274,13 @@ TEST_F(DeviceTest, UnexpectedBytesAreLoggedAndIgnored) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FakeClock rowClock;
-        SimulatedQ218 rowDevice(rowClock, PreviousFirmware{});
-        rowDevice.Receive(row.before);
-        rowDevice.TakeReadable();
-        rowDevice.Receive(row.stray);
-        EXPECT_EQ(rowDevice.TakeReadable(), "");
-        ASSERT_FALSE(rowDevice.Transcript().empty());
-        EXPECT_EQ(rowDevice.Transcript().back().kind, EntryKind::Unexpected);
-        EXPECT_EQ(rowDevice.Transcript().back().bytes, row.stray);
+        Board board(PreviousFirmware{});
+        static_cast<void>(board.Exchange(row.before));
+        EXPECT_EQ(board.Exchange(row.stray), "");
+        const Transcript& transcript = board.device.Transcript();
+        ASSERT_FALSE(transcript.empty());
+        EXPECT_EQ(transcript.back().kind, EntryKind::Unexpected);
+        EXPECT_EQ(transcript.back().bytes, row.stray);
     }
 }
 
