@@ -136,7 +136,7 @@ Reason ReasonOf(DownloadEnding ending) {
             return Reason::FrameNotTaken;
         case DownloadEnding::NoReply:
             return Reason::NoAnswer;
-        case DownloadEnding::PortNotOpened:
+        case DownloadEnding::NotOpened:
             return Reason::PortBusy;
         case DownloadEnding::RecordMalformed:
         case DownloadEnding::Unfinished:

@@ -19,7 +19,7 @@ constexpr std::chrono::seconds kRetryInterval{1};
 // A failed transfer's reason in words.
 std::string WhyTransferFailed(const DownloadResult& run) {
     switch (run.ending) {
-        case DownloadEnding::PortNotOpened:
+        case DownloadEnding::NotOpened:
             return "the port would not open again (" + run.openError.detail + ")";
         case DownloadEnding::LineLost:
             return "the line was lost (the adapter pulled out or the device gone)";

@@ -134,7 +134,7 @@ private:
         m_link.SetSettings(kLineSettings);
         if (const OpenResult opened = m_link.SetPortOpen(true); !opened) {
             m_progress.openError = *opened.error;
-            return Fail(DownloadEnding::PortNotOpened);
+            return Fail(DownloadEnding::NotOpened);
         }
         m_link.Output(kResetCommand);
         m_progress.resetSent = true;

@@ -18,7 +18,7 @@ enum class DownloadEnding {
     Finished,       // "Update complete!"
     ImageRejected,  // the goto message
     // "Update Error.", for one of these reasons:
-    PortNotOpened,    // the port would not open: nothing was sent
+    NotOpened,        // the port would not open: nothing was sent
     LineLost,         // the line vanished under the open port (an adapter pulled out)
     NoReply,          // nothing came within the context's reply limit
     BootloaderReply,  // the bootloader answered a frame with neither "T" nor BEL
@@ -28,7 +28,7 @@ enum class DownloadEnding {
 
 // The transfer failed ("Update Error."): the ending is one of its reasons.
 constexpr bool IsTransferFailure(DownloadEnding ending) {
-    return ending >= DownloadEnding::PortNotOpened;
+    return ending >= DownloadEnding::NotOpened;
 }
 
 // What the run did, kept up to date while it runs so that a caller can read how far it got
@@ -36,7 +36,7 @@ constexpr bool IsTransferFailure(DownloadEnding ending) {
 struct [[nodiscard]] DownloadResult {
     DownloadEnding ending = DownloadEnding::Unfinished;
     char bootloaderReply = 0;    // the character seen, when the ending is BootloaderReply
-    OpenError openError;         // why the port would not open, when the ending is PortNotOpened
+    OpenError openError;         // why the port would not open, when the ending is NotOpened
     bool resetSent = false;      // "977" CR written: from here the device may be in its bootloader
     bool handshakeDone = false;  // the bootloader's ENQ answered with ACK
     int framesTotal = 0;         // frames of the whole image when no frame is asked for again

@@ -132,7 +132,7 @@ TEST(DownloadRun, VanishedLineEndsInUpdateErrorInsteadOfWaiting) {
         bench.link.SetBusy(kPort, true);
         const std::string writtenBefore = bench.link.Written(kPort);
 
-        ASSERT_EQ(bench.Run(), DownloadEnding::PortNotOpened);
+        ASSERT_EQ(bench.Run(), DownloadEnding::NotOpened);
         EXPECT_EQ(bench.result.openError.failure, OpenFailure::Busy);
         EXPECT_EQ(bench.link.Written(kPort), writtenBefore) << "nothing was sent";
         ExpectUpdateError(bench);
