@@ -7,7 +7,6 @@
 #include <signal.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -18,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/PtyServer.h"
+#include "FlashFixture.h"
 #include "support/DeviceMemory.h"
 #include "support/ExpectedMemory.h"
 #include "support/ImageInput.h"
@@ -126,122 +125,119 @@ std::vector<QJsonObject> Records(const QString& path) {
     return records;
 }
 
-// Runs q218-flash until it ends; `step` sees its standard output as it grows.
-struct Ran {
-    int exitCode = -1;
-    QByteArray out;
-};
-Ran RunFlash(const QStringList& arguments,
-             const std::function<void(const QByteArray&, QProcess&)>& step) {
-    QProcess flash;
-    flash.start(Q218_FLASH, arguments);
-    EXPECT_TRUE(flash.waitForStarted());
-    Ran ran;
-    QElapsedTimer clock;
-    clock.start();
-    while (flash.state() != QProcess::NotRunning) {
-        if (clock.hasExpired(180'000)) {
-            flash.kill();
-            flash.waitForFinished();
-            ADD_FAILURE() << "q218-flash hung: " << ran.out.toStdString();
-            return ran;
+class Station : public ::testing::TestWithParam<Row> {
+protected:
+    // One simulated unit a slot, set up as its row says.
+    void PlugInUnits() {
+        for (const SlotRow& slot : GetParam().units) {
+            std::unique_ptr<sim::PtyServer> server = Device({.serial = slot.serial});
+            ASSERT_TRUE(server);
+            if (slot.setUp) {
+                server->WithDevice(slot.setUp);
+            }
+            m_before.push_back(MemoryOf(*server));
+            m_servers.push_back(std::move(server));
         }
-        flash.waitForFinished(50);
-        ran.out += flash.readAllStandardOutput();
-        step(ran.out, flash);
     }
-    ran.out += flash.readAllStandardOutput();
-    EXPECT_EQ(flash.exitStatus(), QProcess::NormalExit);
-    ran.exitCode = flash.exitCode();
-    return ran;
-}
 
-class Station : public ::testing::TestWithParam<Row> {};
-
-TEST_P(Station, Slots) {
-    const Row& row = GetParam();
-    const std::vector<std::string> image = ReadImageInput();
-    std::vector<std::unique_ptr<sim::PtyServer>> servers;
-    std::vector<Memory> before;
-    QStringList arguments = row.options;
-    QTemporaryDir dir;
-    const QString log = dir.filePath("records.jsonl");
-    const QString handedOn = dir.filePath("handed-on.jsonl");
-    arguments << "--on-record"
-              << "cat >> '" + handedOn + "'" + (row.onRecordFails ? "; exit 9" : "");
-    if (row.tornLog) {
-        QFile torn(log);
-        ASSERT_TRUE(torn.open(QIODevice::WriteOnly) && torn.write(kTornLine) == kTornLine.size());
-    }
-    arguments << "--log" << log << "--station-id"
-              << "bench-7"
-              << "--operator"
-              << "ann";
-    for (const SlotRow& slot : row.units) {
-        sim::PtyServer::Created created = sim::PtyServer::Create(sim::PreviousFirmware{
-            .serial = slot.serial, .revision = "R04.5", .date = "2021-11-02"});
-        ASSERT_TRUE(created.server) << created.error;
-        if (slot.setUp) {
-            created.server->WithDevice(slot.setUp);
+    QStringList Arguments() {
+        const Row& row = GetParam();
+        QStringList arguments = row.options;
+        arguments << "--on-record"
+                  << "cat >> '" + m_handedOn + "'" + (row.onRecordFails ? "; exit 9" : "");
+        if (row.tornLog) {
+            QFile torn(m_log);
+            EXPECT_TRUE(torn.open(QIODevice::WriteOnly) &&
+                        torn.write(kTornLine) == kTornLine.size());
         }
-        before.push_back(MemoryOf(*created.server));
-        arguments << QString::fromStdString(created.server->SlavePath());
-        servers.push_back(std::move(created.server));
+        arguments << "--log" << m_log << "--station-id"
+                  << "bench-7"
+                  << "--operator"
+                  << "ann";
+        for (const auto& server : m_servers) {
+            arguments << QString::fromStdString(server->SlavePath());
+        }
+        return arguments;
     }
-    const auto label = [&](std::size_t i) {
-        return QFileInfo(QString::fromStdString(servers[i]->SlavePath())).fileName();
-    };
-    bool acted = false;
-    const Ran ran = RunFlash(arguments, [&](const QByteArray& out, QProcess& flash) {
-        if (acted || row.act == Act::None) {
+
+    QString Label(std::size_t slot) const {
+        return QFileInfo(QString::fromStdString(m_servers[slot]->SlavePath())).fileName();
+    }
+
+    // Kills the slot or terminates the station once its output shows the moment has come.
+    void ActWhenDue(const QByteArray& out, QProcess& flash) {
+        const Row& row = GetParam();
+        if (m_acted || row.act == Act::None) {
             return;
         }
         if (row.act == Act::KillSlot &&
-            out.contains("[" + label(row.actOn).toUtf8() + "] progress 10 %")) {
-            acted =
-                ::kill(SlotOf(flash.processId(), servers[row.actOn]->SlavePath()), SIGKILL) == 0;
+            out.contains("[" + Label(row.actOn).toUtf8() + "] progress 10 %")) {
+            m_acted =
+                ::kill(SlotOf(flash.processId(), m_servers[row.actOn]->SlavePath()), SIGKILL) == 0;
         }
         if (row.act == Act::TermStation &&
             out.count("bootloader answered") == static_cast<qsizetype>(row.units.size())) {
-            acted = ::kill(static_cast<pid_t>(flash.processId()), SIGTERM) == 0;
+            m_acted = ::kill(static_cast<pid_t>(flash.processId()), SIGTERM) == 0;
         }
-    });
-    EXPECT_TRUE(acted || row.act == Act::None);
+    }
+
+    void CheckRecord(std::size_t i, const QJsonObject& record, const QByteArray& out) {
+        const SlotRow& slot = GetParam().units[i];
+        EXPECT_EQ(record["result"].toString().toStdString(), slot.result);
+        EXPECT_EQ(record["reason"].toString().toStdString(), slot.reason);
+        // The parent's record of a died slot still names the unit.
+        EXPECT_EQ(record["before"]["serial"].toString().toStdString(), slot.serial);
+        EXPECT_TRUE(record["before"]["reply"].toString().contains(slot.serial.c_str()));
+        EXPECT_EQ(record["slot"].toString(), Label(i));
+        EXPECT_EQ(record["stationId"].toString(), "bench-7");
+        EXPECT_EQ(record["operator"].toString(), "ann");
+        EXPECT_EQ(record["leftInBootloader"].toBool(), slot.recovery);
+        EXPECT_EQ(
+            out.contains(
+                ("q218-flash " + m_servers[i]->SlavePath() + " --serial " + slot.serial).c_str()),
+            slot.recovery)
+            << out.toStdString();
+        if (*slot.reason == '\0') {
+            const std::vector<WrittenBlock> blocks = BlocksOfUpdate(m_image, slot.serial);
+            const MemoryDifference difference =
+                Compare(MemoryOf(*m_servers[i]), AfterBlocks(m_before[i], blocks, blocks.size()));
+            EXPECT_EQ(difference.count, 0U) << difference.firstFew;
+        }
+    }
+
+    const std::vector<std::string> m_image = ReadImageInput();
+    std::vector<std::unique_ptr<sim::PtyServer>> m_servers;
+    std::vector<Memory> m_before;
+    QTemporaryDir m_dir;
+    const QString m_log = m_dir.filePath("records.jsonl");
+    const QString m_handedOn = m_dir.filePath("handed-on.jsonl");
+    bool m_acted = false;
+};
+
+TEST_P(Station, Slots) {
+    const Row& row = GetParam();
+    PlugInUnits();
+    const QStringList arguments = Arguments();
+    ASSERT_FALSE(HasFailure());
+    const Ran ran = Flash(
+        arguments, {.hungAfter = std::chrono::seconds(180),
+                    .step = [&](const Ran& now, QProcess& flash) { ActWhenDue(now.out, flash); }});
+    EXPECT_TRUE(m_acted || row.act == Act::None);
     EXPECT_EQ(ran.exitCode, row.exitCode) << ran.out.toStdString();
 
-    const std::vector<QJsonObject> records = Records(log);
+    const std::vector<QJsonObject> records = Records(m_log);
     // Every record reached the --on-record command, whole; its failure was only reported.
-    std::vector<QJsonObject> copies = Records(handedOn);
+    std::vector<QJsonObject> copies = Records(m_handedOn);
     EXPECT_TRUE(std::is_permutation(copies.begin(), copies.end(), records.begin(), records.end()));
     EXPECT_EQ(ran.out.contains("--on-record command failed"), row.onRecordFails);
     ASSERT_EQ(records.size(), row.units.size());
     for (std::size_t i = 0; i < row.units.size(); ++i) {
-        const SlotRow& slot = row.units[i];
-        SCOPED_TRACE(slot.serial);
+        SCOPED_TRACE(row.units[i].serial);
         const auto record = std::find_if(records.begin(), records.end(), [&](const QJsonObject& r) {
-            return r["port"].toString().toStdString() == servers[i]->SlavePath();
+            return r["port"].toString().toStdString() == m_servers[i]->SlavePath();
         });
         ASSERT_NE(record, records.end());
-        EXPECT_EQ((*record)["result"].toString().toStdString(), slot.result);
-        EXPECT_EQ((*record)["reason"].toString().toStdString(), slot.reason);
-        // The parent's record of a died slot still names the unit.
-        EXPECT_EQ((*record)["before"]["serial"].toString().toStdString(), slot.serial);
-        EXPECT_TRUE((*record)["before"]["reply"].toString().contains(slot.serial.c_str()));
-        EXPECT_EQ((*record)["slot"].toString(), label(i));
-        EXPECT_EQ((*record)["stationId"].toString(), "bench-7");
-        EXPECT_EQ((*record)["operator"].toString(), "ann");
-        EXPECT_EQ((*record)["leftInBootloader"].toBool(), slot.recovery);
-        EXPECT_EQ(
-            ran.out.contains(
-                ("q218-flash " + servers[i]->SlavePath() + " --serial " + slot.serial).c_str()),
-            slot.recovery)
-            << ran.out.toStdString();
-        if (*slot.reason == '\0') {
-            const std::vector<WrittenBlock> blocks = BlocksOfUpdate(image, slot.serial);
-            const MemoryDifference difference =
-                Compare(MemoryOf(*servers[i]), AfterBlocks(before[i], blocks, blocks.size()));
-            EXPECT_EQ(difference.count, 0U) << difference.firstFew;
-        }
+        CheckRecord(i, *record, ran.out);
     }
 }
 
@@ -258,11 +254,9 @@ TEST(StationMode, ThreeUnitsInTurnOnOneSlot) {
     std::vector<std::unique_ptr<sim::PtyServer>> units;
     std::vector<Memory> before;
     for (const std::string& serial : serials) {
-        sim::PtyServer::Created created = sim::PtyServer::Create(
-            sim::PreviousFirmware{.serial = serial, .revision = "R04.5", .date = "2021-11-02"});
-        ASSERT_TRUE(created.server) << created.error;
-        before.push_back(MemoryOf(*created.server));
-        units.push_back(std::move(created.server));
+        units.push_back(Device({.serial = serial}));
+        ASSERT_TRUE(units.back());
+        before.push_back(MemoryOf(*units.back()));
     }
     const auto plugIn = [&](std::size_t unit) {
         QFile::remove(slot);
@@ -284,23 +278,24 @@ TEST(StationMode, ThreeUnitsInTurnOnOneSlot) {
     };
     plugIn(0);
     std::size_t next = 1;
-    const Ran ran =
-        RunFlash({"--station", "--log", log, slot}, [&](const QByteArray& out, QProcess& flash) {
-            const auto updated = static_cast<std::size_t>(out.count("ended: updated"));
-            // The unit just updated is still there and has been asked twice: it is not taken again.
-            if (updated != next || queriesAfterUpdate(next - 1) < 2) {
-                return;
-            }
-            if (next == serials.size()) {
-                ::kill(static_cast<pid_t>(flash.processId()), SIGTERM);
-            } else if (next == 1) {
-                units[0]->Unplug();
-                plugIn(1);
-            } else {
-                plugIn(2);  // unit 2 still answers on its own pty; another serial number now here
-            }
-            ++next;
-        });
+    const auto step = [&](const Ran& now, QProcess& flash) {
+        const auto updated = static_cast<std::size_t>(now.out.count("ended: updated"));
+        // The unit just updated is still there and has been asked twice: it is not taken again.
+        if (updated != next || queriesAfterUpdate(next - 1) < 2) {
+            return;
+        }
+        if (next == serials.size()) {
+            ::kill(static_cast<pid_t>(flash.processId()), SIGTERM);
+        } else if (next == 1) {
+            units[0]->Unplug();
+            plugIn(1);
+        } else {
+            plugIn(2);  // unit 2 still answers on its own pty; another serial number now here
+        }
+        ++next;
+    };
+    const Ran ran = Flash({"--station", "--log", log, slot},
+                          {.hungAfter = std::chrono::seconds(180), .step = step});
     EXPECT_EQ(ran.exitCode, 0) << ran.out.toStdString();
     EXPECT_TRUE(ran.out.contains("3 passed, 0 failed")) << ran.out.toStdString();
     const std::vector<QJsonObject> records = Records(log);
@@ -321,89 +316,6 @@ TEST(StationMode, ThreeUnitsInTurnOnOneSlot) {
         EXPECT_EQ(Compare(MemoryOf(*units[i]), AfterBlocks(before[i], blocks, blocks.size())).count,
                   0U);
     }
-}
-
-// --events as another program reads it: every line one JSON object of schema 1, the steps in
-// their order (progress collapsed to one), the frame counts rising to the record's own.
-struct EventRow {
-    const char* name;
-    std::function<void(sim::SimulatedQ218&)> setUp;
-    QStringList events;
-};
-
-const std::vector<EventRow> kEventRows = {
-    {"Updated",
-     {},
-     {"started", "identified", "serial-settled", "reset-sent", "bootloader-answered", "progress",
-      "end-sent", "ended"}},
-    {"PulledAdapter",
-     [](sim::SimulatedQ218& d) { d.UnplugAtFrame(150); },
-     {"started", "identified", "serial-settled", "reset-sent", "bootloader-answered", "progress",
-      "ended"}},
-};
-
-void PrintTo(const EventRow& row, std::ostream* out) {
-    *out << row.name;
-}
-
-class EventStream : public ::testing::TestWithParam<EventRow> {};
-
-TEST_P(EventStream, Run) {
-    const EventRow& row = GetParam();
-    sim::PtyServer::Created created = sim::PtyServer::Create(
-        sim::PreviousFirmware{.serial = "500001", .revision = "R04.5", .date = "2021-11-02"});
-    ASSERT_TRUE(created.server) << created.error;
-    if (row.setUp) {
-        created.server->WithDevice(row.setUp);
-    }
-    const Ran ran = RunFlash({"--events", QString::fromStdString(created.server->SlavePath())},
-                             [](const QByteArray&, QProcess&) {});
-    QStringList kinds;
-    int frames = 0;
-    QJsonObject record;
-    for (const QByteArray& line : ran.out.split('\n')) {
-        if (line.isEmpty()) {
-            continue;
-        }
-        const QJsonObject event = QJsonDocument::fromJson(line).object();
-        ASSERT_EQ(event["schema"].toInt(), 1) << line.toStdString();
-        const QString kind = event["event"].toString();
-        if (kind == "progress") {
-            EXPECT_GE(event["framesSent"].toInt(), frames);
-            EXPECT_EQ(event["framesTotal"].toInt(), 367);
-            frames = event["framesSent"].toInt();
-        }
-        if (kinds.isEmpty() || kinds.back() != kind) {
-            kinds << kind;
-        }
-        record = event["record"].toObject();
-    }
-    EXPECT_EQ(kinds.join(" ").toStdString(), row.events.join(" ").toStdString());
-    EXPECT_EQ(frames, record["framesSent"].toInt(-1));
-    EXPECT_EQ(ran.exitCode, record["exitCode"].toInt(-1));
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, EventStream, ::testing::ValuesIn(kEventRows),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// The driving program going away (its end of the pipe on standard input closed) ends a run
-// that waits for a unit, as Ctrl+C does: a killed station leaves no slot polling for ever.
-TEST(EventStreamDriver, GoneDriverEndsTheWait) {
-    sim::PtyServer::Created created = sim::PtyServer::Create(std::nullopt);
-    ASSERT_TRUE(created.server) << created.error;
-    bool closed = false;
-    const Ran ran =
-        RunFlash({"--events", "--wait", QString::fromStdString(created.server->SlavePath())},
-                 [&](const QByteArray& out, QProcess& flash) {
-                     if (!closed && out.contains("\"started\"")) {
-                         flash.closeWriteChannel();
-                         closed = true;
-                     }
-                 });
-    EXPECT_EQ(ran.exitCode, 130);
-    const QJsonObject ended = QJsonDocument::fromJson(ran.out.split('\n').value(1)).object();
-    EXPECT_EQ(ended["record"]["result"].toString(), "interrupted") << ran.out.toStdString();
-    EXPECT_FALSE(ended["record"]["resetSent"].toBool(true));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Station, ::testing::ValuesIn(kRows),
