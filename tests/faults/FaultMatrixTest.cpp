@@ -94,6 +94,7 @@ std::string ReadSerialFromDevice(const sim::SimulatedQ218& device) {
 class FaultMatrix : public testing::TestWithParam<Row> {
 protected:
     const Row& m_row = GetParam();
+
     FaultMatrix() {
         m_link.Attach(kDevicePort, m_device);
         m_link.AddSilentPort(kEmptyPort);
@@ -152,31 +153,6 @@ protected:
                    << " s with nothing that could end the wait; messages: "
                    << testing::PrintToString(m_view.Messages());
         }
-    }
-
-    // How the run ended, as it returned it; the window must have shown the same.
-    void ReadTheEnding(bool complete) {
-        const std::vector<std::string> boxes = m_view.MessageBoxes();
-        if (!m_ending) {
-            if (m_main.LastUpdate().ending == DownloadEnding::Finished) {
-                m_ending = Ending::Finished;
-                EXPECT_TRUE(complete);
-            } else if (IsTransferFailure(m_main.LastUpdate().ending)) {
-                m_ending = Ending::TransferFailed;
-                EXPECT_EQ(boxes, std::vector<std::string>{"Update Error."});
-            }
-        }
-        ASSERT_TRUE(m_ending.has_value())
-            << "the update returned with neither ending; boxes: " << testing::PrintToString(boxes);
-    }
-
-    // Invariants of every row.
-    void CheckTheDeviceIsNeverLost() {
-        EXPECT_FALSE(m_device.IsBricked()) << "the bootloader jump at words 0 to 2 is gone";
-        EXPECT_TRUE(m_view.Violations().empty()) << testing::PrintToString(m_view.Violations());
-        EXPECT_EQ(m_link.Misuses(), 0) << "a port operation the serial control would refuse";
-        EXPECT_FALSE(m_view.IsEnabled(Button::cmdUpdate) && *m_ending != Ending::NoUpdate)
-            << "one run of the updater serves one update";
     }
 
     // No success without the image in the device, and the serial number with it.
@@ -250,13 +226,30 @@ TEST_P(FaultMatrix, EndsAsExpectedAndNeverLosesTheDevice) {
     ScheduleTheHands();
     ASSERT_NO_FATAL_FAILURE(Update());
 
+    // How the run ended, as it returned it; the window must have shown the same.
     const auto& messages = m_view.Messages();
     const bool complete =
         std::find(messages.begin(), messages.end(), "Update complete!") != messages.end();
-    ASSERT_NO_FATAL_FAILURE(ReadTheEnding(complete));
+    const std::vector<std::string> boxes = m_view.MessageBoxes();
+    if (!m_ending) {
+        if (m_main.LastUpdate().ending == DownloadEnding::Finished) {
+            m_ending = Ending::Finished;
+            EXPECT_TRUE(complete);
+        } else if (IsTransferFailure(m_main.LastUpdate().ending)) {
+            m_ending = Ending::TransferFailed;
+            EXPECT_EQ(boxes, std::vector<std::string>{"Update Error."});
+        }
+    }
+    ASSERT_TRUE(m_ending.has_value())
+        << "the update returned with neither ending; boxes: " << testing::PrintToString(boxes);
     EXPECT_EQ(*m_ending, m_row.expected);
 
-    CheckTheDeviceIsNeverLost();
+    // Invariants of every row.
+    EXPECT_FALSE(m_device.IsBricked()) << "the bootloader jump at words 0 to 2 is gone";
+    EXPECT_TRUE(m_view.Violations().empty()) << testing::PrintToString(m_view.Violations());
+    EXPECT_EQ(m_link.Misuses(), 0) << "a port operation the serial control would refuse";
+    EXPECT_FALSE(m_view.IsEnabled(Button::cmdUpdate) && *m_ending != Ending::NoUpdate)
+        << "one run of the updater serves one update";
     if (complete) {
         CheckTheCompleteUpdate();
     }

@@ -20,9 +20,6 @@
 #include "ConsoleLines.h"
 #include "FlashFixture.h"
 #include "app/DeviceText.h"
-#include "support/DeviceMemory.h"
-#include "support/ExpectedMemory.h"
-#include "support/ImageInput.h"
 
 namespace q218::test {
 namespace {
@@ -217,10 +214,7 @@ TEST(FlashConventions, AFailedUpdateIsRecoveredWithThePrintedCommand) {
              }});
         EXPECT_EQ(recovered.exitCode, 0) << line.toStdString() << recovered.err.toStdString();
         EXPECT_TRUE(pressed);
-        const auto blocks = BlocksOfUpdate(ReadImageInput(), row.serial);
-        const MemoryDifference difference =
-            Compare(MemoryOf(*server), AfterBlocks(before, blocks, blocks.size()));
-        EXPECT_EQ(difference.count, 0U) << difference.firstFew;
+        ExpectTheImage(*server, before, row.serial);
     }
 }
 

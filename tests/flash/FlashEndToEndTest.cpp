@@ -14,9 +14,6 @@
 #include <gtest/gtest.h>
 
 #include "FlashFixture.h"
-#include "support/DeviceMemory.h"
-#include "support/ExpectedMemory.h"
-#include "support/ImageInput.h"
 
 namespace q218::test {
 namespace {
@@ -216,63 +213,61 @@ const std::vector<Row> kRows = {
 
 class FlashEndToEnd : public ::testing::TestWithParam<Row> {
 protected:
+    const Row& m_row = GetParam();
+
     // The device the row asks for, or a silent pty; an empty revision stands for the image's
     // own firmware.
     void StartDevice() {
-        const Row& row = GetParam();
-        m_firmware = row.firmware.value_or(kOld);
+        m_firmware = m_row.firmware.value_or(kOld);
         if (m_firmware.revision.empty()) {
             m_firmware.revision = InputTag().revision;
             m_firmware.date = InputTag().date;
         }
-        m_server = Device(row.firmware ? std::optional(m_firmware) : std::nullopt);
+        m_server = Device(m_row.firmware ? std::optional(m_firmware) : std::nullopt);
         ASSERT_TRUE(m_server);
-        if (row.setUp) {
-            m_server->WithDevice(row.setUp);
+        if (m_row.setUp) {
+            m_server->WithDevice(m_row.setUp);
         }
-        m_before = row.firmware ? MemoryOf(*m_server) : Memory{};
+        m_before = m_row.firmware ? MemoryOf(*m_server) : Memory{};
     }
 
     // Acts on the device and sends the row's signals as standard error shows their moment:
     // after the first signal, each warning asks for the next.
     void ActOnMessages(const QByteArray& err, QProcess& flash) {
-        const Row& row = GetParam();
-        if (row.act && !m_acted && err.indexOf(row.actAfter, m_messagesFrom) >= 0) {
+        if (m_row.act && !m_acted && err.indexOf(m_row.actAfter, m_messagesFrom) >= 0) {
             m_acted = true;
-            row.act(*m_server);
+            m_row.act(*m_server);
         }
-        if (m_sent < row.interrupts &&
-            err.indexOf(m_sent == 0 ? row.interruptAfter : "again", m_messagesFrom) >= 0) {
-            ::kill(static_cast<pid_t>(flash.processId()), row.signal);
+        if (m_sent < m_row.interrupts &&
+            err.indexOf(m_sent == 0 ? m_row.interruptAfter : "again", m_messagesFrom) >= 0) {
+            ::kill(static_cast<pid_t>(flash.processId()), m_row.signal);
             ++m_sent;
             m_messagesFrom = err.size();
         }
     }
 
     void CheckJson(const QJsonObject& json) {
-        const Row& row = GetParam();
-        EXPECT_EQ(json["exitCode"].toInt(-1), row.exitCode);
-        EXPECT_EQ(json["result"].toString().toStdString(), row.result);
-        if (row.resent >= 0) {
-            EXPECT_EQ(json["framesResent"].toInt(-1), row.resent);
+        EXPECT_EQ(json["exitCode"].toInt(-1), m_row.exitCode);
+        EXPECT_EQ(json["result"].toString().toStdString(), m_row.result);
+        if (m_row.resent >= 0) {
+            EXPECT_EQ(json["framesResent"].toInt(-1), m_row.resent);
         }
         // Every failure has its reason code, and only a failure.
-        EXPECT_EQ(json["reason"].isString(), row.exitCode != 0);
-        if (*row.reason != '\0') {
-            EXPECT_EQ(json["reason"].toString().toStdString(), row.reason);
+        EXPECT_EQ(json["reason"].isString(), m_row.exitCode != 0);
+        if (*m_row.reason != '\0') {
+            EXPECT_EQ(json["reason"].toString().toStdString(), m_row.reason);
         }
-        EXPECT_EQ(json["resetSent"].toBool(), row.resetSent);
+        EXPECT_EQ(json["resetSent"].toBool(), m_row.resetSent);
         // Every record names the image it carries by the hash of the file anyone can check.
         EXPECT_EQ(json["image"].toObject()["sha256"].toString(), ImageFileSha256());
     }
 
     void CheckMessages(const QByteArray& allMessages, const QJsonObject& json) {
-        const Row& row = GetParam();
         // What the messages say follows what happened: only a run that sent the reset command
         // and did not finish the transfer says the device waits in its bootloader.
         EXPECT_EQ(allMessages.contains("waits in its bootloader") ||
                       allMessages.contains("waiting in its bootloader"),
-                  row.resetSent && json["leftInBootloader"].toBool())
+                  m_row.resetSent && json["leftInBootloader"].toBool())
             << allMessages.toStdString();
         // The recovery line names the serial number to write again, --quiet or not.
         const QString recover = "To recover: q218-flash " +
@@ -281,39 +276,28 @@ protected:
         EXPECT_EQ(allMessages.contains(recover.toUtf8()), json["leftInBootloader"].toBool())
             << allMessages.toStdString();
         // The device is named before anything is written (its record names it under --quiet).
-        if (row.firmware && row.resetSent) {
+        if (m_row.firmware && m_row.resetSent) {
             const std::string own = m_firmware.serial.empty() ? "(none)" : m_firmware.serial;
             EXPECT_EQ(allMessages.contains(("serial number " + own).c_str()),
-                      !row.options.contains("--quiet"))
+                      !m_row.options.contains("--quiet"))
                 << allMessages.toStdString();
             EXPECT_EQ(json["before"]["serial"].toString().toStdString(), m_firmware.serial);
         }
     }
 
     void CheckDevice(const QJsonObject& json) {
-        const Row& row = GetParam();
-        bool resetSent = false;
-        if (row.firmware) {
-            for (const sim::TranscriptEntry& entry :
-                 m_server->WithDevice([](sim::SimulatedQ218& d) { return d.Transcript(); })) {
-                resetSent = resetSent || entry.kind == sim::EntryKind::ResetCommand;
-            }
-        }
-        EXPECT_EQ(resetSent, row.resetSent);
+        const bool resetSent = m_row.firmware && Count(*m_server, sim::EntryKind::ResetCommand) > 0;
+        EXPECT_EQ(resetSent, m_row.resetSent);
 
-        if (!row.writtenSerial.empty()) {
-            const std::vector<WrittenBlock> blocks =
-                BlocksOfUpdate(ReadImageInput(), row.writtenSerial);
-            const MemoryDifference difference =
-                Compare(MemoryOf(*m_server), AfterBlocks(m_before, blocks, blocks.size()));
-            EXPECT_EQ(difference.count, 0U) << difference.firstFew;
-            EXPECT_EQ(json["framesSent"].toInt(), static_cast<int>(blocks.size()));
+        if (!m_row.writtenSerial.empty()) {
+            const std::size_t frames = ExpectTheImage(*m_server, m_before, m_row.writtenSerial);
+            EXPECT_EQ(json["framesSent"].toInt(), static_cast<int>(frames));
             // Only a verified update has identified the device afterwards.
             const QJsonObject after = json["after"].toObject();
             EXPECT_EQ(after["serial"].toString().toStdString(),
-                      row.exitCode == 0 ? row.writtenSerial : "");
+                      m_row.exitCode == 0 ? m_row.writtenSerial : "");
             EXPECT_EQ(after["revision"].toString().toStdString(),
-                      row.exitCode == 0 ? InputTag().revision : "");
+                      m_row.exitCode == 0 ? InputTag().revision : "");
         }
     }
 
@@ -326,15 +310,14 @@ protected:
 };
 
 TEST_P(FlashEndToEnd, Run) {
-    const Row& row = GetParam();
     StartDevice();
     ASSERT_FALSE(HasFailure());
     const Ran ran =
-        Flash(QStringList{"--json", QString::fromStdString(m_server->SlavePath())} + row.options,
-              {.hungAfter = std::chrono::seconds(row.hungAfterSeconds),
+        Flash(QStringList{"--json", QString::fromStdString(m_server->SlavePath())} + m_row.options,
+              {.hungAfter = std::chrono::seconds(m_row.hungAfterSeconds),
                .step = [this](const Ran& now, QProcess& flash) { ActOnMessages(now.err, flash); }});
     ASSERT_FALSE(ran.hung);
-    EXPECT_EQ(ran.exitCode, row.exitCode) << ran.err.mid(m_messagesFrom).toStdString();
+    EXPECT_EQ(ran.exitCode, m_row.exitCode) << ran.err.mid(m_messagesFrom).toStdString();
 
     const QJsonObject json = QJsonDocument::fromJson(ran.out).object();
     CheckJson(json);

@@ -18,9 +18,6 @@
 #include <gtest/gtest.h>
 
 #include "FlashFixture.h"
-#include "support/DeviceMemory.h"
-#include "support/ExpectedMemory.h"
-#include "support/ImageInput.h"
 
 namespace q218::test {
 namespace {
@@ -127,9 +124,10 @@ std::vector<QJsonObject> Records(const QString& path) {
 
 class Station : public ::testing::TestWithParam<Row> {
 protected:
+    const Row& m_row = GetParam();
     // One simulated unit a slot, set up as its row says.
     void PlugInUnits() {
-        for (const SlotRow& slot : GetParam().units) {
+        for (const SlotRow& slot : m_row.units) {
             std::unique_ptr<sim::PtyServer> server = Device({.serial = slot.serial});
             ASSERT_TRUE(server);
             if (slot.setUp) {
@@ -141,11 +139,10 @@ protected:
     }
 
     QStringList Arguments() {
-        const Row& row = GetParam();
-        QStringList arguments = row.options;
+        QStringList arguments = m_row.options;
         arguments << "--on-record"
-                  << "cat >> '" + m_handedOn + "'" + (row.onRecordFails ? "; exit 9" : "");
-        if (row.tornLog) {
+                  << "cat >> '" + m_handedOn + "'" + (m_row.onRecordFails ? "; exit 9" : "");
+        if (m_row.tornLog) {
             QFile torn(m_log);
             EXPECT_TRUE(torn.open(QIODevice::WriteOnly) &&
                         torn.write(kTornLine) == kTornLine.size());
@@ -166,23 +163,22 @@ protected:
 
     // Kills the slot or terminates the station once its output shows the moment has come.
     void ActWhenDue(const QByteArray& out, QProcess& flash) {
-        const Row& row = GetParam();
-        if (m_acted || row.act == Act::None) {
+        if (m_acted || m_row.act == Act::None) {
             return;
         }
-        if (row.act == Act::KillSlot &&
-            out.contains("[" + Label(row.actOn).toUtf8() + "] progress 10 %")) {
-            m_acted =
-                ::kill(SlotOf(flash.processId(), m_servers[row.actOn]->SlavePath()), SIGKILL) == 0;
+        if (m_row.act == Act::KillSlot &&
+            out.contains("[" + Label(m_row.actOn).toUtf8() + "] progress 10 %")) {
+            m_acted = ::kill(SlotOf(flash.processId(), m_servers[m_row.actOn]->SlavePath()),
+                             SIGKILL) == 0;
         }
-        if (row.act == Act::TermStation &&
-            out.count("bootloader answered") == static_cast<qsizetype>(row.units.size())) {
+        if (m_row.act == Act::TermStation &&
+            out.count("bootloader answered") == static_cast<qsizetype>(m_row.units.size())) {
             m_acted = ::kill(static_cast<pid_t>(flash.processId()), SIGTERM) == 0;
         }
     }
 
     void CheckRecord(std::size_t i, const QJsonObject& record, const QByteArray& out) {
-        const SlotRow& slot = GetParam().units[i];
+        const SlotRow& slot = m_row.units[i];
         EXPECT_EQ(record["result"].toString().toStdString(), slot.result);
         EXPECT_EQ(record["reason"].toString().toStdString(), slot.reason);
         // The parent's record of a died slot still names the unit.
@@ -198,14 +194,10 @@ protected:
             slot.recovery)
             << out.toStdString();
         if (*slot.reason == '\0') {
-            const std::vector<WrittenBlock> blocks = BlocksOfUpdate(m_image, slot.serial);
-            const MemoryDifference difference =
-                Compare(MemoryOf(*m_servers[i]), AfterBlocks(m_before[i], blocks, blocks.size()));
-            EXPECT_EQ(difference.count, 0U) << difference.firstFew;
+            ExpectTheImage(*m_servers[i], m_before[i], slot.serial);
         }
     }
 
-    const std::vector<std::string> m_image = ReadImageInput();
     std::vector<std::unique_ptr<sim::PtyServer>> m_servers;
     std::vector<Memory> m_before;
     QTemporaryDir m_dir;
@@ -215,24 +207,23 @@ protected:
 };
 
 TEST_P(Station, Slots) {
-    const Row& row = GetParam();
     PlugInUnits();
     const QStringList arguments = Arguments();
     ASSERT_FALSE(HasFailure());
     const Ran ran = Flash(
         arguments, {.hungAfter = std::chrono::seconds(180),
                     .step = [&](const Ran& now, QProcess& flash) { ActWhenDue(now.out, flash); }});
-    EXPECT_TRUE(m_acted || row.act == Act::None);
-    EXPECT_EQ(ran.exitCode, row.exitCode) << ran.out.toStdString();
+    EXPECT_TRUE(m_acted || m_row.act == Act::None);
+    EXPECT_EQ(ran.exitCode, m_row.exitCode) << ran.out.toStdString();
 
     const std::vector<QJsonObject> records = Records(m_log);
     // Every record reached the --on-record command, whole; its failure was only reported.
     std::vector<QJsonObject> copies = Records(m_handedOn);
     EXPECT_TRUE(std::is_permutation(copies.begin(), copies.end(), records.begin(), records.end()));
-    EXPECT_EQ(ran.out.contains("--on-record command failed"), row.onRecordFails);
-    ASSERT_EQ(records.size(), row.units.size());
-    for (std::size_t i = 0; i < row.units.size(); ++i) {
-        SCOPED_TRACE(row.units[i].serial);
+    EXPECT_EQ(ran.out.contains("--on-record command failed"), m_row.onRecordFails);
+    ASSERT_EQ(records.size(), m_row.units.size());
+    for (std::size_t i = 0; i < m_row.units.size(); ++i) {
+        SCOPED_TRACE(m_row.units[i].serial);
         const auto record = std::find_if(records.begin(), records.end(), [&](const QJsonObject& r) {
             return r["port"].toString().toStdString() == m_servers[i]->SlavePath();
         });
@@ -246,7 +237,6 @@ TEST_P(Station, Slots) {
 // keeps asking the unit still present without updating it again, takes the next when the
 // adapter is pulled out, and also when a unit with another serial number answers.
 TEST(StationMode, ThreeUnitsInTurnOnOneSlot) {
-    const std::vector<std::string> image = ReadImageInput();
     QTemporaryDir dir;
     const QString slot = dir.filePath("hub-port-1");
     const QString log = dir.filePath("records.jsonl");
@@ -305,17 +295,91 @@ TEST(StationMode, ThreeUnitsInTurnOnOneSlot) {
         EXPECT_EQ(records[i]["result"].toString(), "updated");
         EXPECT_EQ(records[i]["after"]["serial"].toString().toStdString(), serials[i]);
         EXPECT_EQ(records[i]["slot"].toString(), "hub-port-1");
-        const int resets = units[i]->WithDevice([](sim::SimulatedQ218& d) {
-            return static_cast<int>(std::count_if(d.Transcript().begin(), d.Transcript().end(),
-                                                  [](const sim::TranscriptEntry& e) {
-                                                      return e.kind == sim::EntryKind::ResetCommand;
-                                                  }));
-        });
-        EXPECT_EQ(resets, 1);
-        const std::vector<WrittenBlock> blocks = BlocksOfUpdate(image, serials[i]);
-        EXPECT_EQ(Compare(MemoryOf(*units[i]), AfterBlocks(before[i], blocks, blocks.size())).count,
-                  0U);
+        EXPECT_EQ(Count(*units[i], sim::EntryKind::ResetCommand), 1);
+        ExpectTheImage(*units[i], before[i], serials[i]);
     }
+}
+
+// --events as another program reads it: every line one JSON object of schema 1, the steps in
+// their order (progress collapsed to one), the frame counts rising to the record's own.
+struct EventRow {
+    const char* name;
+    std::function<void(sim::SimulatedQ218&)> setUp;
+    QStringList events;
+};
+
+const std::vector<EventRow> kEventRows = {
+    {"Updated",
+     {},
+     {"started", "identified", "serial-settled", "reset-sent", "bootloader-answered", "progress",
+      "end-sent", "ended"}},
+    {"PulledAdapter",
+     [](sim::SimulatedQ218& d) { d.UnplugAtFrame(150); },
+     {"started", "identified", "serial-settled", "reset-sent", "bootloader-answered", "progress",
+      "ended"}},
+};
+
+void PrintTo(const EventRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class EventStream : public ::testing::TestWithParam<EventRow> {};
+
+TEST_P(EventStream, Run) {
+    const EventRow& row = GetParam();
+    const auto server = Device({.serial = "500001"});
+    ASSERT_TRUE(server);
+    if (row.setUp) {
+        server->WithDevice(row.setUp);
+    }
+    const Ran ran = Flash({"--events", QString::fromStdString(server->SlavePath())},
+                          {.hungAfter = std::chrono::seconds(180)});
+    QStringList kinds;
+    int frames = 0;
+    QJsonObject record;
+    for (const QByteArray& line : ran.out.split('\n')) {
+        if (line.isEmpty()) {
+            continue;
+        }
+        const QJsonObject event = QJsonDocument::fromJson(line).object();
+        ASSERT_EQ(event["schema"].toInt(), 1) << line.toStdString();
+        const QString kind = event["event"].toString();
+        if (kind == "progress") {
+            EXPECT_GE(event["framesSent"].toInt(), frames);
+            EXPECT_EQ(event["framesTotal"].toInt(), 367);
+            frames = event["framesSent"].toInt();
+        }
+        if (kinds.isEmpty() || kinds.back() != kind) {
+            kinds << kind;
+        }
+        record = event["record"].toObject();
+    }
+    EXPECT_EQ(kinds.join(" ").toStdString(), row.events.join(" ").toStdString());
+    EXPECT_EQ(frames, record["framesSent"].toInt(-1));
+    EXPECT_EQ(ran.exitCode, record["exitCode"].toInt(-1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, EventStream, ::testing::ValuesIn(kEventRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The driving program going away (its end of the pipe on standard input closed) ends a run
+// that waits for a unit, as Ctrl+C does: a killed station leaves no slot polling for ever.
+TEST(EventStreamDriver, GoneDriverEndsTheWait) {
+    const auto server = Device(std::nullopt);
+    ASSERT_TRUE(server);
+    bool closed = false;
+    const Ran ran = Flash(
+        {"--events", "--wait", QString::fromStdString(server->SlavePath())},
+        {.hungAfter = std::chrono::seconds(180), .step = [&](const Ran& now, QProcess& flash) {
+             if (!closed && now.out.contains("\"started\"")) {
+                 flash.closeWriteChannel();
+                 closed = true;
+             }
+         }});
+    EXPECT_EQ(ran.exitCode, 130);
+    const QJsonObject ended = QJsonDocument::fromJson(ran.out.split('\n').value(1)).object();
+    EXPECT_EQ(ended["record"]["result"].toString(), "interrupted") << ran.out.toStdString();
+    EXPECT_FALSE(ended["record"]["resetSent"].toBool(true));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Station, ::testing::ValuesIn(kRows),
