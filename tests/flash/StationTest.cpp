@@ -35,7 +35,7 @@ enum class Act { None, KillSlot, TermStation };
 struct Row {
     const char* name;
     std::vector<SlotRow> units;
-    QStringList options;
+    QStringList options = {};
     int exitCode;
     Act act = Act::None;
     std::size_t actOn = 0;  // the slot killed
@@ -55,40 +55,36 @@ void PrintTo(const Row& row, std::ostream* out) {
 const auto kPaced = [](sim::SimulatedQ218& d) { d.Paced(true); };
 
 const std::vector<Row> kRows = {
-    {"AllSlotsUpdated",
-     {{"100001", {}, "updated", "", false},
-      {"100002", {}, "updated", "", false},
-      {"100003", {}, "updated", "", false}},
-     {},
-     0,
-     Act::None,
-     0,
-     true},
-    {"FaultsBesideHealthySlots",
-     {{"200001", {}, "updated", "", false},
-      {"200002", [](sim::SimulatedQ218& d) { d.UnplugAtFrame(150); }, "failed", "line-lost", true},
-      {"200003", [](sim::SimulatedQ218& d) { d.SilentFromFrame(20); }, "failed", "no-answer", true},
-      {"200004",
-       [](sim::SimulatedQ218& d) {
-           d.BelAfterFrame(0, 4);
-           d.BelAfterFrame(200, 6);
-       },
-       "updated", "", false},
-      {"200005", kPaced, "failed", "slot-died", true},
-      {"200006", {}, "updated", "", false}},
-     {"--timeout", "2"},
-     1,
-     Act::KillSlot,
-     4},
-    {"TermMidTransferInterruptsEverySlot",
-     {{"300001", kPaced, "interrupted", "interrupted", true},
-      {"300002", kPaced, "interrupted", "interrupted", true}},
-     {},
-     143,
-     Act::TermStation,
-     0,
-     false,
-     true},
+    {.name = "AllSlotsUpdated",
+     .units = {{"100001", {}, "updated", "", false},
+               {"100002", {}, "updated", "", false},
+               {"100003", {}, "updated", "", false}},
+     .exitCode = 0,
+     .onRecordFails = true},
+    {.name = "FaultsBesideHealthySlots",
+     .units = {{"200001", {}, "updated", "", false},
+               {"200002", [](sim::SimulatedQ218& d) { d.UnplugAtFrame(150); }, "failed",
+                "line-lost", true},
+               {"200003", [](sim::SimulatedQ218& d) { d.SilentFromFrame(20); }, "failed",
+                "no-answer", true},
+               {"200004",
+                [](sim::SimulatedQ218& d) {
+                    d.BelAfterFrame(0, 4);
+                    d.BelAfterFrame(200, 6);
+                },
+                "updated", "", false},
+               {"200005", kPaced, "failed", "slot-died", true},
+               {"200006", {}, "updated", "", false}},
+     .options = {"--timeout", "2"},
+     .exitCode = 1,
+     .act = Act::KillSlot,
+     .actOn = 4},
+    {.name = "TermMidTransferInterruptsEverySlot",
+     .units = {{"300001", kPaced, "interrupted", "interrupted", true},
+               {"300002", kPaced, "interrupted", "interrupted", true}},
+     .exitCode = 143,
+     .act = Act::TermStation,
+     .tornLog = true},
 };
 
 // The slot processes of the station `parent`, by the port on their command line.
