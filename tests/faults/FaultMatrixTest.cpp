@@ -93,7 +93,7 @@ std::string ReadSerialFromDevice(const sim::SimulatedQ218& device) {
 
 class FaultMatrix : public testing::TestWithParam<Row> {
 protected:
-    const Row& m_row = GetParam();
+    const Row& m_row = GetParam();  // first: the device and the technician are made from it
 
     FaultMatrix() {
         m_link.Attach(kDevicePort, m_device);
