@@ -91,142 +91,177 @@ std::string ReadSerialFromDevice(const sim::SimulatedQ218& device) {
     return serial;
 }
 
-class FaultMatrix : public testing::TestWithParam<Row> {};
+class FaultMatrix : public testing::TestWithParam<Row> {
+protected:
+    const Row& m_row = GetParam();  // first: the device and the technician are made from it
 
-TEST_P(FaultMatrix, EndsAsExpectedAndNeverLosesTheDevice) {
-    const Row& row = GetParam();
-    SCOPED_TRACE(row.name);
-
-    sim::FakeClock clock;
-    sim::SimulatedQ218 device(clock, row.firmware);
-    sim::InMemoryLink link(clock);
-    link.Attach(kDevicePort, device);
-    link.AddSilentPort(kEmptyPort);
-    test::FakeView view(clock);
-    Main main(view, link, clock);
-    if (row.fault) {
-        row.fault(device);
-    }
-
-    const nanoseconds start = clock.Now();
-    std::optional<nanoseconds> updateClicked;
-    auto after = [&](nanoseconds delay) {
-        return [&, delay] { return updateClicked && clock.Now() >= *updateClicked + delay; };
-    };
-    view.OnProcessEvents([&] {
-        if (clock.Now() - start > kRunBound) {
-            throw WaitedWithoutEnd{};
-        }
-    });
-    if (row.exitClickAfter) {
-        view.WhenClick(after(*row.exitClickAfter), Button::cmdExit, [&] { main.cmdExit_Click(); });
-    }
-    if (row.closeAfter) {
-        // The title bar's close reaches cmdExit_Click whether or not Exit is enabled.
-        view.When(after(*row.closeAfter), [&] { main.cmdExit_Click(); });
-    }
-    if (row.resetByHandAfter) {
-        view.When(after(*row.resetByHandAfter), [&] { device.ResetByHand(); });
-    }
-
-    FirmwareImage imageSent;
-    test::Technician technician{.serial = row.typedSerial};
-    technician.beforeUpdate = [&] {
-        if (row.beforeUpdate) {
-            row.beforeUpdate(device);
-        }
-        imageSent = main.Image();
-        updateClicked = clock.Now();
-    };
-    std::optional<Ending> ending;
-    nanoseconds endedAt{};
-    try {
-        technician.Update(main, view);
-        if (!technician.clickedUpdate) {
-            ending = Ending::NoUpdate;
-        }
-    } catch (const ProgramEnded&) {
-        ending = Ending::ProgramEnded;
-        endedAt = clock.Now();
-    } catch (const WaitedWithoutEnd&) {
-        FAIL() << "still waiting after " << kRunBound.count() / 1e9
-               << " s with nothing that could end the wait; messages: "
-               << testing::PrintToString(view.Messages());
-    }
-
-    // How the run ended, as it returned it; the window must have shown the same.
-    const auto& messages = view.Messages();
-    const bool complete =
-        std::find(messages.begin(), messages.end(), "Update complete!") != messages.end();
-    const std::vector<std::string> boxes = view.MessageBoxes();
-    if (!ending) {
-        if (main.LastUpdate().ending == DownloadEnding::Finished) {
-            ending = Ending::Finished;
-            EXPECT_TRUE(complete);
-        } else if (IsTransferFailure(main.LastUpdate().ending)) {
-            ending = Ending::TransferFailed;
-            EXPECT_EQ(boxes, std::vector<std::string>{"Update Error."});
+    FaultMatrix() {
+        m_link.Attach(kDevicePort, m_device);
+        m_link.AddSilentPort(kEmptyPort);
+        if (m_row.fault) {
+            m_row.fault(m_device);
         }
     }
-    ASSERT_TRUE(ending.has_value())
-        << "the update returned with neither ending; boxes: " << testing::PrintToString(boxes);
-    EXPECT_EQ(*ending, row.expected);
 
-    // Invariants of every row.
-    EXPECT_FALSE(device.IsBricked()) << "the bootloader jump at words 0 to 2 is gone";
-    EXPECT_TRUE(view.Violations().empty()) << testing::PrintToString(view.Violations());
-    EXPECT_EQ(link.Misuses(), 0) << "a port operation the serial control would refuse";
-    EXPECT_FALSE(view.IsEnabled(Button::cmdUpdate) && *ending != Ending::NoUpdate)
-        << "one run of the updater serves one update";
+    // The technician's hands beside the update: Exit, the window's close and the reset
+    // button at the row's moments, and the bound on a wait nothing could end.
+    void ScheduleTheHands() {
+        const nanoseconds start = m_clock.Now();
+        auto after = [this](nanoseconds delay) {
+            return [this, delay] {
+                return m_updateClicked && m_clock.Now() >= *m_updateClicked + delay;
+            };
+        };
+        m_view.OnProcessEvents([this, start] {
+            if (m_clock.Now() - start > kRunBound) {
+                throw WaitedWithoutEnd{};
+            }
+        });
+        if (m_row.exitClickAfter) {
+            m_view.WhenClick(after(*m_row.exitClickAfter), Button::cmdExit,
+                             [this] { m_main.cmdExit_Click(); });
+        }
+        if (m_row.closeAfter) {
+            // The title bar's close reaches cmdExit_Click whether or not Exit is enabled.
+            m_view.When(after(*m_row.closeAfter), [this] { m_main.cmdExit_Click(); });
+        }
+        if (m_row.resetByHandAfter) {
+            m_view.When(after(*m_row.resetByHandAfter), [this] { m_device.ResetByHand(); });
+        }
+    }
 
-    if (complete) {
-        // No success without the image in the device, and the serial number with it.
-        const auto expected = test::ProgramWords(imageSent);
+    // Start-up, "OK", the serial number and "&Update"; sets the ending when the program
+    // ended or the device was not taken.
+    void Update() {
+        m_technician.beforeUpdate = [this] {
+            if (m_row.beforeUpdate) {
+                m_row.beforeUpdate(m_device);
+            }
+            m_imageSent = m_main.Image();
+            m_updateClicked = m_clock.Now();
+        };
+        try {
+            m_technician.Update(m_main, m_view);
+            if (!m_technician.clickedUpdate) {
+                m_ending = Ending::NoUpdate;
+            }
+        } catch (const ProgramEnded&) {
+            m_ending = Ending::ProgramEnded;
+            m_endedAt = m_clock.Now();
+        } catch (const WaitedWithoutEnd&) {
+            FAIL() << "still waiting after " << kRunBound.count() / 1e9
+                   << " s with nothing that could end the wait; messages: "
+                   << testing::PrintToString(m_view.Messages());
+        }
+    }
+
+    // No success without the image in the device, and the serial number with it.
+    void CheckTheCompleteUpdate() {
+        const auto expected = test::ProgramWords(m_imageSent);
         int wrongWords = 0;
         for (const auto& [address, word] : expected) {
-            if (device.Word(address) != word && ++wrongWords <= 5) {
+            if (m_device.Word(address) != word && ++wrongWords <= 5) {
                 ADD_FAILURE() << std::hex << "word 0x" << address << " holds 0x"
-                              << device.Word(address) << ", the image has 0x" << word;
+                              << m_device.Word(address) << ", the image has 0x" << word;
             }
         }
         EXPECT_EQ(wrongWords, 0)
             << "\"Update complete!\" with a device that differs from the image";
-        EXPECT_EQ(device.RefusedWords(), 0) << "frames aimed at the bootloader's own words";
-        EXPECT_EQ(device.FramesReceived(),
-                  static_cast<int>(test::BlocksOfUpdate(imageSent).size()) + row.repeatedFrames);
+        EXPECT_EQ(m_device.RefusedWords(), 0) << "frames aimed at the bootloader's own words";
+        EXPECT_EQ(
+            m_device.FramesReceived(),
+            static_cast<int>(test::BlocksOfUpdate(m_imageSent).size()) + m_row.repeatedFrames);
 
         const std::string serial =
-            technician.askedForSerial ? row.typedSerial : row.firmware.serial;
-        EXPECT_EQ(ReadSerialFromDevice(device), serial) << "the serial number was not kept";
-        if (!row.identityFixed) {
+            m_technician.askedForSerial ? m_row.typedSerial : m_row.firmware.serial;
+        EXPECT_EQ(ReadSerialFromDevice(m_device), serial) << "the serial number was not kept";
+        if (!m_row.identityFixed) {
             // The fresh identification after the update shows the new firmware.
-            EXPECT_EQ(view.GetPanelText(kPanelSerial), serial);
-            EXPECT_EQ(view.GetPanelText(kPanelRevision), test::InputTag().revision);
-            EXPECT_EQ(view.GetPanelText(kPanelDate), test::InputTag().date);
+            EXPECT_EQ(m_view.GetPanelText(kPanelSerial), serial);
+            EXPECT_EQ(m_view.GetPanelText(kPanelRevision), test::InputTag().revision);
+            EXPECT_EQ(m_view.GetPanelText(kPanelDate), test::InputTag().date);
         }
-        EXPECT_EQ(view.Focus(), FocusTarget::cmdExit);
+        EXPECT_EQ(m_view.Focus(), FocusTarget::cmdExit);
     }
-    if (*ending == Ending::TransferFailed) {
-        EXPECT_TRUE(view.IsEnabled(Button::cmdExit)) << "Exit is the way out after a failure";
-        if (row.framesAtFailure) {
-            EXPECT_EQ(device.FramesReceived(), *row.framesAtFailure);
+
+    void CheckTheEnding() {
+        if (*m_ending == Ending::TransferFailed) {
+            EXPECT_TRUE(m_view.IsEnabled(Button::cmdExit)) << "Exit is the way out after a failure";
+            if (m_row.framesAtFailure) {
+                EXPECT_EQ(m_device.FramesReceived(), *m_row.framesAtFailure);
+            }
+            EXPECT_EQ(m_view.MessageBoxes(), std::vector<std::string>{"Update Error."});
         }
-        EXPECT_EQ(boxes, std::vector<std::string>{"Update Error."});
+        if (*m_ending == Ending::ProgramEnded) {
+            EXPECT_FALSE(m_link.PortOpen()) << "the port is released as the program ends";
+            // A row that also closes the window clicks Exit only where Exit is disabled: the
+            // click must not be what ended the program.
+            const nanoseconds earliest =
+                m_row.closeAfter ? *m_row.closeAfter : *m_row.exitClickAfter;
+            ASSERT_TRUE(m_updateClicked.has_value());
+            EXPECT_GE(m_endedAt - *m_updateClicked, earliest);
+        }
+        if (*m_ending == Ending::NoUpdate) {
+            const auto& transcript = m_device.Transcript();
+            EXPECT_TRUE(std::none_of(transcript.begin(), transcript.end(), [](const auto& entry) {
+                return entry.kind == sim::EntryKind::ResetCommand;
+            })) << "a device that was not taken must not be reset";
+        }
     }
-    if (*ending == Ending::ProgramEnded) {
-        EXPECT_FALSE(link.PortOpen()) << "the port is released as the program ends";
-        // A row that also closes the window clicks Exit only where Exit is disabled: the
-        // click must not be what ended the program.
-        const nanoseconds earliest = row.closeAfter ? *row.closeAfter : *row.exitClickAfter;
-        ASSERT_TRUE(updateClicked.has_value());
-        EXPECT_GE(endedAt - *updateClicked, earliest);
+
+    sim::FakeClock m_clock;
+    sim::SimulatedQ218 m_device{m_clock, m_row.firmware};
+    sim::InMemoryLink m_link{m_clock};
+    test::FakeView m_view{m_clock};
+    Main m_main{m_view, m_link, m_clock};
+    test::Technician m_technician{.serial = m_row.typedSerial};
+    FirmwareImage m_imageSent;
+    std::optional<nanoseconds> m_updateClicked;
+    std::optional<Ending> m_ending;
+    nanoseconds m_endedAt{};
+};
+
+TEST_P(FaultMatrix, EndsAsExpectedAndNeverLosesTheDevice) {
+    SCOPED_TRACE(m_row.name);
+    ScheduleTheHands();
+    ASSERT_NO_FATAL_FAILURE(Update());
+
+    // How the run ended, as it returned it; the window must have shown the same.
+    const auto& messages = m_view.Messages();
+    const bool complete =
+        std::find(messages.begin(), messages.end(), "Update complete!") != messages.end();
+    const std::vector<std::string> boxes = m_view.MessageBoxes();
+    if (!m_ending) {
+        if (m_main.LastUpdate().ending == DownloadEnding::Finished) {
+            m_ending = Ending::Finished;
+            EXPECT_TRUE(complete);
+        } else if (IsTransferFailure(m_main.LastUpdate().ending)) {
+            m_ending = Ending::TransferFailed;
+            EXPECT_EQ(boxes, std::vector<std::string>{"Update Error."});
+        }
     }
-    if (*ending == Ending::NoUpdate) {
-        const auto& transcript = device.Transcript();
-        EXPECT_TRUE(std::none_of(transcript.begin(), transcript.end(), [](const auto& entry) {
-            return entry.kind == sim::EntryKind::ResetCommand;
-        })) << "a device that was not taken must not be reset";
+    ASSERT_TRUE(m_ending.has_value())
+        << "the update returned with neither ending; boxes: " << testing::PrintToString(boxes);
+    EXPECT_EQ(*m_ending, m_row.expected);
+
+    // Invariants of every row.
+    EXPECT_FALSE(m_device.IsBricked()) << "the bootloader jump at words 0 to 2 is gone";
+    EXPECT_TRUE(m_view.Violations().empty()) << testing::PrintToString(m_view.Violations());
+    EXPECT_EQ(m_link.Misuses(), 0) << "a port operation the serial control would refuse";
+    EXPECT_FALSE(m_view.IsEnabled(Button::cmdUpdate) && *m_ending != Ending::NoUpdate)
+        << "one run of the updater serves one update";
+    if (complete) {
+        CheckTheCompleteUpdate();
     }
+    CheckTheEnding();
+}
+
+// Frame `frame` answered BEL `times` times: sent again as often, and the update finishes.
+Row BelRow(const char* name, int frame, int times) {
+    return {.name = name,
+            .fault = [frame, times](auto& d) { d.BelAfterFrame(frame, times); },
+            .expected = Ending::Finished,
+            .repeatedFrames = times};
 }
 
 const Row kRows[] = {
@@ -243,18 +278,9 @@ const Row kRows[] = {
     {.name = "TwoHandshakeCharactersThatLookLikeT",
      .fault = [](auto& d) { d.HandshakeCharacters("TT"); },
      .expected = Ending::Finished},
-    {.name = "BelOnce",
-     .fault = [](auto& d) { d.BelAfterFrame(5); },
-     .expected = Ending::Finished,
-     .repeatedFrames = 1},
-    {.name = "BelOnTheFirstFrame",
-     .fault = [](auto& d) { d.BelAfterFrame(0); },
-     .expected = Ending::Finished,
-     .repeatedFrames = 1},
-    {.name = "Bel50TimesOnOneFrame",
-     .fault = [](auto& d) { d.BelAfterFrame(7, 50); },
-     .expected = Ending::Finished,
-     .repeatedFrames = 50},
+    BelRow("BelOnce", 5, 1),
+    BelRow("BelOnTheFirstFrame", 0, 1),
+    BelRow("Bel50TimesOnOneFrame", 7, 50),
     {.name = "CorruptedByte",
      .fault = [](auto& d) { d.CorruptByteInFrame(9); },
      .expected = Ending::Finished,

@@ -7,7 +7,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -19,74 +18,11 @@
 #include <gtest/gtest.h>
 
 #include "ConsoleLines.h"
+#include "FlashFixture.h"
 #include "app/DeviceText.h"
-#include "sim/PtyServer.h"
-#include "support/DeviceMemory.h"
-#include "support/ExpectedMemory.h"
-#include "support/ImageInput.h"
 
 namespace q218::test {
 namespace {
-
-struct Ran {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-// Runs q218-flash (or `program`) to its end; `onError` sees standard error as it grows.
-Ran Flash(const QStringList& arguments,
-          const std::function<void(const QByteArray&, QProcess&)>& onError = {},
-          bool closeOutput = false, const QString& program = Q218_FLASH,
-          const std::function<void()>& inChild = {}) {
-    QProcess flash;
-    flash.setChildProcessModifier(inChild);
-    flash.start(program, arguments);
-    if (!flash.waitForStarted()) {
-        return {};
-    }
-    if (closeOutput) {
-        flash.closeReadChannel(QProcess::StandardOutput);
-    }
-    Ran ran;
-    for (int waited = 0; flash.state() != QProcess::NotRunning; waited += 50) {
-        if (waited > 120'000) {
-            flash.kill();
-            flash.waitForFinished();
-            ADD_FAILURE() << "q218-flash hung: " << ran.err.toStdString();
-            return ran;
-        }
-        flash.waitForFinished(50);
-        ran.err += flash.readAllStandardError();
-        if (onError) {
-            onError(ran.err, flash);
-        }
-    }
-    ran.err += flash.readAllStandardError();
-    ran.out = closeOutput ? QByteArray() : flash.readAllStandardOutput();
-    ran.exitCode = flash.exitStatus() == QProcess::NormalExit ? flash.exitCode() : -1;
-    return ran;
-}
-
-}  // namespace
-
-// The SHA-256 of the image file as committed, read apart from the program.
-QString ImageFileSha256() {
-    QFile file(QStringLiteral(Q218_FIRMWARE_INPUT));
-    if (!file.open(QIODevice::ReadOnly)) {
-        return QStringLiteral("(unreadable)");
-    }
-    return QString::fromLatin1(
-        QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
-}
-
-namespace {
-
-std::unique_ptr<sim::PtyServer> Device(const sim::PreviousFirmware& firmware = {}) {
-    sim::PtyServer::Created created = sim::PtyServer::Create(firmware);
-    EXPECT_TRUE(created.server) << created.error;
-    return std::move(created.server);
-}
 
 std::size_t BytesReceived(sim::PtyServer& server) {
     return server.WithDevice([](sim::SimulatedQ218& d) { return d.Transcript().size(); });
@@ -164,7 +100,8 @@ TEST(FlashConventions, AReaderThatGoesAwayDoesNotStopTheUpdate) {
     ASSERT_TRUE(server);
     QTemporaryDir dir;
     const QString log = dir.path() + "/updates.jsonl";
-    const Ran ran = Flash({"--log", log, QString::fromStdString(server->SlavePath())}, {}, true);
+    const Ran ran =
+        Flash({"--log", log, QString::fromStdString(server->SlavePath())}, {.closeOutput = true});
     EXPECT_EQ(ran.exitCode, 0) << ran.err.toStdString();
     QFile file(log);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -206,8 +143,8 @@ TEST(FlashConventions, AFullLogIsSaidInPlainWords) {
             log.write(row.before);
         }
         const Ran ran =
-            Flash({"--log", row.log, "--identify", QString::fromStdString(server->SlavePath())}, {},
-                  false, Q218_FLASH, row.limit);
+            Flash({"--log", row.log, "--identify", QString::fromStdString(server->SlavePath())},
+                  {.inChild = row.limit});
         EXPECT_EQ(ran.exitCode, 0) << ran.err.toStdString();
         EXPECT_EQ(ran.err.contains("Could not write"), *row.says != '\0') << ran.err.toStdString();
         EXPECT_TRUE(ran.err.contains(row.says)) << ran.err.toStdString();
@@ -226,7 +163,7 @@ TEST(FlashConventions, ATerminalWithoutSequencesGetsNone) {
     const auto server = Device();
     ASSERT_TRUE(server);
     const QString command = QString("TERM=dumb ") + Q218_FLASH + " " + server->SlavePath().c_str();
-    const Ran ran = Flash({"-qec", command, "/dev/null"}, {}, false, "script");
+    const Ran ran = Flash({"-qec", command, "/dev/null"}, {.program = "script"});
     EXPECT_EQ(ran.exitCode, 0) << ran.out.toStdString();
     EXPECT_TRUE(ran.out.contains("\r[#")) << "a progress line on the terminal";
     EXPECT_FALSE(ran.out.contains('\x1b'));
@@ -269,19 +206,15 @@ TEST(FlashConventions, AFailedUpdateIsRecoveredWithThePrintedCommand) {
         bool pressed = false;
         const Ran recovered = Flash(
             {"-c", "PATH=\"$0:$PATH\"; " + line + " >&2", QFileInfo(Q218_FLASH).absolutePath()},
-            [&](const QByteArray& err, QProcess&) {
-                if (!pressed && err.contains("reset button")) {
-                    pressed = true;
-                    server->WithDevice([](sim::SimulatedQ218& d) { d.ResetByHand(); });
-                }
-            },
-            false, "sh");
+            {.program = "sh", .step = [&](const Ran& ran, QProcess&) {
+                 if (!pressed && ran.err.contains("reset button")) {
+                     pressed = true;
+                     server->WithDevice([](sim::SimulatedQ218& d) { d.ResetByHand(); });
+                 }
+             }});
         EXPECT_EQ(recovered.exitCode, 0) << line.toStdString() << recovered.err.toStdString();
         EXPECT_TRUE(pressed);
-        const auto blocks = BlocksOfUpdate(ReadImageInput(), row.serial);
-        const MemoryDifference difference =
-            Compare(MemoryOf(*server), AfterBlocks(before, blocks, blocks.size()));
-        EXPECT_EQ(difference.count, 0U) << difference.firstFew;
+        ExpectTheImage(*server, before, row.serial);
     }
 }
 

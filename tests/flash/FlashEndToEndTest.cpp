@@ -6,7 +6,6 @@
 #include <signal.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -14,15 +13,9 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/PtyServer.h"
-#include "support/DeviceMemory.h"
-#include "support/ExpectedMemory.h"
-#include "support/ImageInput.h"
+#include "FlashFixture.h"
 
 namespace q218::test {
-
-QString ImageFileSha256();  // FlashConventionsTest.cpp
-
 namespace {
 
 using namespace std::chrono_literals;
@@ -218,115 +211,118 @@ const std::vector<Row> kRows = {
 };
 // clang-format on
 
-class FlashEndToEnd : public ::testing::TestWithParam<Row> {};
+class FlashEndToEnd : public ::testing::TestWithParam<Row> {
+protected:
+    const Row& m_row = GetParam();
+
+    // The device the row asks for, or a silent pty; an empty revision stands for the image's
+    // own firmware.
+    void StartDevice() {
+        m_firmware = m_row.firmware.value_or(kOld);
+        if (m_firmware.revision.empty()) {
+            m_firmware.revision = InputTag().revision;
+            m_firmware.date = InputTag().date;
+        }
+        m_server = Device(m_row.firmware ? std::optional(m_firmware) : std::nullopt);
+        ASSERT_TRUE(m_server);
+        if (m_row.setUp) {
+            m_server->WithDevice(m_row.setUp);
+        }
+        m_before = m_row.firmware ? MemoryOf(*m_server) : Memory{};
+    }
+
+    // Acts on the device and sends the row's signals as standard error shows their moment:
+    // after the first signal, each warning asks for the next.
+    void ActOnMessages(const QByteArray& err, QProcess& flash) {
+        if (m_row.act && !m_acted && err.indexOf(m_row.actAfter, m_messagesFrom) >= 0) {
+            m_acted = true;
+            m_row.act(*m_server);
+        }
+        if (m_sent < m_row.interrupts &&
+            err.indexOf(m_sent == 0 ? m_row.interruptAfter : "again", m_messagesFrom) >= 0) {
+            ::kill(static_cast<pid_t>(flash.processId()), m_row.signal);
+            ++m_sent;
+            m_messagesFrom = err.size();
+        }
+    }
+
+    void CheckJson(const QJsonObject& json) {
+        EXPECT_EQ(json["exitCode"].toInt(-1), m_row.exitCode);
+        EXPECT_EQ(json["result"].toString().toStdString(), m_row.result);
+        if (m_row.resent >= 0) {
+            EXPECT_EQ(json["framesResent"].toInt(-1), m_row.resent);
+        }
+        // Every failure has its reason code, and only a failure.
+        EXPECT_EQ(json["reason"].isString(), m_row.exitCode != 0);
+        if (*m_row.reason != '\0') {
+            EXPECT_EQ(json["reason"].toString().toStdString(), m_row.reason);
+        }
+        EXPECT_EQ(json["resetSent"].toBool(), m_row.resetSent);
+        // Every record names the image it carries by the hash of the file anyone can check.
+        EXPECT_EQ(json["image"].toObject()["sha256"].toString(), ImageFileSha256());
+    }
+
+    void CheckMessages(const QByteArray& allMessages, const QJsonObject& json) {
+        // What the messages say follows what happened: only a run that sent the reset command
+        // and did not finish the transfer says the device waits in its bootloader.
+        EXPECT_EQ(allMessages.contains("waits in its bootloader") ||
+                      allMessages.contains("waiting in its bootloader"),
+                  m_row.resetSent && json["leftInBootloader"].toBool())
+            << allMessages.toStdString();
+        // The recovery line names the serial number to write again, --quiet or not.
+        const QString recover = "To recover: q218-flash " +
+                                QString::fromStdString(m_server->SlavePath()) + " --serial " +
+                                json["serialWritten"].toString() + ".";
+        EXPECT_EQ(allMessages.contains(recover.toUtf8()), json["leftInBootloader"].toBool())
+            << allMessages.toStdString();
+        // The device is named before anything is written (its record names it under --quiet).
+        if (m_row.firmware && m_row.resetSent) {
+            const std::string own = m_firmware.serial.empty() ? "(none)" : m_firmware.serial;
+            EXPECT_EQ(allMessages.contains(("serial number " + own).c_str()),
+                      !m_row.options.contains("--quiet"))
+                << allMessages.toStdString();
+            EXPECT_EQ(json["before"]["serial"].toString().toStdString(), m_firmware.serial);
+        }
+    }
+
+    void CheckDevice(const QJsonObject& json) {
+        const bool resetSent = m_row.firmware && Count(*m_server, sim::EntryKind::ResetCommand) > 0;
+        EXPECT_EQ(resetSent, m_row.resetSent);
+
+        if (!m_row.writtenSerial.empty()) {
+            const std::size_t frames = ExpectTheImage(*m_server, m_before, m_row.writtenSerial);
+            EXPECT_EQ(json["framesSent"].toInt(), static_cast<int>(frames));
+            // Only a verified update has identified the device afterwards.
+            const QJsonObject after = json["after"].toObject();
+            EXPECT_EQ(after["serial"].toString().toStdString(),
+                      m_row.exitCode == 0 ? m_row.writtenSerial : "");
+            EXPECT_EQ(after["revision"].toString().toStdString(),
+                      m_row.exitCode == 0 ? InputTag().revision : "");
+        }
+    }
+
+    sim::PreviousFirmware m_firmware;
+    std::unique_ptr<sim::PtyServer> m_server;
+    Memory m_before;
+    bool m_acted = false;
+    int m_sent = 0;                // signals sent
+    qsizetype m_messagesFrom = 0;  // standard error since the last signal
+};
 
 TEST_P(FlashEndToEnd, Run) {
-    const Row& row = GetParam();
-    const std::vector<std::string> image = ReadImageInput();
-    sim::PreviousFirmware firmware = row.firmware.value_or(kOld);
-    // An empty revision stands for the image's own firmware.
-    if (firmware.revision.empty()) {
-        firmware.revision = InputTag().revision;
-        firmware.date = InputTag().date;
-    }
-    sim::PtyServer::Created created =
-        sim::PtyServer::Create(row.firmware ? std::optional(firmware) : std::nullopt);
-    ASSERT_TRUE(created.server) << created.error;
-    sim::PtyServer& server = *created.server;
-    if (row.setUp) {
-        server.WithDevice(row.setUp);
-    }
-    const auto memory = [&server] { return MemoryOf(server); };
-    const Memory before = row.firmware ? memory() : Memory{};
+    StartDevice();
+    ASSERT_FALSE(HasFailure());
+    const Ran ran =
+        Flash(QStringList{"--json", QString::fromStdString(m_server->SlavePath())} + m_row.options,
+              {.hungAfter = std::chrono::seconds(m_row.hungAfterSeconds),
+               .step = [this](const Ran& now, QProcess& flash) { ActOnMessages(now.err, flash); }});
+    ASSERT_FALSE(ran.hung);
+    EXPECT_EQ(ran.exitCode, m_row.exitCode) << ran.err.mid(m_messagesFrom).toStdString();
 
-    QProcess flash;
-    flash.start(Q218_FLASH,
-                QStringList{"--json", QString::fromStdString(server.SlavePath())} + row.options);
-    ASSERT_TRUE(flash.waitForStarted());
-    QByteArray messages;
-    QByteArray allMessages;
-    bool acted = false;
-    QElapsedTimer clock;
-    clock.start();
-    for (int sent = 0; flash.state() != QProcess::NotRunning;) {
-        // Every row ends by itself well within this; a program still running has hung.
-        if (clock.hasExpired(row.hungAfterSeconds * 1000LL)) {
-            flash.kill();
-            FAIL() << "q218-flash hung: " << messages.toStdString();
-        }
-        flash.waitForFinished(50);
-        const QByteArray more = flash.readAllStandardError();
-        messages += more;
-        allMessages += more;
-        if (row.act && !acted && messages.contains(row.actAfter)) {
-            acted = true;
-            row.act(server);
-        }
-        if (sent < row.interrupts && messages.contains(sent == 0 ? row.interruptAfter : "again")) {
-            ::kill(static_cast<pid_t>(flash.processId()), row.signal);
-            ++sent;
-            messages.clear();
-        }
-    }
-    EXPECT_EQ(flash.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(flash.exitCode(), row.exitCode) << messages.toStdString();
-
-    const QJsonObject json = QJsonDocument::fromJson(flash.readAllStandardOutput()).object();
-    EXPECT_EQ(json["exitCode"].toInt(-1), row.exitCode);
-    EXPECT_EQ(json["result"].toString().toStdString(), row.result);
-    if (row.resent >= 0) {
-        EXPECT_EQ(json["framesResent"].toInt(-1), row.resent);
-    }
-    // Every failure has its reason code, and only a failure.
-    EXPECT_EQ(json["reason"].isString(), row.exitCode != 0);
-    if (*row.reason != '\0') {
-        EXPECT_EQ(json["reason"].toString().toStdString(), row.reason);
-    }
-    EXPECT_EQ(json["resetSent"].toBool(), row.resetSent);
-    // Every record names the image it carries by the hash of the file anyone can check.
-    EXPECT_EQ(json["image"].toObject()["sha256"].toString(), ImageFileSha256());
-    // What the messages say follows what happened: only a run that sent the reset command
-    // and did not finish the transfer says the device waits in its bootloader.
-    EXPECT_EQ(allMessages.contains("waits in its bootloader") ||
-                  allMessages.contains("waiting in its bootloader"),
-              row.resetSent && json["leftInBootloader"].toBool())
-        << allMessages.toStdString();
-    // The recovery line names the serial number to write again, --quiet or not.
-    const QString recover = "To recover: q218-flash " + QString::fromStdString(server.SlavePath()) +
-                            " --serial " + json["serialWritten"].toString() + ".";
-    EXPECT_EQ(allMessages.contains(recover.toUtf8()), json["leftInBootloader"].toBool())
-        << allMessages.toStdString();
-    // The device is named before anything is written (its record names it under --quiet).
-    if (row.firmware && row.resetSent) {
-        const std::string own = firmware.serial.empty() ? "(none)" : firmware.serial;
-        EXPECT_EQ(allMessages.contains(("serial number " + own).c_str()),
-                  !row.options.contains("--quiet"))
-            << allMessages.toStdString();
-        EXPECT_EQ(json["before"]["serial"].toString().toStdString(), firmware.serial);
-    }
-
-    bool resetSent = false;
-    if (row.firmware) {
-        for (const sim::TranscriptEntry& entry :
-             server.WithDevice([](sim::SimulatedQ218& d) { return d.Transcript(); })) {
-            resetSent = resetSent || entry.kind == sim::EntryKind::ResetCommand;
-        }
-    }
-    EXPECT_EQ(resetSent, row.resetSent);
-
-    if (!row.writtenSerial.empty()) {
-        const std::vector<WrittenBlock> blocks = BlocksOfUpdate(image, row.writtenSerial);
-        const MemoryDifference difference =
-            Compare(memory(), AfterBlocks(before, blocks, blocks.size()));
-        EXPECT_EQ(difference.count, 0U) << difference.firstFew;
-        EXPECT_EQ(json["framesSent"].toInt(), static_cast<int>(blocks.size()));
-        // Only a verified update has identified the device afterwards.
-        const QJsonObject after = json["after"].toObject();
-        EXPECT_EQ(after["serial"].toString().toStdString(),
-                  row.exitCode == 0 ? row.writtenSerial : "");
-        EXPECT_EQ(after["revision"].toString().toStdString(),
-                  row.exitCode == 0 ? InputTag().revision : "");
-    }
+    const QJsonObject json = QJsonDocument::fromJson(ran.out).object();
+    CheckJson(json);
+    CheckMessages(ran.err, json);
+    CheckDevice(json);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, FlashEndToEnd, ::testing::ValuesIn(kRows),

@@ -7,7 +7,6 @@
 #include <signal.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -18,10 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/PtyServer.h"
-#include "support/DeviceMemory.h"
-#include "support/ExpectedMemory.h"
-#include "support/ImageInput.h"
+#include "FlashFixture.h"
 
 namespace q218::test {
 namespace {
@@ -39,7 +35,7 @@ enum class Act { None, KillSlot, TermStation };
 struct Row {
     const char* name;
     std::vector<SlotRow> units;
-    QStringList options;
+    QStringList options = {};
     int exitCode;
     Act act = Act::None;
     std::size_t actOn = 0;  // the slot killed
@@ -59,40 +55,36 @@ void PrintTo(const Row& row, std::ostream* out) {
 const auto kPaced = [](sim::SimulatedQ218& d) { d.Paced(true); };
 
 const std::vector<Row> kRows = {
-    {"AllSlotsUpdated",
-     {{"100001", {}, "updated", "", false},
-      {"100002", {}, "updated", "", false},
-      {"100003", {}, "updated", "", false}},
-     {},
-     0,
-     Act::None,
-     0,
-     true},
-    {"FaultsBesideHealthySlots",
-     {{"200001", {}, "updated", "", false},
-      {"200002", [](sim::SimulatedQ218& d) { d.UnplugAtFrame(150); }, "failed", "line-lost", true},
-      {"200003", [](sim::SimulatedQ218& d) { d.SilentFromFrame(20); }, "failed", "no-answer", true},
-      {"200004",
-       [](sim::SimulatedQ218& d) {
-           d.BelAfterFrame(0, 4);
-           d.BelAfterFrame(200, 6);
-       },
-       "updated", "", false},
-      {"200005", kPaced, "failed", "slot-died", true},
-      {"200006", {}, "updated", "", false}},
-     {"--timeout", "2"},
-     1,
-     Act::KillSlot,
-     4},
-    {"TermMidTransferInterruptsEverySlot",
-     {{"300001", kPaced, "interrupted", "interrupted", true},
-      {"300002", kPaced, "interrupted", "interrupted", true}},
-     {},
-     143,
-     Act::TermStation,
-     0,
-     false,
-     true},
+    {.name = "AllSlotsUpdated",
+     .units = {{"100001", {}, "updated", "", false},
+               {"100002", {}, "updated", "", false},
+               {"100003", {}, "updated", "", false}},
+     .exitCode = 0,
+     .onRecordFails = true},
+    {.name = "FaultsBesideHealthySlots",
+     .units = {{"200001", {}, "updated", "", false},
+               {"200002", [](sim::SimulatedQ218& d) { d.UnplugAtFrame(150); }, "failed",
+                "line-lost", true},
+               {"200003", [](sim::SimulatedQ218& d) { d.SilentFromFrame(20); }, "failed",
+                "no-answer", true},
+               {"200004",
+                [](sim::SimulatedQ218& d) {
+                    d.BelAfterFrame(0, 4);
+                    d.BelAfterFrame(200, 6);
+                },
+                "updated", "", false},
+               {"200005", kPaced, "failed", "slot-died", true},
+               {"200006", {}, "updated", "", false}},
+     .options = {"--timeout", "2"},
+     .exitCode = 1,
+     .act = Act::KillSlot,
+     .actOn = 4},
+    {.name = "TermMidTransferInterruptsEverySlot",
+     .units = {{"300001", kPaced, "interrupted", "interrupted", true},
+               {"300002", kPaced, "interrupted", "interrupted", true}},
+     .exitCode = 143,
+     .act = Act::TermStation,
+     .tornLog = true},
 };
 
 // The slot processes of the station `parent`, by the port on their command line.
@@ -126,122 +118,113 @@ std::vector<QJsonObject> Records(const QString& path) {
     return records;
 }
 
-// Runs q218-flash until it ends; `step` sees its standard output as it grows.
-struct Ran {
-    int exitCode = -1;
-    QByteArray out;
-};
-Ran RunFlash(const QStringList& arguments,
-             const std::function<void(const QByteArray&, QProcess&)>& step) {
-    QProcess flash;
-    flash.start(Q218_FLASH, arguments);
-    EXPECT_TRUE(flash.waitForStarted());
-    Ran ran;
-    QElapsedTimer clock;
-    clock.start();
-    while (flash.state() != QProcess::NotRunning) {
-        if (clock.hasExpired(180'000)) {
-            flash.kill();
-            flash.waitForFinished();
-            ADD_FAILURE() << "q218-flash hung: " << ran.out.toStdString();
-            return ran;
+class Station : public ::testing::TestWithParam<Row> {
+protected:
+    const Row& m_row = GetParam();
+    // One simulated unit a slot, set up as its row says.
+    void PlugInUnits() {
+        for (const SlotRow& slot : m_row.units) {
+            std::unique_ptr<sim::PtyServer> server = Device({.serial = slot.serial});
+            ASSERT_TRUE(server);
+            if (slot.setUp) {
+                server->WithDevice(slot.setUp);
+            }
+            m_before.push_back(MemoryOf(*server));
+            m_servers.push_back(std::move(server));
         }
-        flash.waitForFinished(50);
-        ran.out += flash.readAllStandardOutput();
-        step(ran.out, flash);
     }
-    ran.out += flash.readAllStandardOutput();
-    EXPECT_EQ(flash.exitStatus(), QProcess::NormalExit);
-    ran.exitCode = flash.exitCode();
-    return ran;
-}
 
-class Station : public ::testing::TestWithParam<Row> {};
-
-TEST_P(Station, Slots) {
-    const Row& row = GetParam();
-    const std::vector<std::string> image = ReadImageInput();
-    std::vector<std::unique_ptr<sim::PtyServer>> servers;
-    std::vector<Memory> before;
-    QStringList arguments = row.options;
-    QTemporaryDir dir;
-    const QString log = dir.filePath("records.jsonl");
-    const QString handedOn = dir.filePath("handed-on.jsonl");
-    arguments << "--on-record"
-              << "cat >> '" + handedOn + "'" + (row.onRecordFails ? "; exit 9" : "");
-    if (row.tornLog) {
-        QFile torn(log);
-        ASSERT_TRUE(torn.open(QIODevice::WriteOnly) && torn.write(kTornLine) == kTornLine.size());
-    }
-    arguments << "--log" << log << "--station-id"
-              << "bench-7"
-              << "--operator"
-              << "ann";
-    for (const SlotRow& slot : row.units) {
-        sim::PtyServer::Created created = sim::PtyServer::Create(sim::PreviousFirmware{
-            .serial = slot.serial, .revision = "R04.5", .date = "2021-11-02"});
-        ASSERT_TRUE(created.server) << created.error;
-        if (slot.setUp) {
-            created.server->WithDevice(slot.setUp);
+    QStringList Arguments() {
+        QStringList arguments = m_row.options;
+        arguments << "--on-record"
+                  << "cat >> '" + m_handedOn + "'" + (m_row.onRecordFails ? "; exit 9" : "");
+        if (m_row.tornLog) {
+            QFile torn(m_log);
+            EXPECT_TRUE(torn.open(QIODevice::WriteOnly) &&
+                        torn.write(kTornLine) == kTornLine.size());
         }
-        before.push_back(MemoryOf(*created.server));
-        arguments << QString::fromStdString(created.server->SlavePath());
-        servers.push_back(std::move(created.server));
+        arguments << "--log" << m_log << "--station-id"
+                  << "bench-7"
+                  << "--operator"
+                  << "ann";
+        for (const auto& server : m_servers) {
+            arguments << QString::fromStdString(server->SlavePath());
+        }
+        return arguments;
     }
-    const auto label = [&](std::size_t i) {
-        return QFileInfo(QString::fromStdString(servers[i]->SlavePath())).fileName();
-    };
-    bool acted = false;
-    const Ran ran = RunFlash(arguments, [&](const QByteArray& out, QProcess& flash) {
-        if (acted || row.act == Act::None) {
+
+    QString Label(std::size_t slot) const {
+        return QFileInfo(QString::fromStdString(m_servers[slot]->SlavePath())).fileName();
+    }
+
+    // Kills the slot or terminates the station once its output shows the moment has come.
+    void ActWhenDue(const QByteArray& out, QProcess& flash) {
+        if (m_acted || m_row.act == Act::None) {
             return;
         }
-        if (row.act == Act::KillSlot &&
-            out.contains("[" + label(row.actOn).toUtf8() + "] progress 10 %")) {
-            acted =
-                ::kill(SlotOf(flash.processId(), servers[row.actOn]->SlavePath()), SIGKILL) == 0;
+        if (m_row.act == Act::KillSlot &&
+            out.contains("[" + Label(m_row.actOn).toUtf8() + "] progress 10 %")) {
+            m_acted = ::kill(SlotOf(flash.processId(), m_servers[m_row.actOn]->SlavePath()),
+                             SIGKILL) == 0;
         }
-        if (row.act == Act::TermStation &&
-            out.count("bootloader answered") == static_cast<qsizetype>(row.units.size())) {
-            acted = ::kill(static_cast<pid_t>(flash.processId()), SIGTERM) == 0;
+        if (m_row.act == Act::TermStation &&
+            out.count("bootloader answered") == static_cast<qsizetype>(m_row.units.size())) {
+            m_acted = ::kill(static_cast<pid_t>(flash.processId()), SIGTERM) == 0;
         }
-    });
-    EXPECT_TRUE(acted || row.act == Act::None);
-    EXPECT_EQ(ran.exitCode, row.exitCode) << ran.out.toStdString();
+    }
 
-    const std::vector<QJsonObject> records = Records(log);
+    void CheckRecord(std::size_t i, const QJsonObject& record, const QByteArray& out) {
+        const SlotRow& slot = m_row.units[i];
+        EXPECT_EQ(record["result"].toString().toStdString(), slot.result);
+        EXPECT_EQ(record["reason"].toString().toStdString(), slot.reason);
+        // The parent's record of a died slot still names the unit.
+        EXPECT_EQ(record["before"]["serial"].toString().toStdString(), slot.serial);
+        EXPECT_TRUE(record["before"]["reply"].toString().contains(slot.serial.c_str()));
+        EXPECT_EQ(record["slot"].toString(), Label(i));
+        EXPECT_EQ(record["stationId"].toString(), "bench-7");
+        EXPECT_EQ(record["operator"].toString(), "ann");
+        EXPECT_EQ(record["leftInBootloader"].toBool(), slot.recovery);
+        EXPECT_EQ(
+            out.contains(
+                ("q218-flash " + m_servers[i]->SlavePath() + " --serial " + slot.serial).c_str()),
+            slot.recovery)
+            << out.toStdString();
+        if (*slot.reason == '\0') {
+            ExpectTheImage(*m_servers[i], m_before[i], slot.serial);
+        }
+    }
+
+    std::vector<std::unique_ptr<sim::PtyServer>> m_servers;
+    std::vector<Memory> m_before;
+    QTemporaryDir m_dir;
+    const QString m_log = m_dir.filePath("records.jsonl");
+    const QString m_handedOn = m_dir.filePath("handed-on.jsonl");
+    bool m_acted = false;
+};
+
+TEST_P(Station, Slots) {
+    PlugInUnits();
+    const QStringList arguments = Arguments();
+    ASSERT_FALSE(HasFailure());
+    const Ran ran = Flash(
+        arguments, {.hungAfter = std::chrono::seconds(180),
+                    .step = [&](const Ran& now, QProcess& flash) { ActWhenDue(now.out, flash); }});
+    EXPECT_TRUE(m_acted || m_row.act == Act::None);
+    EXPECT_EQ(ran.exitCode, m_row.exitCode) << ran.out.toStdString();
+
+    const std::vector<QJsonObject> records = Records(m_log);
     // Every record reached the --on-record command, whole; its failure was only reported.
-    std::vector<QJsonObject> copies = Records(handedOn);
+    std::vector<QJsonObject> copies = Records(m_handedOn);
     EXPECT_TRUE(std::is_permutation(copies.begin(), copies.end(), records.begin(), records.end()));
-    EXPECT_EQ(ran.out.contains("--on-record command failed"), row.onRecordFails);
-    ASSERT_EQ(records.size(), row.units.size());
-    for (std::size_t i = 0; i < row.units.size(); ++i) {
-        const SlotRow& slot = row.units[i];
-        SCOPED_TRACE(slot.serial);
+    EXPECT_EQ(ran.out.contains("--on-record command failed"), m_row.onRecordFails);
+    ASSERT_EQ(records.size(), m_row.units.size());
+    for (std::size_t i = 0; i < m_row.units.size(); ++i) {
+        SCOPED_TRACE(m_row.units[i].serial);
         const auto record = std::find_if(records.begin(), records.end(), [&](const QJsonObject& r) {
-            return r["port"].toString().toStdString() == servers[i]->SlavePath();
+            return r["port"].toString().toStdString() == m_servers[i]->SlavePath();
         });
         ASSERT_NE(record, records.end());
-        EXPECT_EQ((*record)["result"].toString().toStdString(), slot.result);
-        EXPECT_EQ((*record)["reason"].toString().toStdString(), slot.reason);
-        // The parent's record of a died slot still names the unit.
-        EXPECT_EQ((*record)["before"]["serial"].toString().toStdString(), slot.serial);
-        EXPECT_TRUE((*record)["before"]["reply"].toString().contains(slot.serial.c_str()));
-        EXPECT_EQ((*record)["slot"].toString(), label(i));
-        EXPECT_EQ((*record)["stationId"].toString(), "bench-7");
-        EXPECT_EQ((*record)["operator"].toString(), "ann");
-        EXPECT_EQ((*record)["leftInBootloader"].toBool(), slot.recovery);
-        EXPECT_EQ(
-            ran.out.contains(
-                ("q218-flash " + servers[i]->SlavePath() + " --serial " + slot.serial).c_str()),
-            slot.recovery)
-            << ran.out.toStdString();
-        if (*slot.reason == '\0') {
-            const std::vector<WrittenBlock> blocks = BlocksOfUpdate(image, slot.serial);
-            const MemoryDifference difference =
-                Compare(MemoryOf(*servers[i]), AfterBlocks(before[i], blocks, blocks.size()));
-            EXPECT_EQ(difference.count, 0U) << difference.firstFew;
-        }
+        CheckRecord(i, *record, ran.out);
     }
 }
 
@@ -250,7 +233,6 @@ TEST_P(Station, Slots) {
 // keeps asking the unit still present without updating it again, takes the next when the
 // adapter is pulled out, and also when a unit with another serial number answers.
 TEST(StationMode, ThreeUnitsInTurnOnOneSlot) {
-    const std::vector<std::string> image = ReadImageInput();
     QTemporaryDir dir;
     const QString slot = dir.filePath("hub-port-1");
     const QString log = dir.filePath("records.jsonl");
@@ -258,11 +240,9 @@ TEST(StationMode, ThreeUnitsInTurnOnOneSlot) {
     std::vector<std::unique_ptr<sim::PtyServer>> units;
     std::vector<Memory> before;
     for (const std::string& serial : serials) {
-        sim::PtyServer::Created created = sim::PtyServer::Create(
-            sim::PreviousFirmware{.serial = serial, .revision = "R04.5", .date = "2021-11-02"});
-        ASSERT_TRUE(created.server) << created.error;
-        before.push_back(MemoryOf(*created.server));
-        units.push_back(std::move(created.server));
+        units.push_back(Device({.serial = serial}));
+        ASSERT_TRUE(units.back());
+        before.push_back(MemoryOf(*units.back()));
     }
     const auto plugIn = [&](std::size_t unit) {
         QFile::remove(slot);
@@ -284,23 +264,24 @@ TEST(StationMode, ThreeUnitsInTurnOnOneSlot) {
     };
     plugIn(0);
     std::size_t next = 1;
-    const Ran ran =
-        RunFlash({"--station", "--log", log, slot}, [&](const QByteArray& out, QProcess& flash) {
-            const auto updated = static_cast<std::size_t>(out.count("ended: updated"));
-            // The unit just updated is still there and has been asked twice: it is not taken again.
-            if (updated != next || queriesAfterUpdate(next - 1) < 2) {
-                return;
-            }
-            if (next == serials.size()) {
-                ::kill(static_cast<pid_t>(flash.processId()), SIGTERM);
-            } else if (next == 1) {
-                units[0]->Unplug();
-                plugIn(1);
-            } else {
-                plugIn(2);  // unit 2 still answers on its own pty; another serial number now here
-            }
-            ++next;
-        });
+    const auto step = [&](const Ran& now, QProcess& flash) {
+        const auto updated = static_cast<std::size_t>(now.out.count("ended: updated"));
+        // The unit just updated is still there and has been asked twice: it is not taken again.
+        if (updated != next || queriesAfterUpdate(next - 1) < 2) {
+            return;
+        }
+        if (next == serials.size()) {
+            ::kill(static_cast<pid_t>(flash.processId()), SIGTERM);
+        } else if (next == 1) {
+            units[0]->Unplug();
+            plugIn(1);
+        } else {
+            plugIn(2);  // unit 2 still answers on its own pty; another serial number now here
+        }
+        ++next;
+    };
+    const Ran ran = Flash({"--station", "--log", log, slot},
+                          {.hungAfter = std::chrono::seconds(180), .step = step});
     EXPECT_EQ(ran.exitCode, 0) << ran.out.toStdString();
     EXPECT_TRUE(ran.out.contains("3 passed, 0 failed")) << ran.out.toStdString();
     const std::vector<QJsonObject> records = Records(log);
@@ -310,16 +291,8 @@ TEST(StationMode, ThreeUnitsInTurnOnOneSlot) {
         EXPECT_EQ(records[i]["result"].toString(), "updated");
         EXPECT_EQ(records[i]["after"]["serial"].toString().toStdString(), serials[i]);
         EXPECT_EQ(records[i]["slot"].toString(), "hub-port-1");
-        const int resets = units[i]->WithDevice([](sim::SimulatedQ218& d) {
-            return static_cast<int>(std::count_if(d.Transcript().begin(), d.Transcript().end(),
-                                                  [](const sim::TranscriptEntry& e) {
-                                                      return e.kind == sim::EntryKind::ResetCommand;
-                                                  }));
-        });
-        EXPECT_EQ(resets, 1);
-        const std::vector<WrittenBlock> blocks = BlocksOfUpdate(image, serials[i]);
-        EXPECT_EQ(Compare(MemoryOf(*units[i]), AfterBlocks(before[i], blocks, blocks.size())).count,
-                  0U);
+        EXPECT_EQ(Count(*units[i], sim::EntryKind::ResetCommand), 1);
+        ExpectTheImage(*units[i], before[i], serials[i]);
     }
 }
 
@@ -350,14 +323,13 @@ class EventStream : public ::testing::TestWithParam<EventRow> {};
 
 TEST_P(EventStream, Run) {
     const EventRow& row = GetParam();
-    sim::PtyServer::Created created = sim::PtyServer::Create(
-        sim::PreviousFirmware{.serial = "500001", .revision = "R04.5", .date = "2021-11-02"});
-    ASSERT_TRUE(created.server) << created.error;
+    const auto server = Device({.serial = "500001"});
+    ASSERT_TRUE(server);
     if (row.setUp) {
-        created.server->WithDevice(row.setUp);
+        server->WithDevice(row.setUp);
     }
-    const Ran ran = RunFlash({"--events", QString::fromStdString(created.server->SlavePath())},
-                             [](const QByteArray&, QProcess&) {});
+    const Ran ran = Flash({"--events", QString::fromStdString(server->SlavePath())},
+                          {.hungAfter = std::chrono::seconds(180)});
     QStringList kinds;
     int frames = 0;
     QJsonObject record;
@@ -389,17 +361,17 @@ INSTANTIATE_TEST_SUITE_P(Rows, EventStream, ::testing::ValuesIn(kEventRows),
 // The driving program going away (its end of the pipe on standard input closed) ends a run
 // that waits for a unit, as Ctrl+C does: a killed station leaves no slot polling for ever.
 TEST(EventStreamDriver, GoneDriverEndsTheWait) {
-    sim::PtyServer::Created created = sim::PtyServer::Create(std::nullopt);
-    ASSERT_TRUE(created.server) << created.error;
+    const auto server = Device(std::nullopt);
+    ASSERT_TRUE(server);
     bool closed = false;
-    const Ran ran =
-        RunFlash({"--events", "--wait", QString::fromStdString(created.server->SlavePath())},
-                 [&](const QByteArray& out, QProcess& flash) {
-                     if (!closed && out.contains("\"started\"")) {
-                         flash.closeWriteChannel();
-                         closed = true;
-                     }
-                 });
+    const Ran ran = Flash(
+        {"--events", "--wait", QString::fromStdString(server->SlavePath())},
+        {.hungAfter = std::chrono::seconds(180), .step = [&](const Ran& now, QProcess& flash) {
+             if (!closed && now.out.contains("\"started\"")) {
+                 flash.closeWriteChannel();
+                 closed = true;
+             }
+         }});
     EXPECT_EQ(ran.exitCode, 130);
     const QJsonObject ended = QJsonDocument::fromJson(ran.out.split('\n').value(1)).object();
     EXPECT_EQ(ended["record"]["result"].toString(), "interrupted") << ran.out.toStdString();

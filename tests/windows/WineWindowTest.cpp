@@ -120,57 +120,42 @@ double RingInk(const QImage& window, const QRect& r, int by, QRgb background) {
     return double(ink) / all;
 }
 
-TEST(WineWindow, UpdatesTheDeviceClickedLikeAPersonInTheLinuxLayout) {
-    std::string error;
-    ASSERT_FALSE(WineMachine::Programs(error).isEmpty()) << error;
-    const sim::PreviousFirmware old{.serial = "123456", .revision = "R04.5", .date = "2021-11-02"};
-    std::unique_ptr<demo::DemoPorts> ports = demo::DemoPorts::Create(old, false, error);
-    ASSERT_TRUE(ports) << error;
-    sim::PtyServer& device = ports->Device();
-    const auto memory = [&device] { return MemoryOf(device); };
-    const Memory before = memory();
-
-    // The Linux window: its size and the rectangles of its visible controls.
-    QtUpdaterView linuxWindow;
+// The Linux window: its size and the rectangles of its visible controls.
+void LayOutOnLinux(QtUpdaterView& linuxWindow, std::map<std::string, QRect>& controls) {
     linuxWindow.show();
     linuxWindow.grab().save(Q218_TEST_OUTPUT "/window-on-linux.png");
-    std::map<std::string, QRect> controls;
     for (const char* name : {control::Text2, control::Text3, control::cmdOK, control::cmdUpdate,
                              control::cmdExit, control::UpdateBarBG, control::StatusBar1}) {
         const auto* widget = linuxWindow.findChild<QWidget*>(name);
         ASSERT_TRUE(widget && widget->isVisible()) << name;
         controls[name] = widget->geometry();
     }
+}
 
+// Asked to end on the way out, so that Xvfb removes its own lock.
+struct StopXvfb {
+    QProcess& process;
+    ~StopXvfb() {
+        process.terminate();
+        process.waitForFinished(5000);
+    }
+};
+
+// Xvfb picks a free display itself and names it on its standard output once it listens
+// (a number chosen here may be held, or left locked by a server killed earlier).
+void StartXvfb(QProcess& xvfb, QString& display) {
     QDir().mkpath(kFrameBuffers);
-    // Xvfb picks a free display itself and names it on its standard output once it listens
-    // (a number chosen here may be held, or left locked by a server killed earlier). It is
-    // asked to end on the way out, so that it removes its own lock.
-    QProcess xvfb;
     xvfb.start(Q218_XVFB,
                {"-displayfd", "1", "-screen", "0", "800x600x24", "-fbdir", kFrameBuffers});
-    struct StopXvfb {
-        QProcess& process;
-        ~StopXvfb() {
-            process.terminate();
-            process.waitForFinished(5000);
-        }
-    } stopXvfb{xvfb};
     while (!xvfb.canReadLine() && xvfb.waitForReadyRead(30'000)) {
     }
     ASSERT_TRUE(xvfb.canReadLine())
         << "Xvfb named no display: " << xvfb.readAllStandardError().toStdString();
-    const QString display = ":" + QString::fromLatin1(xvfb.readLine()).trimmed();
-    // A prefix of its own, its desktop on this display.
-    const QString prefix = QStringLiteral(Q218_TEST_OUTPUT "/wine-window");
-    struct StopWine {
-        QString prefix;
-        ~StopWine() { WineMachine::Stop(prefix); }
-    } stopWine{prefix};
-    ASSERT_TRUE(WineMachine::Boot(prefix, display, error)) << error;
-    ASSERT_TRUE(WineMachine::MapPorts(*ports, prefix, error)) << error;
-    QProcess window;
-    WineMachine::Start(window, prefix, "q218-updater.exe", {}, display);
+    display = ":" + QString::fromLatin1(xvfb.readLine()).trimmed();
+}
+
+// The window's client area on the screen.
+void FindClientArea(const QString& display, QRect& client) {
     QByteArray found;
     ASSERT_TRUE(XdoTool({"search", "--sync", "--name", kWindowTitle}, display, &found));
     const QString id = QString::fromLatin1(found).split('\n').front();
@@ -184,53 +169,25 @@ TEST(WineWindow, UpdatesTheDeviceClickedLikeAPersonInTheLinuxLayout) {
         }
     }
     // Wine maps the client area as the X window (no window manager: no frame around it).
-    const QRect client(g["X"], g["Y"], g["WIDTH"], g["HEIGHT"]);
-    EXPECT_EQ(client.size(), linuxWindow.size());
-    const auto click = [&](const std::string& name) {
-        const QPoint at = client.topLeft() + controls[name].center();
-        return XdoTool(
-            {"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()), "click", "1"},
-            display);
-    };
-    const auto drawn = [&](const std::string& name) {
-        return Screen().copy(
-            QRect(client.topLeft() + controls[name].topLeft(), controls[name].size()));
-    };
+    client = QRect(g["X"], g["Y"], g["WIDTH"], g["HEIGHT"]);
+}
 
-    // Drawn once the Exit button's frame is.
-    ASSERT_TRUE(WaitFor(20, [&] {
-        const QImage window = Screen().copy(client);
-        return RingInk(window, controls[control::cmdExit], 0, window.pixel(1, 1)) > 0.5;
-    }));
-    const QImage started = Screen().copy(client);
-    const QImage updateDisabled = drawn(control::cmdUpdate);
-    ASSERT_TRUE(click(control::cmdOK));
-    // COM1 and COM2 answer nothing within their settle delays, COM4 does not open, COM3 is
-    // the device: "&Update" is drawn enabled once the window has found it there.
-    EXPECT_TRUE(WaitFor(60, [&] { return drawn(control::cmdUpdate) != updateDisabled; }))
-        << "\"&Update\" never became enabled";
-    EXPECT_EQ(Count(device, sim::EntryKind::IdentifyQuery), 1);
-    ASSERT_TRUE(click(control::cmdUpdate));
-    // The update ends with a fresh identification of the device.
-    EXPECT_TRUE(WaitFor(120, [&] { return Count(device, sim::EntryKind::IdentifyQuery) == 2; }))
-        << "no identification after the update";
-    QThread::sleep(4);  // the settle delay before the panels show the new revision
-    const QImage finished = Screen().copy(client);
-    finished.save(Q218_TEST_OUTPUT "/window-under-wine.png");
-    EXPECT_TRUE(WaitFor(20, [&] {
-        click(control::cmdExit);
-        return window.waitForFinished(1000);
-    })) << "Exit did not end the window";
-    EXPECT_EQ(window.exitCode(), 0);
+bool Click(const QString& display, const QRect& client, const QRect& rect) {
+    const QPoint at = client.topLeft() + rect.center();
+    return XdoTool(
+        {"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()), "click", "1"},
+        display);
+}
 
-    const std::vector<WrittenBlock> blocks = BlocksOfUpdate(ReadImageInput(), old.serial);
-    const MemoryDifference difference = Compare(memory(), AfterBlocks(before, blocks));
-    EXPECT_EQ(difference.count, 0U) << difference.firstFew;
+QImage Drawn(const QRect& client, const QRect& rect) {
+    return Screen().copy(QRect(client.topLeft() + rect.topLeft(), rect.size()));
+}
 
-    // Every control framed on Linux is framed at the same rectangle under Wine: ink on its
-    // edge, the window's background two pixels outside it. (The message and image lines have
-    // no frame on either.) The corner of the client area is background.
-    const QImage onLinux = linuxWindow.grab().toImage();
+// Every control framed on Linux is framed at the same rectangle under Wine: ink on its
+// edge, the window's background two pixels outside it. (The message and image lines have
+// no frame on either.) The corner of the client area is background.
+void CheckTheFrames(const QImage& onLinux, const QImage& started,
+                    const std::map<std::string, QRect>& controls) {
     for (const auto& [name, rect] : controls) {
         SCOPED_TRACE(name);
         if (RingInk(onLinux, rect, 0, onLinux.pixel(1, 1)) < 0.5) {
@@ -239,14 +196,87 @@ TEST(WineWindow, UpdatesTheDeviceClickedLikeAPersonInTheLinuxLayout) {
         EXPECT_GT(RingInk(started, rect, 0, started.pixel(1, 1)), 0.5);
         EXPECT_LT(RingInk(started, rect, 2, started.pixel(1, 1)), 0.2);
     }
-    // The message line and the image line draw their texts in the window's font: ink in both
-    // at the start ("Connect Q218 to serial port." and the image's tag), and at the end a
-    // message other than the first. (The pointer is drawn into the screen: some 30 pixels.)
+}
+
+// The message line and the image line draw their texts in the window's font: ink in both
+// at the start ("Connect Q218 to serial port." and the image's tag), and at the end a
+// message other than the first. (The pointer is drawn into the screen: some 30 pixels.)
+void CheckTheTexts(const QImage& started, const QImage& finished,
+                   const std::map<std::string, QRect>& controls) {
     for (const char* name : {control::Text2, control::Text3}) {
-        EXPECT_GT(InkIn(started, controls[name], started.pixel(1, 1)), 100) << name;
+        EXPECT_GT(InkIn(started, controls.at(name), started.pixel(1, 1)), 100) << name;
     }
-    EXPECT_GT(InkIn(finished, controls[control::Text2], finished.pixel(1, 1)), 100);
-    EXPECT_TRUE(finished.copy(controls[control::Text2]) != started.copy(controls[control::Text2]));
+    const QRect text2 = controls.at(control::Text2);
+    EXPECT_GT(InkIn(finished, text2, finished.pixel(1, 1)), 100);
+    EXPECT_TRUE(finished.copy(text2) != started.copy(text2));
+}
+
+TEST(WineWindow, UpdatesTheDeviceClickedLikeAPersonInTheLinuxLayout) {
+    std::string error;
+    ASSERT_FALSE(WineMachine::Programs(error).isEmpty()) << error;
+    const sim::PreviousFirmware old{.serial = "123456", .revision = "R04.5", .date = "2021-11-02"};
+    std::unique_ptr<demo::DemoPorts> ports = demo::DemoPorts::Create(old, false, error);
+    ASSERT_TRUE(ports) << error;
+    sim::PtyServer& device = ports->Device();
+    const auto memory = [&device] { return MemoryOf(device); };
+    const Memory before = memory();
+
+    QtUpdaterView linuxWindow;
+    std::map<std::string, QRect> controls;
+    ASSERT_NO_FATAL_FAILURE(LayOutOnLinux(linuxWindow, controls));
+
+    QProcess xvfb;
+    const StopXvfb stopXvfb{xvfb};
+    QString display;
+    ASSERT_NO_FATAL_FAILURE(StartXvfb(xvfb, display));
+    // A prefix of its own, its desktop on this display.
+    const QString prefix = QStringLiteral(Q218_TEST_OUTPUT "/wine-window");
+    struct StopWine {
+        QString prefix;
+        ~StopWine() { WineMachine::Stop(prefix); }
+    } stopWine{prefix};
+    ASSERT_TRUE(WineMachine::Boot(prefix, display, error)) << error;
+    ASSERT_TRUE(WineMachine::MapPorts(*ports, prefix, error)) << error;
+    QProcess window;
+    WineMachine::Start(window, prefix, "q218-updater.exe", {}, display);
+    QRect client;
+    ASSERT_NO_FATAL_FAILURE(FindClientArea(display, client));
+    EXPECT_EQ(client.size(), linuxWindow.size());
+
+    // Drawn once the Exit button's frame is.
+    ASSERT_TRUE(WaitFor(20, [&] {
+        const QImage window = Screen().copy(client);
+        return RingInk(window, controls[control::cmdExit], 0, window.pixel(1, 1)) > 0.5;
+    }));
+    const QImage started = Screen().copy(client);
+    const QImage updateDisabled = Drawn(client, controls[control::cmdUpdate]);
+    ASSERT_TRUE(Click(display, client, controls[control::cmdOK]));
+    // COM1 and COM2 answer nothing within their settle delays, COM4 does not open, COM3 is
+    // the device: "&Update" is drawn enabled once the window has found it there.
+    EXPECT_TRUE(WaitFor(60, [&] {
+        return Drawn(client, controls[control::cmdUpdate]) != updateDisabled;
+    })) << "\"&Update\" never became enabled";
+    EXPECT_EQ(Count(device, sim::EntryKind::IdentifyQuery), 1);
+    ASSERT_TRUE(Click(display, client, controls[control::cmdUpdate]));
+    // The update ends with a fresh identification of the device.
+    EXPECT_TRUE(WaitFor(120, [&] { return Count(device, sim::EntryKind::IdentifyQuery) == 2; }))
+        << "no identification after the update";
+    QThread::sleep(4);  // the settle delay before the panels show the new revision
+    const QImage finished = Screen().copy(client);
+    finished.save(Q218_TEST_OUTPUT "/window-under-wine.png");
+    EXPECT_TRUE(WaitFor(20, [&] {
+        Click(display, client, controls[control::cmdExit]);
+        return window.waitForFinished(1000);
+    })) << "Exit did not end the window";
+    EXPECT_EQ(window.exitCode(), 0);
+
+    const std::vector<WrittenBlock> blocks = BlocksOfUpdate(ReadImageInput(), old.serial);
+    const MemoryDifference difference = Compare(memory(), AfterBlocks(before, blocks));
+    EXPECT_EQ(difference.count, 0U) << difference.firstFew;
+
+    const QImage onLinux = linuxWindow.grab().toImage();
+    CheckTheFrames(onLinux, started, controls);
+    CheckTheTexts(started, finished, controls);
 }
 
 }  // namespace
