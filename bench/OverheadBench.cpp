@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     for (int run = 0; run < runs; ++run) {
         sim::FakeClock clock;
         sim::SimulatedQ218 device(clock, sim::PreviousFirmware{});
-        sim::InMemoryLink memory(clock);
+        sim::InMemoryLink memory;
         memory.Attach(3, device);
         TimedLink link(memory);
         test::FakeView fake(clock);

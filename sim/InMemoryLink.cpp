@@ -2,8 +2,6 @@
 
 namespace q218::sim {
 
-InMemoryLink::InMemoryLink(const MonotonicClock& clock) : m_clock(clock) {}
-
 void InMemoryLink::Attach(std::int16_t port, SimulatedQ218& device) {
     m_ports[port].device = &device;
     m_ports[port].silent = false;

@@ -2,14 +2,13 @@
 // The serial port of the in-memory tests: COM ports wired to simulated devices (or to
 // nothing) on a fake clock, so that the identification, the port scan and the download run
 // fast and deterministically. Written bytes reach the device at once; the device's bytes
-// become readable when the clock reaches their time.
+// become readable when its clock reaches their time.
 
 #include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
 
-#include "link/MonotonicClock.h"
 #include "link/SerialLink.h"
 #include "sim/SimulatedQ218.h"
 
@@ -17,8 +16,6 @@ namespace q218::sim {
 
 class InMemoryLink final : public SerialLink {
 public:
-    explicit InMemoryLink(const MonotonicClock& clock);
-
     // Wiring. A port neither attached nor silent does not exist: opening it fails.
     void Attach(std::int16_t port, SimulatedQ218& device);
     // A port that opens but where nothing answers (no device on the cable).
@@ -65,7 +62,6 @@ private:
     void Pump() const;
     bool Exists(const Port& port) const;
 
-    const MonotonicClock& m_clock;
     std::map<std::int16_t, Port> m_ports;
     std::int16_t m_commPort = 1;
     int m_inputLen = 0;

@@ -132,7 +132,7 @@ void RunAndCheck(const Scenario& s, Rig& rig, Tally& tally) {
 void RunInMemory(const Scenario& scenario, Tally& tally) {
     sim::FakeClock clock;
     sim::SimulatedQ218 device(clock, scenario.device.firmware);
-    sim::InMemoryLink link(clock);
+    sim::InMemoryLink link;
     link.Attach(3, device);
     link.AddSilentPort(1);
     Rig rig{link, clock, clock, [&](const auto& action) { action(device); }};

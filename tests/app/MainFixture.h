@@ -88,7 +88,7 @@ struct MainBench {
 
     sim::FakeClock clock;
     FakeView view{clock};
-    sim::InMemoryLink link{clock};
+    sim::InMemoryLink link;
     std::vector<std::unique_ptr<sim::SimulatedQ218>> devices;
     Main main{view, link, clock};
 };

@@ -310,7 +310,7 @@ TEST_F(QtUpdaterViewTest, DeviceFieldsShowLiterallyOnOneLineInPlace) {
 // for a person to compare with the control table.
 TEST(QtUpdaterViewStarted, DrawsTheStartedWindowsLook) {
     sim::FakeClock clock;
-    sim::InMemoryLink link(clock);
+    sim::InMemoryLink link;
     QtUpdaterView view;
     Main window(view, link, clock);
     view.SetEvents(&window);

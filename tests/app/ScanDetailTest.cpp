@@ -59,7 +59,7 @@ TEST(ScanDetailTest, EachKindOfPortGivesItsOwnReasonBesideTheMessageLine) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         HastyClock clock;
-        sim::InMemoryLink link(clock);
+        sim::InMemoryLink link;
         row.wire(link);
         QtUpdaterView window;
         Main logic(window, link, clock);

@@ -81,7 +81,7 @@ struct Bench {
     sim::FakeClock clock;
     test::FakeView view{clock};
     sim::SimulatedQ218 device;
-    sim::InMemoryLink link{clock};
+    sim::InMemoryLink link;
     LinkContext context{link, view, clock};
     ReplyFields fields{};
     FirmwareImage image;

@@ -211,7 +211,7 @@ protected:
 
     sim::FakeClock m_clock;
     sim::SimulatedQ218 m_device{m_clock, m_row.firmware};
-    sim::InMemoryLink m_link{m_clock};
+    sim::InMemoryLink m_link;
     test::FakeView m_view{m_clock};
     Main m_main{m_view, m_link, m_clock};
     test::Technician m_technician{.serial = m_row.typedSerial};

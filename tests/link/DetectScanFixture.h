@@ -28,7 +28,7 @@ inline const Panels kDevicePanels{"Q218", "123456", "R04.5", "2021-11-02"};
 struct DetectScanBench {
     sim::FakeClock clock;
     FakeView view{clock};
-    sim::InMemoryLink link{clock};
+    sim::InMemoryLink link;
     LinkContext context{link, view, clock};
     ReplyFields fields;
     std::int16_t portNumber = 0;

@@ -85,7 +85,7 @@ struct Rig {
 
     FakeClock clock;
     SimulatedQ218 device;
-    InMemoryLink link{clock};
+    InMemoryLink link;
     ScriptedHost host;
 };
 

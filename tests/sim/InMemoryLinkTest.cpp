@@ -29,7 +29,7 @@ protected:
 
     FakeClock clock;
     SimulatedQ218 device{clock, PreviousFirmware{}};
-    InMemoryLink link{clock};
+    InMemoryLink link;
 };
 
 TEST_F(InMemoryLinkTest, OpenFailsForMissingAndBusyPorts) {
