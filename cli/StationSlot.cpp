@@ -91,8 +91,9 @@ QStringList RunArguments(const FlashOptions& options, const QString& port) {
         arguments << QStringLiteral("--identify");
     }
     if (options.timeout.count() > 0) {
+        // Whole milliseconds, every digit: the default form keeps six significant digits only.
         arguments << QStringLiteral("--timeout")
-                  << QString::number(static_cast<double>(options.timeout.count()) / 1000.0);
+                  << QString::number(static_cast<double>(options.timeout.count()) / 1000.0, 'f', 3);
     }
     if (options.serial) {
         arguments << QStringLiteral("--serial") << QString::fromStdString(*options.serial);

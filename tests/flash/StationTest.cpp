@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "FlashFixture.h"
+#include "StationSlot.h"
 
 namespace q218::test {
 namespace {
@@ -376,6 +377,14 @@ TEST(EventStreamDriver, GoneDriverEndsTheWait) {
     const QJsonObject ended = QJsonDocument::fromJson(ran.out.split('\n').value(1)).object();
     EXPECT_EQ(ended["record"]["result"].toString(), "interrupted") << ran.out.toStdString();
     EXPECT_FALSE(ended["record"]["resetSent"].toBool(true));
+}
+
+// Each slot is given the station's own limit, to the millisecond.
+TEST(StationSlot, TimeoutReachesTheSlotWhole) {
+    flash::FlashOptions options;
+    options.timeout = std::chrono::milliseconds(1234567);
+    const QStringList arguments = flash::RunArguments(options, QStringLiteral("port"));
+    EXPECT_EQ(arguments.value(arguments.indexOf("--timeout") + 1).toStdString(), "1234.567");
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Station, ::testing::ValuesIn(kRows),
