@@ -1,10 +1,10 @@
 // q218-flash with several ports against the single-port run of the same build: simulated
 // Q218s on pseudo-terminals paced like 9600 baud, one q218-flash process per slot. Prints the
-// whole run's time for 1, 2, 4, 8 and 16 count beside the single-port time, the station's own
+// whole run's time for 1, 2, 4, 8 and 16 slots beside the single-port time, the station's own
 // CPU per active slot (parent and slot processes; the simulators run in this program and are
-// not counted), the largest process's memory, the CPU of idle count waiting for a unit, and a
-// fault mix beside healthy count. Measures only; asserts nothing.
-// Usage: q218-bench-station [most-count]
+// not counted), the largest process's memory, the CPU of idle slots waiting for a unit, and a
+// fault mix beside healthy slots. Measures only; asserts nothing.
+// Usage: q218-bench-station [most-slots]
 
 #include <signal.h>
 #include <sys/resource.h>
@@ -149,7 +149,7 @@ double MeasureScaling(int most, const Ran& single) {
 }
 
 void MeasureIdle() {
-    // Idle: four count of the station waiting for a unit on ports where nothing answers.
+    // Idle: four slots of the station waiting for a unit on ports where nothing answers.
     {
         const auto silent = Devices(4, false);
         const Ran idle = Flash(
@@ -165,7 +165,7 @@ void MeasureIdle() {
 }
 
 void MeasureFaults(double allHealthy8) {
-    // Faults beside healthy count: 8 count, one pulled at frame 150, one silent bootloader
+    // Faults beside healthy slots: 8 slots, one pulled at frame 150, one silent bootloader
     // under --timeout 2, one BEL storm, one killed with SIGKILL mid-transfer.
     const auto devices = Devices(8);
     devices[1]->WithDevice([](sim::SimulatedQ218& d) { d.UnplugAtFrame(150); });
