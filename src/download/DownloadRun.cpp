@@ -45,16 +45,14 @@ std::optional<std::chrono::nanoseconds> DeadlineFromNow(const LinkContext& conte
     return context.clock.Now() + context.replyLimit;
 }
 
-// Waits until at least `count` characters are waiting. Characters already received raise
-// no event, so the window's wait (which sleeps until one) is entered only while fewer are
-// waiting: junk that is already buffered is read without a single wait. LineLost once the
-// line has vanished under the port (an adapter pulled out), which no amount of waiting
-// brings back; a present but silent device is waited for until `deadline`, without a limit
-// when there is none. The caller sets the deadline for what it waits for as a whole, so
-// that characters which are not the answer do not put it off.
-std::optional<DownloadEnding> WaitForInput(LinkContext& context, int count,
-                                           std::optional<std::chrono::nanoseconds> deadline) {
-    while (context.link.InBufferCount() < count) {
+// Waits through the window's events until `ready()` holds. LineLost once the line has
+// vanished under the port (an adapter pulled out), which no amount of waiting brings back;
+// otherwise NoReply at `deadline`, or no limit when there is none. `ready` is asked before
+// each wait: what it waits for may be there already, and that raises no event to wake one.
+template <typename Ready>
+std::optional<DownloadEnding> WaitUntil(LinkContext& context, const Ready& ready,
+                                        std::optional<std::chrono::nanoseconds> deadline) {
+    while (!ready()) {
         if (context.link.LineLost()) {
             return DownloadEnding::LineLost;
         }
@@ -69,6 +67,15 @@ std::optional<DownloadEnding> WaitForInput(LinkContext& context, int count,
         context.view.ProcessEventsFor(left);
     }
     return std::nullopt;
+}
+
+// Waits until at least `count` characters are waiting: junk that is already buffered is read
+// without a single wait. The caller sets the deadline for what it waits for as a whole, so
+// that characters which are not the answer do not put it off.
+std::optional<DownloadEnding> WaitForInput(LinkContext& context, int count,
+                                           std::optional<std::chrono::nanoseconds> deadline) {
+    return WaitUntil(
+        context, [&context, count] { return context.link.InBufferCount() >= count; }, deadline);
 }
 
 }  // namespace
@@ -250,12 +257,12 @@ private:
         m_link.Output(kEndS);
         // Output only queues: the end bytes must have left before the update is called
         // complete. A line that goes while they wait fails their write, and the device, which
-        // never saw them, still waits in its bootloader.
-        const auto deadline = m_context.clock.Now() + kEndBytesLeaveWithin;
-        while (m_link.OutBufferCount() > 0 && !m_link.LineLost() &&
-               m_context.clock.Now() < deadline) {
-            m_view.ProcessEventsFor(deadline - m_context.clock.Now());
-        }
+        // never saw them, still waits in its bootloader. Past the wait's limit the bytes are
+        // left to the driver: only a lost line fails the update, asked after the wait because a
+        // closed port holds nothing unsent.
+        static_cast<void>(WaitUntil(
+            m_context, [this] { return m_link.OutBufferCount() == 0; },
+            m_context.clock.Now() + kEndBytesLeaveWithin));
         if (m_link.LineLost()) {
             Fail(DownloadEnding::LineLost);
             return;
