@@ -197,8 +197,7 @@ std::unique_ptr<q218::demo::DemoPorts> StartPorts(const DemoOptions& options) {
 std::unique_ptr<q218::demo::Autopilot> StartAutopilot(const DemoOptions& options,
                                                       q218::QtUpdaterView& view, q218::Main& window,
                                                       q218::demo::DemoPorts& ports) {
-    const bool hasSerial =
-        q218::IsUsableDeviceSerial(options.serial) && options.serial != q218::kPlaceholderSerial;
+    const bool hasSerial = q218::KeepsDeviceSerial(options.serial);
     q218::demo::AutopilotSettings settings{
         .shots = options.shots.empty() ? std::filesystem::path("demo-shots")
                                        : std::filesystem::path(options.shots),

@@ -27,6 +27,10 @@ bool IsUsableDeviceSerial(std::string_view text) {
     return IsSixDigits(text);
 }
 
+bool KeepsDeviceSerial(std::string_view text) {
+    return IsUsableDeviceSerial(text) && text != kPlaceholderSerial;
+}
+
 Main::Main(UpdaterView& view, SerialLink& link, const MonotonicClock& clock)
     : m_view(view), m_link(link), m_context{link, view, clock} {}
 
@@ -67,14 +71,10 @@ void Main::Serial_Settle() {
         return;
     }
     const std::string serial = m_view.GetPanelText(kPanelSerial);
-    if (serial.empty() || serial == kPlaceholderSerial) {
-        AskForSerial();
-        return;
-    }
-    // A serial the record cannot carry as it stands (not six digits) would leave the old
-    // record in the image, or a truncated number, and the device would be written with a
-    // serial number that is not its own: ask for it instead.
-    if (!IsUsableDeviceSerial(serial)) {
+    // None, the factory placeholder, or a serial the record cannot carry as it stands (not six
+    // digits), which would leave the old record in the image, or a truncated number, and the
+    // device would be written with a serial number that is not its own: ask for it instead.
+    if (!KeepsDeviceSerial(serial)) {
         AskForSerial();
         return;
     }

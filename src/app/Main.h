@@ -45,6 +45,10 @@ bool IsValidSerialEntry(std::string_view text);
 // decimal digits. Anything else is asked for as if the device had none.
 bool IsUsableDeviceSerial(std::string_view text);
 
+// Whether the update keeps the serial number the device reported: usable, and not the factory
+// placeholder. For any other the technician is asked for the unit's number.
+bool KeepsDeviceSerial(std::string_view text);
+
 class Main final : public WindowEvents {
 public:
     Main(UpdaterView& view, SerialLink& link, const MonotonicClock& clock);
