@@ -6,11 +6,9 @@
 # shared library with its SHA-256, the Qt libraries the programs link, and the firmware image
 # the programs carry, with the SHA-256 of the image file as committed.
 
-# Bytes that do not change between two builds of one commit: the time is the commit's, the
-# serial number is derived from the package's own hash.
-if(CPACK_Q218_SOURCE_DATE_EPOCH)
-    set(ENV{SOURCE_DATE_EPOCH} ${CPACK_Q218_SOURCE_DATE_EPOCH})
-endif()
+# Bytes that do not change between two builds of one commit: the time is the commit's (cpack
+# read DebConfig.cmake, which set SOURCE_DATE_EPOCH for the whole run, before any package),
+# the serial number is derived from the package's own hash.
 string(TIMESTAMP bomTime "%Y-%m-%dT%H:%M:%SZ" UTC)
 
 function(Q218_AddComponent json index type name version sha256 description)
