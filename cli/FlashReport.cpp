@@ -126,25 +126,32 @@ const OutcomeRow& RowOf(Outcome outcome) {
     return kOutcomes[static_cast<std::size_t>(outcome)];
 }
 
-Reason ReasonOf(DownloadEnding ending) {
-    switch (ending) {
-        case DownloadEnding::LineLost:
-            return Reason::LineLost;
-        case DownloadEnding::BootloaderReply:
-            return Reason::BootloaderReply;
-        case DownloadEnding::FrameNotTaken:
-            return Reason::FrameNotTaken;
-        case DownloadEnding::NoReply:
-            return Reason::NoAnswer;
+Failure TransferFailure(const DownloadResult& run) {
+    switch (run.ending) {
         case DownloadEnding::NotOpened:
-            return Reason::PortBusy;
+            return {Reason::PortBusy,
+                    "the port would not open again (" + run.openError.detail + ")"};
+        case DownloadEnding::LineLost:
+            return {Reason::LineLost,
+                    "the line was lost (the adapter pulled out or the device gone)"};
+        case DownloadEnding::BootloaderReply:
+            return {Reason::BootloaderReply,
+                    "the bootloader answered \"" +
+                        VisibleAscii(std::string_view(&run.bootloaderReply, 1)) + "\""};
+        case DownloadEnding::NoReply:
+            return {Reason::NoAnswer, run.handshakeDone
+                                          ? "the bootloader stopped answering"
+                                          : "the bootloader never answered the reset"};
+        case DownloadEnding::FrameNotTaken:
+            return {Reason::FrameNotTaken,
+                    "the bootloader kept asking for the same frame again past --timeout"};
         case DownloadEnding::RecordMalformed:
         case DownloadEnding::Unfinished:
         case DownloadEnding::Finished:
         case DownloadEnding::ImageRejected:
             break;
     }
-    return Reason::ImageRejected;
+    return {Reason::ImageRejected, "an image line no frame can carry"};
 }
 
 const char* ReasonCode(Reason reason) {

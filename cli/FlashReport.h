@@ -100,7 +100,7 @@ std::string Describe(const DeviceInfo& device);
 Failure NoDevice(const DeviceInfo& device, const std::string& port);
 // What the fresh identification after the transfer failed to show.
 std::string WhatCameBack(const DeviceInfo& after);
-// The reason code of a failed transfer.
-Reason ReasonOf(DownloadEnding ending);
+// Why a transfer failed: its reason code, and the words for a person (the message's middle).
+Failure TransferFailure(const DownloadResult& run);
 
 }  // namespace q218::flash

@@ -16,29 +16,6 @@ namespace {
 
 // Between identification queries while --wait waits for the port and the device.
 constexpr std::chrono::seconds kRetryInterval{1};
-// A failed transfer's reason in words.
-std::string WhyTransferFailed(const DownloadResult& run) {
-    switch (run.ending) {
-        case DownloadEnding::NotOpened:
-            return "the port would not open again (" + run.openError.detail + ")";
-        case DownloadEnding::LineLost:
-            return "the line was lost (the adapter pulled out or the device gone)";
-        case DownloadEnding::BootloaderReply:
-            return "the bootloader answered \"" +
-                   VisibleAscii(std::string_view(&run.bootloaderReply, 1)) + "\"";
-        case DownloadEnding::NoReply:
-            return run.handshakeDone ? "the bootloader stopped answering"
-                                     : "the bootloader never answered the reset";
-        case DownloadEnding::FrameNotTaken:
-            return "the bootloader kept asking for the same frame again past --timeout";
-        case DownloadEnding::RecordMalformed:
-        case DownloadEnding::Unfinished:
-        case DownloadEnding::Finished:
-        case DownloadEnding::ImageRejected:
-            break;
-    }
-    return "an image line no frame can carry";
-}
 
 // One run, as its steps: load the image, connect, settle the serial number, update, verify.
 // Each step returns whether the run goes on; a step that ends it has set the report.
@@ -212,11 +189,11 @@ private:
             End(Outcome::ImageRejected, "The image was rejected. Nothing was written.");
             return false;
         }
+        const Failure why = TransferFailure(run);
         End(Outcome::TransferFailed,
-            "The update failed: " + WhyTransferFailed(run) + " after " +
-                std::to_string(run.framesSent) + " of " + std::to_string(run.framesTotal) +
-                " frames. " + AfterAbort(),
-            ReasonOf(run.ending));
+            "The update failed: " + why.message + " after " + std::to_string(run.framesSent) +
+                " of " + std::to_string(run.framesTotal) + " frames. " + AfterAbort(),
+            why.reason);
         return false;
     }
 
