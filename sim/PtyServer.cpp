@@ -150,7 +150,7 @@ void PtyServer::CloseMaster() {
     }
 }
 
-void PtyServer::HandOverLastBytes(std::string_view bytes) {
+void PtyServer::HandOverLastBytes(std::string bytes) {
     const int slave = m_pty ? m_pty->HeldSlave() : -1;
     if (bytes.empty() || slave < 0) {
         return;
@@ -159,13 +159,8 @@ void PtyServer::HandOverLastBytes(std::string_view bytes) {
     // own queue and meets the hang-up there, as when an adapter is pulled between the
     // device's reply and the host's next write.
     ::tcflow(slave, TCOOFF);
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = write(m_master, bytes.data() + written, bytes.size() - written);
-        if (n <= 0) {
-            return;
-        }
-        written += static_cast<std::size_t>(n);
+    if (!WriteToMaster(bytes)) {
+        return;
     }
     // The hang-up would discard bytes the client has not read yet. A poll of the slave
     // pushes what is still on its way into the input queue before it answers, so "nothing
@@ -179,6 +174,17 @@ void PtyServer::HandOverLastBytes(std::string_view bytes) {
     }
     // A moment for the client to act on them and queue its answer.
     std::this_thread::sleep_for(kAnswerQueued);
+}
+
+bool PtyServer::WriteToMaster(std::string& bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = write(m_master, bytes.data(), bytes.size());
+        if (n <= 0) {
+            return false;
+        }
+        bytes.erase(0, static_cast<std::size_t>(n));
+    }
+    return true;
 }
 
 void PtyServer::Serve() {
@@ -205,15 +211,12 @@ void PtyServer::Serve() {
             }
         }
         if (vanishing) {
-            HandOverLastBytes(*vanishing);
+            HandOverLastBytes(std::move(*vanishing));
             CloseMaster();
         }
-        while (m_master >= 0 && !pending.empty()) {
-            const ssize_t n = write(m_master, pending.data(), pending.size());
-            if (n <= 0) {
-                break;  // the slave's input queue is full: POLLOUT says when to go on
-            }
-            pending.erase(0, static_cast<std::size_t>(n));
+        if (m_master >= 0) {
+            // What the slave's full input queue does not take now waits for POLLOUT.
+            static_cast<void>(WriteToMaster(pending));
         }
 
         pollfd fds[2] = {{m_wakeRead, POLLIN, 0}, {m_master, POLLIN, 0}};

@@ -67,7 +67,10 @@ private:
     bool OpenPty(std::string& error);
     void Serve();
     // Gives the client the device's last bytes before the master closes.
-    void HandOverLastBytes(std::string_view bytes);
+    void HandOverLastBytes(std::string bytes);
+    // Writes as much of `bytes` to the master as it takes now and drops that from `bytes`;
+    // false when the slave's input queue (or the line) took no more.
+    bool WriteToMaster(std::string& bytes);
     void CloseMaster();
     void Wake();
 
