@@ -2,7 +2,6 @@
 // a pseudo-terminal, updates both (two slot processes) and logs one record for each.
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,6 +18,8 @@
 
 namespace q218::test {
 namespace {
+
+using namespace std::chrono_literals;
 
 TEST(WineStation, TwoSlotsUpdateBothUnitsAndLogTwoRecords) {
     std::string error;
@@ -95,11 +96,9 @@ TEST(WineStation, ASlotWaitingForAUnitEndsWhenItsStationIsGone) {
     WineMachine::Start(slot, prefix, "q218-flash.exe", {"--events", "--wait", "--", "COM4"});
     ASSERT_TRUE(slot.waitForStarted());
     // The first event comes once the slot runs, its watch on standard input set.
-    QElapsedTimer clock;
-    clock.start();
-    while (!slot.canReadLine() && slot.state() == QProcess::Running && !clock.hasExpired(120'000)) {
-        slot.waitForReadyRead(100);
-    }
+    WineMachine::WaitFor(
+        120s, [&slot] { return slot.canReadLine() || slot.state() != QProcess::Running; },
+        [&slot] { slot.waitForReadyRead(100); });
     ASSERT_TRUE(slot.canReadLine()) << slot.readAllStandardError().toStdString();
     slot.closeWriteChannel();
     if (!slot.waitForFinished(120'000)) {
