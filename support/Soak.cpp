@@ -6,6 +6,7 @@
 
 #include "app/Main.h"
 #include "sim/InMemoryLink.h"
+#include "support/DeviceMemory.h"
 #include "support/ExpectedMemory.h"
 #include "support/FakeView.h"
 #include "support/Technician.h"
@@ -23,10 +24,7 @@ struct Stuck {};
 std::pair<test::Memory, std::string> MemoryAndSerial(Rig& rig) {
     std::pair<test::Memory, std::string> read;
     rig.withDevice([&](sim::SimulatedQ218& device) {
-        for (std::uint32_t a = 0; a < test::kProgramWords; ++a) {
-            read.first.words[a] = device.Word(a);
-        }
-        read.first.config = device.Word(0x2007);
+        read.first = test::MemoryOf(device);
         read.second = device.TableSerial();
     });
     return read;

@@ -3,7 +3,6 @@
 
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -34,14 +33,9 @@ const std::string kPlaceholderRecord = ":103E00008207303430343034303430343034203
 const std::string kRecord123456 = ":103E00008207313432343334343435343634203468";
 const std::string kRecord999999 = ":103E00008207393439343934393439343934203447";
 const std::string kRecord000001 = ":103E0000820730343034303430343034313420347C";
-// Where the image input carries the serial record.
-const std::size_t kSerialRecordIndex = [] {
-    const std::vector<std::string> lines = ReadImageInput();
-    return static_cast<std::size_t>(
-        std::find_if(lines.begin(), lines.end(),
-                     [](const std::string& line) { return line.starts_with(":103E00008207"); }) -
-        lines.begin());
-}();
+// Where the image input carries the serial record; inline, so the file is read once for the
+// whole test program.
+inline const std::size_t kSerialRecordIndex = SerialIndexOf(ReadImageInput());
 
 // A wait that would never end fails the test instead of hanging it.
 constexpr long kProcessEventsLimit = 5'000'000;

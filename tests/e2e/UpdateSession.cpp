@@ -1,5 +1,7 @@
 #include "UpdateSession.h"
 
+#include "support/DeviceMemory.h"
+
 namespace q218::test {
 
 namespace {
@@ -35,14 +37,7 @@ UpdateSession::~UpdateSession() {
 }
 
 Memory UpdateSession::ReadMemory() {
-    return Device().WithDevice([](sim::SimulatedQ218& d) {
-        Memory memory;
-        for (std::uint32_t a = 0; a < kProgramWords; ++a) {
-            memory.words[a] = d.Word(a);
-        }
-        memory.config = d.Word(0x2007);
-        return memory;
-    });
+    return MemoryOf(Device());
 }
 
 bool UpdateSession::Click(Button button) {

@@ -20,16 +20,21 @@ namespace {
 
 using namespace std::chrono_literals;
 
+const sim::PreviousFirmware kOld{.serial = "123456", .revision = "R04.5", .date = "2021-11-02"};
+// An empty revision stands for the image's own firmware.
+const sim::PreviousFirmware kCurrent{.revision = "", .date = ""};
+const sim::PreviousFirmware kNoSerial{.serial = "", .revision = "R04.5", .date = "2021-11-02"};
+
 struct Row {
     const char* name;
-    std::optional<sim::PreviousFirmware> firmware;  // none: a pty where nothing answers
-    std::function<void(sim::SimulatedQ218&)> setUp;
-    QStringList options;
+    std::optional<sim::PreviousFirmware> firmware = kOld;  // none: a pty where nothing answers
+    std::function<void(sim::SimulatedQ218&)> setUp = {};
+    QStringList options = {};
     int exitCode;
     const char* result;
     bool resetSent;
-    std::string writtenSerial;  // the memory must hold the image with it; "" = not checked
-    int resent = 0;             // -1: as many as fit in --timeout
+    std::string writtenSerial = "";  // the memory must hold the image with it; "" = not checked
+    int resent = 0;                  // -1: as many as fit in --timeout
     // Ctrl+C this many times: once standard error shows `interruptAfter`, again after each
     // warning.
     int interrupts = 0;
@@ -49,165 +54,117 @@ void PrintTo(const Row& row, std::ostream* out) {
     *out << row.name;
 }
 
-const sim::PreviousFirmware kOld{.serial = "123456", .revision = "R04.5", .date = "2021-11-02"};
-// An empty revision stands for the image's own firmware.
-const sim::PreviousFirmware kCurrent{.revision = "", .date = ""};
-const sim::PreviousFirmware kNoSerial{.serial = "", .revision = "R04.5", .date = "2021-11-02"};
-
 // The index of the last frame of an update that keeps serial number 123456, as the device
 // counts them (no frame sent twice).
 int LastFrame() {
     return static_cast<int>(BlocksOfUpdate(ReadImageInput(), "123456").size()) - 1;
 }
 
-// The rows are laid out by hand: the short ones packed, the long ones a field a line.
+const auto kPaced = [](sim::SimulatedQ218& d) { d.Paced(true); };
+
+// The rows are laid out by hand: short fields packed, the long ones a field a line.
 // clang-format off
 const std::vector<Row> kRows = {
-    {"UpdateKeepsTheDevicesSerialOverTheOption",
-     kOld,
-     {},
-     {"--serial", "654321"},
-     0,
-     "updated",
-     true,
-     "123456"},
-    {"NoSerialWithoutTheOptionSendsNoReset", kNoSerial, {}, {}, 4, "no-serial", false, ""},
-    {"NoSerialWritesTheOptionsNumber",
-     kNoSerial,
-     {},
-     {"--serial", "654321"},
-     0,
-     "updated",
-     true,
-     "654321"},
-    {"StormsOfBelAreSentAgainAndCounted",
-     kOld,
-     [](sim::SimulatedQ218& d) {
-         d.BelAfterFrame(0, 4);
-         d.BelAfterFrame(200, 6);
-     },
-     {},
-     0,
-     "updated",
-     true,
-     "123456",
-     10, 0, "", SIGINT, "", {}, "", 30},
-    {"PulledAdapterFailsAtOnce",
-     kOld,
-     [](sim::SimulatedQ218& d) { d.UnplugAtFrame(150); },
-     {},
-     1,
-     "failed",
-     true,
-     ""},
+    {.name = "UpdateKeepsTheDevicesSerialOverTheOption", .options = {"--serial", "654321"},
+     .exitCode = 0, .result = "updated", .resetSent = true, .writtenSerial = "123456"},
+    {.name = "NoSerialWithoutTheOptionSendsNoReset", .firmware = kNoSerial, .exitCode = 4,
+     .result = "no-serial", .resetSent = false},
+    {.name = "NoSerialWritesTheOptionsNumber", .firmware = kNoSerial,
+     .options = {"--serial", "654321"}, .exitCode = 0, .result = "updated", .resetSent = true,
+     .writtenSerial = "654321"},
+    {.name = "StormsOfBelAreSentAgainAndCounted",
+     .setUp =
+         [](sim::SimulatedQ218& d) {
+             d.BelAfterFrame(0, 4);
+             d.BelAfterFrame(200, 6);
+         },
+     .exitCode = 0, .result = "updated", .resetSent = true, .writtenSerial = "123456", .resent = 10,
+     .hungAfterSeconds = 30},
+    {.name = "PulledAdapterFailsAtOnce",
+     .setUp = [](sim::SimulatedQ218& d) { d.UnplugAtFrame(150); }, .exitCode = 1,
+     .result = "failed", .resetSent = true},
     // The line goes after a "T", while the next bytes wait to leave: a lost line like any
     // other, in whichever write or read meets it first; --quiet still names the device.
-    {"LineGoneWithAFrameQueuedIsALostLine",
-     kOld, [](sim::SimulatedQ218& d) { d.UnplugAfterReplyToFrame(99); }, {"--quiet"}, 1, "failed",
-     true, "", 0, 0, "", SIGINT, "", {}, "line-lost"},
-    {"LineGoneWithTheEndBytesQueuedIsALostLine",
-     kOld, [](sim::SimulatedQ218& d) { d.UnplugAfterReplyToFrame(LastFrame()); }, {"--quiet"}, 1,
-     "failed", true, "123456", 0, 0, "", SIGINT, "", {}, "line-lost"},
-    {"NoAnswer", std::nullopt, {}, {}, 3, "no-device", false, ""},
-    {"AlreadyCurrentWritesNothing",
-     sim::PreviousFirmware{.revision = "", .date = ""},
-     {},
-     {"--skip-current"},
-     0,
-     "already-current",
-     false,
-     ""},
-    {"CtrlCDuringTheQueryWritesNothing",
-     kOld,
-     {},
-     {},
-     130,
-     "interrupted",
-     false,
-     "",
-     0,
-     1,
-     "Looking for"},
-    {"OneCtrlCDuringTheTransferOnlyWarns",
-     kOld,
-     [](sim::SimulatedQ218& d) { d.Paced(true); },
-     {},
-     0,
-     "updated",
-     true,
-     "123456",
-     0,
-     1,
-     "Updating"},
-    {"SecondCtrlCAborts",
-     kOld,
-     [](sim::SimulatedQ218& d) { d.Paced(true); },
-     {},
-     130,
-     "interrupted",
-     true,
-     "",
-     0,
-     2,
-     "Updating"},
-    {"CtrlCAfterTheTransferEndsTheCheckAtOnce",
-     kOld,
-     {},
-     {},
-     130,
-     "interrupted",
-     true,
-     "123456",
-     0,
-     1,
-     "Update complete!"},
+    {.name = "LineGoneWithAFrameQueuedIsALostLine",
+     .setUp = [](sim::SimulatedQ218& d) { d.UnplugAfterReplyToFrame(99); }, .options = {"--quiet"},
+     .exitCode = 1, .result = "failed", .resetSent = true, .reason = "line-lost"},
+    {.name = "LineGoneWithTheEndBytesQueuedIsALostLine",
+     .setUp = [](sim::SimulatedQ218& d) { d.UnplugAfterReplyToFrame(LastFrame()); },
+     .options = {"--quiet"}, .exitCode = 1, .result = "failed", .resetSent = true,
+     .writtenSerial = "123456", .reason = "line-lost"},
+    {.name = "NoAnswer", .firmware = std::nullopt, .exitCode = 3, .result = "no-device",
+     .resetSent = false},
+    {.name = "AlreadyCurrentWritesNothing", .firmware = kCurrent, .options = {"--skip-current"},
+     .exitCode = 0, .result = "already-current", .resetSent = false},
+    {.name = "CtrlCDuringTheQueryWritesNothing", .exitCode = 130, .result = "interrupted",
+     .resetSent = false, .interrupts = 1, .interruptAfter = "Looking for"},
+    {.name = "OneCtrlCDuringTheTransferOnlyWarns", .setUp = kPaced, .exitCode = 0,
+     .result = "updated", .resetSent = true, .writtenSerial = "123456", .interrupts = 1,
+     .interruptAfter = "Updating"},
+    {.name = "SecondCtrlCAborts", .setUp = kPaced, .exitCode = 130, .result = "interrupted",
+     .resetSent = true, .interrupts = 2, .interruptAfter = "Updating"},
+    {.name = "CtrlCAfterTheTransferEndsTheCheckAtOnce", .exitCode = 130, .result = "interrupted",
+     .resetSent = true, .writtenSerial = "123456", .interrupts = 1,
+     .interruptAfter = "Update complete!"},
     // A device that already had the image's firmware and vanished after the last frame: the
     // panels still show the right revision, but nothing answered after the transfer.
-    {"VanishedAfterTheTransferIsNotVerified", kCurrent, {}, {}, 6, "not-verified", true, "123456",
-     0, 0, "", SIGINT, "Update complete!", [](sim::PtyServer& server) { server.Unplug(); },
-     "not-verified"},
-    {"TwoFieldsAfterTheTransferAreNotVerified", kCurrent, {}, {}, 6, "not-verified", true,
-     "123456", 0, 0, "", SIGINT, "Updating", [](sim::PtyServer& server) {
-         server.WithDevice([](sim::SimulatedQ218& d) { d.IdentificationReply("123456 Q218 "); });
-     }, "not-verified"},
-    {"TermBeforeTheResetWritesNothing",
-     kOld, {}, {}, 143, "interrupted", false, "", 0, 1, "Looking for", SIGTERM, "", {},
-     "interrupted"},
-    {"TermDuringTheTransferAbortsAtOnce",
-     kOld, [](sim::SimulatedQ218& d) { d.Paced(true); }, {}, 143, "interrupted", true, "", 0, 1,
-     "Updating", SIGTERM, "", {}, "interrupted"},
-    {"HangUpDuringTheTransferGoesOn",
-     kOld, [](sim::SimulatedQ218& d) { d.Paced(true); }, {}, 0, "updated", true, "123456", 0, 1,
-     "Updating", SIGHUP},
-    {"BootloaderReplyNamesTheCharacter",
-     kOld, [](sim::SimulatedQ218& d) { d.ReplyAfterFrame(5, '\x1b'); }, {}, 1, "failed", true,
-     "", 0, 0, "", SIGINT, "", {}, "bootloader-reply"},
-    {"SilentBootloaderEndsWithTimeout",
-     kOld, [](sim::SimulatedQ218& d) { d.SilentFromFrame(20); }, {"--timeout", "2"}, 1, "failed",
-     true, "", 0, 0, "", SIGINT, "", {}, "no-answer"},
+    {.name = "VanishedAfterTheTransferIsNotVerified", .firmware = kCurrent, .exitCode = 6,
+     .result = "not-verified", .resetSent = true, .writtenSerial = "123456",
+     .actAfter = "Update complete!", .act = [](sim::PtyServer& server) { server.Unplug(); },
+     .reason = "not-verified"},
+    {.name = "TwoFieldsAfterTheTransferAreNotVerified", .firmware = kCurrent, .exitCode = 6,
+     .result = "not-verified", .resetSent = true, .writtenSerial = "123456", .actAfter = "Updating",
+     .act =
+         [](sim::PtyServer& server) {
+             server.WithDevice(
+                 [](sim::SimulatedQ218& d) { d.IdentificationReply("123456 Q218 "); });
+         },
+     .reason = "not-verified"},
+    {.name = "TermBeforeTheResetWritesNothing", .exitCode = 143, .result = "interrupted",
+     .resetSent = false, .interrupts = 1, .interruptAfter = "Looking for", .signal = SIGTERM,
+     .reason = "interrupted"},
+    {.name = "TermDuringTheTransferAbortsAtOnce", .setUp = kPaced, .exitCode = 143,
+     .result = "interrupted", .resetSent = true, .interrupts = 1, .interruptAfter = "Updating",
+     .signal = SIGTERM, .reason = "interrupted"},
+    {.name = "HangUpDuringTheTransferGoesOn", .setUp = kPaced, .exitCode = 0, .result = "updated",
+     .resetSent = true, .writtenSerial = "123456", .interrupts = 1, .interruptAfter = "Updating",
+     .signal = SIGHUP},
+    {.name = "BootloaderReplyNamesTheCharacter",
+     .setUp = [](sim::SimulatedQ218& d) { d.ReplyAfterFrame(5, '\x1b'); }, .exitCode = 1,
+     .result = "failed", .resetSent = true, .reason = "bootloader-reply"},
+    {.name = "SilentBootloaderEndsWithTimeout",
+     .setUp = [](sim::SimulatedQ218& d) { d.SilentFromFrame(20); }, .options = {"--timeout", "2"},
+     .exitCode = 1, .result = "failed", .resetSent = true, .reason = "no-answer"},
     // 8 s of "x" every 0.3 s before ENQ: --timeout is for the wait as a whole.
-    {"ChatterBeforeEnqEndsWithTimeout", kOld,
-     [](sim::SimulatedQ218& d) { d.NoiseBeforeEnq(std::string(27, 'x'), 300ms); },
-     {"--timeout", "2"}, 1, "failed", true, "", 0, 0, "", SIGINT, "", {}, "no-answer", 30},
-    {"BelStormEndsWithTimeout", kOld, [](sim::SimulatedQ218& d) { d.BelAfterFrame(5, 1 << 30); },
-     {"--timeout", "1"}, 1, "failed", true, "", -1, 0, "", SIGINT, "", {}, "frame-not-taken", 30},
-    {"WaitSaysWhyNothingAnswersYet", std::nullopt, {}, {"--wait"}, 143, "interrupted", false, "",
-     0, 1, "Still waiting: /dev/pts/", SIGTERM, "", {}, "interrupted", 30},
+    {.name = "ChatterBeforeEnqEndsWithTimeout",
+     .setUp = [](sim::SimulatedQ218& d) { d.NoiseBeforeEnq(std::string(27, 'x'), 300ms); },
+     .options = {"--timeout", "2"}, .exitCode = 1, .result = "failed", .resetSent = true,
+     .reason = "no-answer", .hungAfterSeconds = 30},
+    {.name = "BelStormEndsWithTimeout",
+     .setUp = [](sim::SimulatedQ218& d) { d.BelAfterFrame(5, 1 << 30); },
+     .options = {"--timeout", "1"}, .exitCode = 1, .result = "failed", .resetSent = true,
+     .resent = -1, .reason = "frame-not-taken", .hungAfterSeconds = 30},
+    {.name = "WaitSaysWhyNothingAnswersYet", .firmware = std::nullopt, .options = {"--wait"},
+     .exitCode = 143, .result = "interrupted", .resetSent = false, .interrupts = 1,
+     .interruptAfter = "Still waiting: /dev/pts/", .signal = SIGTERM, .reason = "interrupted",
+     .hungAfterSeconds = 30},
     // As root neither Qt's lock file (named after the path) nor TIOCEXCL stops a second run
     // that opens the device through another name.
-    {"ASecondRunThroughAnotherNameIsRefused", kOld, [](sim::SimulatedQ218& d) { d.Paced(true); },
-     {}, 0, "updated", true, "123456", 0, 0, "", SIGINT, "Updating", [](sim::PtyServer& server) {
-         const QString link = QDir::temp().filePath("q218-second-" + QString::number(getpid()));
-         QFile::remove(link);
-         ASSERT_TRUE(QFile::link(QString::fromStdString(server.SlavePath()), link));
-         QProcess second;
-         second.start(Q218_FLASH, {"--json", "--identify", link});
-         second.waitForFinished(30'000);
-         QFile::remove(link);
-         EXPECT_EQ(second.exitCode(), 3);
-         EXPECT_EQ(QJsonDocument::fromJson(second.readAllStandardOutput())["reason"].toString(),
-                   "port-busy");
-     }},
+    {.name = "ASecondRunThroughAnotherNameIsRefused", .setUp = kPaced, .exitCode = 0,
+     .result = "updated", .resetSent = true, .writtenSerial = "123456", .actAfter = "Updating",
+     .act =
+         [](sim::PtyServer& server) {
+             const QString link = QDir::temp().filePath("q218-second-" + QString::number(getpid()));
+             QFile::remove(link);
+             ASSERT_TRUE(QFile::link(QString::fromStdString(server.SlavePath()), link));
+             QProcess second;
+             second.start(Q218_FLASH, {"--json", "--identify", link});
+             second.waitForFinished(30'000);
+             QFile::remove(link);
+             EXPECT_EQ(second.exitCode(), 3);
+             EXPECT_EQ(QJsonDocument::fromJson(second.readAllStandardOutput())["reason"].toString(),
+                       "port-busy");
+         }},
 };
 // clang-format on
 

@@ -11,7 +11,6 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
-#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -36,26 +35,6 @@ inline std::unique_ptr<sim::PtyServer> Device(
 }
 inline std::unique_ptr<sim::PtyServer> Device(const sim::PreviousFirmware& firmware = {}) {
     return Device(std::optional(firmware));
-}
-
-// How often the device's transcript holds `kind`.
-inline int Count(sim::PtyServer& server, sim::EntryKind kind) {
-    return server.WithDevice([kind](sim::SimulatedQ218& d) {
-        return static_cast<int>(
-            std::count_if(d.Transcript().begin(), d.Transcript().end(),
-                          [kind](const sim::TranscriptEntry& e) { return e.kind == kind; }));
-    });
-}
-
-// Checks that the device, which held `before`, now holds the image with `serial` word for
-// word; returns the frames of that update.
-inline std::size_t ExpectTheImage(sim::PtyServer& server, const Memory& before,
-                                  const std::string& serial) {
-    const std::vector<WrittenBlock> blocks = BlocksOfUpdate(ReadImageInput(), serial);
-    const MemoryDifference difference =
-        Compare(MemoryOf(server), AfterBlocks(before, blocks, blocks.size()));
-    EXPECT_EQ(difference.count, 0U) << difference.firstFew;
-    return blocks.size();
 }
 
 // The SHA-256 of the image file as committed, read apart from the program.

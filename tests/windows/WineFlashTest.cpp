@@ -80,8 +80,7 @@ TEST_P(WineFlash, Run) {
     if (row.setUp) {
         device.WithDevice(row.setUp);
     }
-    const auto memory = [&device] { return MemoryOf(device); };
-    const Memory before = memory();
+    const Memory before = MemoryOf(device);
 
     QProcess flash;
     WineMachine::Start(flash, prefix, "q218-flash.exe",
@@ -98,10 +97,7 @@ TEST_P(WineFlash, Run) {
     EXPECT_EQ(json["result"].toString().toStdString(), row.result);
     EXPECT_EQ(json["port"].toString(), "COM3");
 
-    const std::vector<WrittenBlock> blocks = BlocksOfUpdate(ReadImageInput(), row.serial);
-    const MemoryDifference difference =
-        Compare(memory(), AfterBlocks(before, blocks, row.framesWritten));
-    EXPECT_EQ(difference.count, 0U) << difference.firstFew;
+    ExpectTheImage(device, before, row.serial, row.framesWritten);
     if (row.exitCode == 0) {
         const QJsonObject after = json["after"].toObject();
         EXPECT_EQ(after["serial"].toString().toStdString(), row.serial);

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcessEnvironment>
+#include <QThread>
 
 namespace q218::test {
 
@@ -118,13 +119,28 @@ void WineMachine::Start(QProcess& process, const QString& prefix, const QString&
 }
 
 bool WineMachine::Ended(QProcess& process, std::chrono::seconds limit) {
+    // Each ask waits up to 100 ms for the end: nothing to pause for between them.
+    const auto finished = [&process] { return process.waitForFinished(100); };
+    if (WaitFor(limit, finished, [] {})) {
+        return true;
+    }
+    process.kill();
+    process.waitForFinished();
+    return false;
+}
+
+bool WineMachine::WaitFor(std::chrono::seconds limit, const std::function<bool()>& done,
+                          const std::function<void()>& pause) {
     QElapsedTimer clock;
     clock.start();
-    while (!process.waitForFinished(100)) {
+    while (!done()) {
         if (clock.hasExpired(std::chrono::milliseconds(limit).count())) {
-            process.kill();
-            process.waitForFinished();
             return false;
+        }
+        if (pause) {
+            pause();
+        } else {
+            QThread::msleep(200);
         }
     }
     return true;

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "demo/DemoPorts.h"
@@ -42,6 +43,12 @@ public:
     // Waits for `process` to end; a program still running after `limit` hangs: it is killed
     // and false returned.
     static bool Ended(QProcess& process, std::chrono::seconds limit);
+
+    // Asks `done` until it holds, `pause` between two asks (none: 200 ms asleep); false once
+    // `limit` has passed. A QProcess learns what its child did only inside its own waits, so
+    // a `done` or a `pause` that asks about one waits on it.
+    static bool WaitFor(std::chrono::seconds limit, const std::function<bool()>& done,
+                        const std::function<void()>& pause = {});
 };
 
 }  // namespace q218::test

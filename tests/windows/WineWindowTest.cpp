@@ -9,7 +9,6 @@
 // image lines.
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QThread>
@@ -27,6 +26,8 @@
 
 namespace q218::test {
 namespace {
+
+using namespace std::chrono_literals;
 
 const QString kFrameBuffers = QStringLiteral(Q218_TEST_OUTPUT "/xvfb");
 
@@ -58,28 +59,6 @@ bool XdoTool(const QStringList& arguments, const QString& display, QByteArray* o
         *output = process.readAllStandardOutput();
     }
     return done;
-}
-
-int Count(sim::PtyServer& device, sim::EntryKind kind) {
-    int count = 0;
-    for (const sim::TranscriptEntry& entry :
-         device.WithDevice([](sim::SimulatedQ218& d) { return d.Transcript(); })) {
-        count += entry.kind == kind ? 1 : 0;
-    }
-    return count;
-}
-
-// Waits up to `seconds` for `done`, which is asked every 200 ms.
-bool WaitFor(int seconds, const std::function<bool()>& done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.hasExpired(seconds * 1000)) {
-            return false;
-        }
-        QThread::msleep(200);
-    }
-    return true;
 }
 
 bool IsInk(QRgb p, QRgb background) {
@@ -218,8 +197,7 @@ TEST(WineWindow, UpdatesTheDeviceClickedLikeAPersonInTheLinuxLayout) {
     std::unique_ptr<demo::DemoPorts> ports = demo::DemoPorts::Create(old, false, error);
     ASSERT_TRUE(ports) << error;
     sim::PtyServer& device = ports->Device();
-    const auto memory = [&device] { return MemoryOf(device); };
-    const Memory before = memory();
+    const Memory before = MemoryOf(device);
 
     QtUpdaterView linuxWindow;
     std::map<std::string, QRect> controls;
@@ -244,7 +222,7 @@ TEST(WineWindow, UpdatesTheDeviceClickedLikeAPersonInTheLinuxLayout) {
     EXPECT_EQ(client.size(), linuxWindow.size());
 
     // Drawn once the Exit button's frame is.
-    ASSERT_TRUE(WaitFor(20, [&] {
+    ASSERT_TRUE(WineMachine::WaitFor(20s, [&] {
         const QImage window = Screen().copy(client);
         return RingInk(window, controls[control::cmdExit], 0, window.pixel(1, 1)) > 0.5;
     }));
@@ -253,26 +231,25 @@ TEST(WineWindow, UpdatesTheDeviceClickedLikeAPersonInTheLinuxLayout) {
     ASSERT_TRUE(Click(display, client, controls[control::cmdOK]));
     // COM1 and COM2 answer nothing within their settle delays, COM4 does not open, COM3 is
     // the device: "&Update" is drawn enabled once the window has found it there.
-    EXPECT_TRUE(WaitFor(60, [&] {
+    EXPECT_TRUE(WineMachine::WaitFor(60s, [&] {
         return Drawn(client, controls[control::cmdUpdate]) != updateDisabled;
     })) << "\"&Update\" never became enabled";
     EXPECT_EQ(Count(device, sim::EntryKind::IdentifyQuery), 1);
     ASSERT_TRUE(Click(display, client, controls[control::cmdUpdate]));
     // The update ends with a fresh identification of the device.
-    EXPECT_TRUE(WaitFor(120, [&] { return Count(device, sim::EntryKind::IdentifyQuery) == 2; }))
-        << "no identification after the update";
+    EXPECT_TRUE(WineMachine::WaitFor(120s, [&] {
+        return Count(device, sim::EntryKind::IdentifyQuery) == 2;
+    })) << "no identification after the update";
     QThread::sleep(4);  // the settle delay before the panels show the new revision
     const QImage finished = Screen().copy(client);
     finished.save(Q218_TEST_OUTPUT "/window-under-wine.png");
-    EXPECT_TRUE(WaitFor(20, [&] {
+    EXPECT_TRUE(WineMachine::WaitFor(20s, [&] {
         Click(display, client, controls[control::cmdExit]);
         return window.waitForFinished(1000);
     })) << "Exit did not end the window";
     EXPECT_EQ(window.exitCode(), 0);
 
-    const std::vector<WrittenBlock> blocks = BlocksOfUpdate(ReadImageInput(), old.serial);
-    const MemoryDifference difference = Compare(memory(), AfterBlocks(before, blocks));
-    EXPECT_EQ(difference.count, 0U) << difference.firstFew;
+    ExpectTheImage(device, before, old.serial);
 
     const QImage onLinux = linuxWindow.grab().toImage();
     CheckTheFrames(onLinux, started, controls);
