@@ -19,7 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/PtyServer.h"
-#include "support/DeviceMemory.h"
+#include "support/DeviceChecks.h"
 #include "support/ExpectedMemory.h"
 #include "support/ImageInput.h"
 

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "WineMachine.h"
-#include "support/DeviceMemory.h"
+#include "support/DeviceChecks.h"
 #include "support/ExpectedMemory.h"
 #include "support/ImageInput.h"
 

@@ -20,7 +20,7 @@
 #include "WineMachine.h"
 #include "app/qt/ControlNames.h"
 #include "app/qt/QtUpdaterView.h"
-#include "support/DeviceMemory.h"
+#include "support/DeviceChecks.h"
 #include "support/ExpectedMemory.h"
 #include "support/ImageInput.h"
 
