@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     std::FILE* const messages = options.json || events ? stderr : stdout;
     const ConsoleMode mode = PrepareConsole(messages);
     ConsoleLines lines(messages, options.quiet, options.verbose);
-    if (mode == ConsoleMode::CarriageReturnOnly || TerminalTakesNoSequences()) {
+    if (mode == ConsoleMode::CarriageReturnOnly) {
         lines.RedrawWithoutSequences();
     }
     const FlashReport report = RunFlash(options, lines, events ? &*events : nullptr);
