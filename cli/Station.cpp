@@ -119,6 +119,10 @@ private:
 
     void StartLeave(std::size_t index) {
         StationSlot& slot = *m_slots[index];
+        if (m_stopping) {
+            SlotDone(index);
+            return;
+        }
         // The unit's result and serial number stay on its line until the next unit is taken.
         slot.leaving = true;
         Start(index, {QStringLiteral("--events"), QStringLiteral("--until-gone"), slot.lastSerial,
@@ -150,13 +154,7 @@ private:
                 StartRun(index);
             } else {
                 // The wait itself failed (killed from outside): the unit may still be there.
-                QTimer::singleShot(kRestartDelay, [this, index] {
-                    if (m_stopping) {
-                        SlotDone(index);
-                    } else {
-                        StartLeave(index);
-                    }
-                });
+                QTimer::singleShot(kRestartDelay, [this, index] { StartLeave(index); });
             }
             return;
         }
