@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -75,9 +76,10 @@ int main(int argc, char** argv) {
         lines.RedrawWithoutSequences();
     }
     const FlashReport report = RunFlash(options, lines, events ? &*events : nullptr);
-    const QByteArray json = QJsonDocument(report.ToJson()).toJson(QJsonDocument::Compact);
+    const QJsonObject record = report.ToJson();
+    const QByteArray json = QJsonDocument(record).toJson(QJsonDocument::Compact);
     if (events) {
-        events->Ended(report);
+        events->Ended(report, record);
     }
     if (options.json) {
         std::printf("%s\n", json.constData());
