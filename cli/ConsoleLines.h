@@ -26,8 +26,8 @@ public:
     // The terminal went away (SIGHUP): nothing more is written to a terminal; a file or a
     // pipe still gets its lines.
     void DropTerminal();
-    // The terminal takes no ESC [K (a legacy Windows console): the progress line is redrawn
-    // with \r alone, padded with spaces over a longer line before it.
+    // The terminal takes no ESC [K (a legacy Windows console, TERM=dumb): the progress line
+    // is redrawn with \r alone, padded with spaces over a longer line before it.
     void RedrawWithoutSequences() { m_sequences = false; }
 
     void Message(std::string_view text) override;

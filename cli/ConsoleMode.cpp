@@ -13,7 +13,7 @@
 
 namespace q218::flash {
 
-ConsoleMode PrepareConsole([[maybe_unused]] std::FILE* stream) {
+ConsoleMode PrepareConsole(std::FILE* stream) {
 #ifdef _WIN32
     // A redirected stream is a file or a pipe handle, for which GetConsoleMode fails.
     const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
@@ -27,16 +27,16 @@ ConsoleMode PrepareConsole([[maybe_unused]] std::FILE* stream) {
     }
     return ConsoleMode::CarriageReturnOnly;
 #else
-    return ConsoleMode::NotConsole;
-#endif
-}
-
-bool TerminalTakesNoSequences() {
-#ifdef _WIN32
-    return false;
-#else
+    // A terminal here takes the sequences already; only TERM can say it does not (dumb, or
+    // none at all), and then \r alone still redraws the line.
+    if (!IsTerminal(stream)) {
+        return ConsoleMode::NotConsole;
+    }
     const char* term = std::getenv("TERM");
-    return term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0;
+    if (term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0) {
+        return ConsoleMode::CarriageReturnOnly;
+    }
+    return ConsoleMode::Sequences;
 #endif
 }
 

@@ -1,8 +1,8 @@
 #pragma once
-// Prepares a Windows console for q218-flash's progress line, which redraws itself in place
-// with a carriage return and erases the rest of the line with the terminal sequence ESC [K.
-// Terminals on Linux and macOS understand it already; a Windows console does once its
-// virtual-terminal processing is turned on.
+// Prepares a console for q218-flash's progress line, which redraws itself in place with a
+// carriage return and erases the rest of the line with the terminal sequence ESC [K.
+// Terminals on Linux and macOS understand it already unless TERM says otherwise; a Windows
+// console does once its virtual-terminal processing is turned on.
 
 #include <cstdio>
 
@@ -10,20 +10,18 @@ namespace q218::flash {
 
 // How `stream` shows the progress line.
 enum class ConsoleMode {
-    NotConsole,  // a file or a pipe: plain lines (and on Linux and macOS every terminal too)
-    Sequences,   // a Windows console that now handles ESC [K
-    CarriageReturnOnly,  // a console that refused the sequences: \r redraws without ESC [K
+    NotConsole,  // a file or a pipe: plain lines
+    Sequences,   // a terminal, or a Windows console, that handles ESC [K
+    // A console that refused the sequences, or a terminal whose TERM is dumb or unset: \r
+    // redraws without ESC [K
+    CarriageReturnOnly,
 };
 
 // Call once before anything is printed to `stream`. On Windows, turns on
 // ENABLE_VIRTUAL_TERMINAL_PROCESSING for the console behind `stream`, if it is one (Windows 10
-// 1511 and later support it; the legacy console refuses it). Elsewhere it changes nothing and
-// says NotConsole.
+// 1511 and later support it; the legacy console refuses it). Elsewhere it changes nothing:
+// a terminal takes the sequences unless TERM is dumb or empty or not set.
 ConsoleMode PrepareConsole(std::FILE* stream);
-
-// The terminal says it takes no control sequences (TERM=dumb, or no TERM at all); on Windows
-// the console's own mode decides (PrepareConsole).
-bool TerminalTakesNoSequences();
 
 // Whether `stream` is a terminal or a console (a file or a pipe is not).
 bool IsTerminal(std::FILE* stream);

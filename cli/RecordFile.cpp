@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <QFile>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #ifdef _WIN32
@@ -92,6 +94,18 @@ std::string CheckRecordFile(const std::string& path) {
     }
     Close(fd);
     return {};
+}
+
+std::optional<std::string> CheckedLogPath(const std::optional<QString>& logFile) {
+    if (!logFile) {
+        return std::string();
+    }
+    std::string path = QFile::encodeName(*logFile).toStdString();
+    if (const std::string why = CheckRecordFile(path); !why.empty()) {
+        std::fprintf(stderr, "q218-flash: cannot open the log %s: %s\n", path.c_str(), why.c_str());
+        return std::nullopt;
+    }
+    return path;
 }
 
 std::string AppendRecord(const std::string& path, const std::string& line) {

@@ -82,12 +82,12 @@ void SlotEvents::Poll() {
     }
 }
 
-void SlotEvents::Ended(const FlashReport& report) {
+void SlotEvents::Ended(const FlashReport& report, const QJsonObject& record) {
     m_run = &report.download;
     Poll();
     m_poll.stop();
     m_run = nullptr;
-    Emit("ended", {{"record", report.ToJson()}});
+    Emit("ended", {{"record", record}});
 }
 
 struct DriverWatch::Reader {

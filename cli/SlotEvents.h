@@ -44,9 +44,10 @@ public:
     void ImageLoaded(const ImageTag& image) override;
     void Identified(const DeviceInfo& device) override;
     void SerialSettled(const std::string& serial, const std::string& source) override;
-    // The last event: the run's record, as --json prints it. The run is over and its account
-    // gone: the steps not yet reported are read from the report's copy.
-    void Ended(const FlashReport& report);
+    // The last event: the run's record, as --json prints it (`record`, made from `report` by
+    // ToJson once for every use). The run is over and its account gone: the steps not yet
+    // reported are read from the report's copy.
+    void Ended(const FlashReport& report, const QJsonObject& record);
     // Any other event of this stream's (the wait for a unit to leave uses it).
     void Emit(const char* event, QJsonObject fields = {});
 

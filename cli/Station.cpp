@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QEventLoop>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,6 +11,9 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "FlashReport.h"
@@ -41,8 +43,10 @@ constexpr std::chrono::seconds kOnRecordGrace{10};
 
 class Station {
 public:
-    explicit Station(const FlashOptions& options)
+    // `logPath`: the --log file as CheckedLogPath gave it, empty without one.
+    Station(const FlashOptions& options, std::string logPath)
         : m_options(options),
+          m_logPath(std::move(logPath)),
           m_out(options.json ? stderr : stdout),
           m_view(m_out, options.quiet),
           m_signals([this](Signal signal) { OnSignal(signal); }) {
@@ -115,6 +119,10 @@ private:
 
     void StartLeave(std::size_t index) {
         StationSlot& slot = *m_slots[index];
+        if (m_stopping) {
+            SlotDone(index);
+            return;
+        }
         // The unit's result and serial number stay on its line until the next unit is taken.
         slot.leaving = true;
         Start(index, {QStringLiteral("--events"), QStringLiteral("--until-gone"), slot.lastSerial,
@@ -146,13 +154,7 @@ private:
                 StartRun(index);
             } else {
                 // The wait itself failed (killed from outside): the unit may still be there.
-                QTimer::singleShot(kRestartDelay, [this, index] {
-                    if (m_stopping) {
-                        SlotDone(index);
-                    } else {
-                        StartLeave(index);
-                    }
-                });
+                QTimer::singleShot(kRestartDelay, [this, index] { StartLeave(index); });
             }
             return;
         }
@@ -212,9 +214,8 @@ private:
         (record["exitCode"].toInt(-1) == kExitUpdated ? slot.passed : slot.failed) += 1;
         slot.records.push_back(record);
         const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact);
-        if (m_options.logFile) {
-            const std::string error = AppendRecord(
-                QFile::encodeName(*m_options.logFile).toStdString(), line.toStdString());
+        if (!m_logPath.empty()) {
+            const std::string error = AppendRecord(m_logPath, line.toStdString());
             if (!error.empty()) {
                 m_logFailed = true;
                 m_view.Note("Could not write the record of slot " + m_view.Slot(index).label +
@@ -336,6 +337,7 @@ private:
     }
 
     const FlashOptions& m_options;
+    const std::string m_logPath;
     std::FILE* m_out;
     StationView m_view;
     StationSlots m_slots;
@@ -353,16 +355,11 @@ private:
 }  // namespace
 
 int RunStation(const FlashOptions& options) {
-    if (options.logFile) {
-        const std::string error =
-            CheckRecordFile(QFile::encodeName(*options.logFile).toStdString());
-        if (!error.empty()) {
-            std::fprintf(stderr, "q218-flash: cannot open the log %s: %s\n",
-                         options.logFile->toLocal8Bit().constData(), error.c_str());
-            return kExitUsage;
-        }
+    std::optional<std::string> logPath = CheckedLogPath(options.logFile);
+    if (!logPath) {
+        return kExitUsage;
     }
-    Station station(options);
+    Station station(options, std::move(*logPath));
     return station.Execute();
 }
 

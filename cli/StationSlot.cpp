@@ -122,24 +122,24 @@ void ApplyEvent(StationSlot& slot, StationView& view, std::size_t index, const Q
         view.Event(index, "serial number " + line.serial + " (" +
                               slot.attempt.serialSource.toStdString() + ")");
     } else if (kind == "reset-sent") {
-        slot.attempt.resetSent = true;
+        slot.attempt.download.resetSent = true;
         line.state = "resetting";
         view.Event(index, "reset command sent");
     } else if (kind == "bootloader-answered") {
-        slot.attempt.handshakeDone = true;
-        slot.attempt.framesTotal = event["framesTotal"].toInt();
+        slot.attempt.download.framesTotal = event["framesTotal"].toInt();
         slot.attempt.transferAt = Clock::now();
         line.state = "updating";
         view.Event(index, "bootloader answered");
     } else if (kind == "progress") {
-        slot.attempt.framesTotal = event["framesTotal"].toInt();
-        slot.attempt.framesSent = event["framesSent"].toInt();
-        slot.attempt.framesResent = event["framesResent"].toInt();
-        line.framesTotal = slot.attempt.framesTotal;
-        line.framesDone = slot.attempt.framesSent;
+        DownloadResult& download = slot.attempt.download;
+        download.framesTotal = event["framesTotal"].toInt();
+        download.framesSent = event["framesSent"].toInt();
+        download.framesResent = event["framesResent"].toInt();
+        line.framesTotal = download.framesTotal;
+        line.framesDone = download.framesSent;
         const double fraction =
-            slot.attempt.framesTotal > 0
-                ? static_cast<double>(slot.attempt.framesSent) / slot.attempt.framesTotal
+            download.framesTotal > 0
+                ? static_cast<double>(download.framesSent) / download.framesTotal
                 : 0.0;
         const double elapsed = Seconds(Clock::now() - slot.attempt.transferAt);
         line.secondsLeft = fraction > 0.0 ? elapsed / fraction * (1.0 - fraction) : -1.0;
@@ -147,12 +147,12 @@ void ApplyEvent(StationSlot& slot, StationView& view, std::size_t index, const Q
         if (tenth > slot.attempt.lastTenth) {
             slot.attempt.lastTenth = tenth;
             view.Event(index, "progress " + std::to_string(tenth * 10) + " % (" +
-                                  std::to_string(slot.attempt.framesSent) + " of " +
-                                  std::to_string(slot.attempt.framesTotal) + " frames, " +
-                                  std::to_string(slot.attempt.framesResent) + " sent again)");
+                                  std::to_string(download.framesSent) + " of " +
+                                  std::to_string(download.framesTotal) + " frames, " +
+                                  std::to_string(download.framesResent) + " sent again)");
         }
     } else if (kind == "end-sent") {
-        slot.attempt.endSent = true;
+        slot.attempt.download.endSent = true;
         line.state = "verifying";
         line.secondsLeft = -1.0;
     } else if (kind == "ended") {
@@ -165,48 +165,39 @@ void ApplyEvent(StationSlot& slot, StationView& view, std::size_t index, const Q
 }
 
 QJsonObject DiedRecord(const StationSlot& slot, int code, QProcess::ExitStatus status) {
-    const QJsonValue none(QJsonValue::Null);
-    const bool inBootloader = slot.attempt.resetSent && !slot.attempt.endSent;
+    const StationSlot::Attempt& attempt = slot.attempt;
     const std::string how = status == QProcess::CrashExit ? "was killed or crashed"
                             : code < 0                    ? "could not be started"
                                        : "ended with exit code " + std::to_string(code);
     std::string message = "The slot's process " + how + " without a result";
-    if (slot.attempt.resetSent) {
-        message += ", after " + std::to_string(slot.attempt.framesSent) + " of " +
-                   std::to_string(slot.attempt.framesTotal) + " frames";
+    if (attempt.download.resetSent) {
+        message += ", after " + std::to_string(attempt.download.framesSent) + " of " +
+                   std::to_string(attempt.download.framesTotal) + " frames";
     }
     message += ".";
-    if (inBootloader) {
+    if (attempt.download.InBootloader()) {
         message += " The Q218 may wait in its bootloader. To recover: " +
-                   Recovery(slot.port, slot.attempt.serialWritten, slot.attempt.before) + ".";
-    } else if (!slot.attempt.resetSent) {
+                   Recovery(slot.port, attempt.serialWritten, attempt.before) + ".";
+    } else if (!attempt.download.resetSent) {
         message += " Nothing was written.";
     }
     const OutcomeRow& died = RowOf(Outcome::SlotDied);
-    return QJsonObject{
-        {"schema", kRecordSchema},
-        {"tool", QStringLiteral("q218-flash " Q218_VERSION)},
-        {"timestamp", slot.attempt.started},
-        {"port", slot.port},
-        {"image", slot.attempt.image},
-        {"before", slot.attempt.before},
-        {"after", none},
-        {"afterReply", none},
-        {"serialSource",
-         slot.attempt.serialSource.isEmpty() ? none : QJsonValue(slot.attempt.serialSource)},
-        {"serialWritten",
-         slot.attempt.serialWritten.isEmpty() ? none : QJsonValue(slot.attempt.serialWritten)},
-        {"resetSent", slot.attempt.resetSent},
-        {"leftInBootloader", inBootloader},
-        {"framesTotal", slot.attempt.framesTotal},
-        {"framesSent", slot.attempt.framesSent},
-        {"framesResent", slot.attempt.framesResent},
-        {"seconds", Seconds(Clock::now() - slot.attempt.startedAt)},
-        {"result", QString::fromLatin1(died.result)},
-        {"reason", QString::fromLatin1(ReasonCode(*died.reason))},
-        {"message", QString::fromStdString(message)},
-        {"exitCode", died.exitCode},
-    };
+    FlashReport report;
+    report.timestamp = attempt.started.toStdString();
+    report.port = slot.port.toStdString();
+    report.serialSource = attempt.serialSource.toStdString();
+    report.serialWritten = attempt.serialWritten.toStdString();
+    report.download = attempt.download;
+    report.seconds = Seconds(Clock::now() - attempt.startedAt);
+    report.result = died.result;
+    report.failure = {*died.reason, message};
+    report.exitCode = died.exitCode;
+    QJsonObject record = report.ToJson();
+    // The image and the device reached the station as the slot's events wrote them, not as
+    // the typed values a report is made from: they go into the record as they came.
+    record.insert("image", attempt.image);
+    record.insert("before", attempt.before);
+    return record;
 }
 
 void PrintSummary(std::FILE* out, const FlashOptions& options, const StationSlots& everySlot,

@@ -16,6 +16,7 @@
 
 #include "FlashOptions.h"
 #include "StationView.h"
+#include "download/DownloadRun.h"
 
 namespace q218::flash {
 
@@ -41,12 +42,8 @@ struct StationSlot {
         QJsonValue before = QJsonValue::Null;
         QString serialWritten;
         QString serialSource;
-        bool resetSent = false;
-        bool handshakeDone = false;
-        bool endSent = false;
-        int framesTotal = 0;
-        int framesSent = 0;
-        int framesResent = 0;
+        // How far the transfer got, as the slot's events told it.
+        DownloadResult download;
         int lastTenth = -1;
         std::optional<QJsonObject> record;  // the slot's own, from its "ended" event
     } attempt;

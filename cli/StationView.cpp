@@ -15,14 +15,11 @@ constexpr std::chrono::milliseconds kRedrawInterval{100};
 constexpr int kBarWidth = 16;
 
 // The live view redraws its lines in place, moving the cursor up: a terminal that takes
-// control sequences, or a Windows console once they are turned on. A console that refuses
-// them, a file, a pipe or NUL (which Windows calls a terminal too) gets plain lines.
+// control sequences, or a Windows console once they are turned on. A console or a terminal
+// that refuses them, a file, a pipe or NUL (which Windows calls a terminal too) gets plain
+// lines.
 bool TakesLiveView(std::FILE* stream) {
-#ifdef _WIN32
     return PrepareConsole(stream) == ConsoleMode::Sequences;
-#else
-    return IsTerminal(stream) && !TerminalTakesNoSequences();
-#endif
 }
 
 std::string Padded(std::string text, std::size_t width) {

@@ -2,8 +2,8 @@
 // and production fixtures. QtCore and QtSerialPort only: it runs without a display.
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -62,14 +62,9 @@ int main(int argc, char** argv) {
 
     // The log is tried before anything is sent: a run whose record cannot be kept does not
     // start.
-    std::string logPath;
-    if (options.logFile) {
-        logPath = QFile::encodeName(*options.logFile).toStdString();
-        if (const std::string why = CheckRecordFile(logPath); !why.empty()) {
-            std::fprintf(stderr, "q218-flash: cannot open the log %s: %s\n", logPath.c_str(),
-                         why.c_str());
-            return kExitUsage;
-        }
+    const std::optional<std::string> logPath = CheckedLogPath(options.logFile);
+    if (!logPath) {
+        return kExitUsage;
     }
 
     // With --json or --events standard output carries the object or the events alone; the
@@ -77,21 +72,22 @@ int main(int argc, char** argv) {
     std::FILE* const messages = options.json || events ? stderr : stdout;
     const ConsoleMode mode = PrepareConsole(messages);
     ConsoleLines lines(messages, options.quiet, options.verbose);
-    if (mode == ConsoleMode::CarriageReturnOnly || TerminalTakesNoSequences()) {
+    if (mode == ConsoleMode::CarriageReturnOnly) {
         lines.RedrawWithoutSequences();
     }
     const FlashReport report = RunFlash(options, lines, events ? &*events : nullptr);
-    const QByteArray json = QJsonDocument(report.ToJson()).toJson(QJsonDocument::Compact);
+    const QJsonObject record = report.ToJson();
+    const QByteArray json = QJsonDocument(record).toJson(QJsonDocument::Compact);
     if (events) {
-        events->Ended(report);
+        events->Ended(report, record);
     }
     if (options.json) {
         std::printf("%s\n", json.constData());
         std::fflush(stdout);
     }
-    if (!logPath.empty()) {
-        if (const std::string why = AppendRecord(logPath, json.toStdString()); !why.empty()) {
-            lines.Error("Could not write the result to the log " + logPath + ": " + why +
+    if (!logPath->empty()) {
+        if (const std::string why = AppendRecord(*logPath, json.toStdString()); !why.empty()) {
+            lines.Error("Could not write the result to the log " + *logPath + ": " + why +
                         ". The result was: " + report.result + " (exit code " +
                         std::to_string(report.exitCode) + ").");
         }
