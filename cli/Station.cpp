@@ -99,12 +99,19 @@ private:
         process.start(QCoreApplication::applicationFilePath(), arguments);
     }
 
-    void StartRun(std::size_t index) {
-        StationSlot& slot = *m_slots[index];
+    // A slot the station would start while it stops ends instead, as it stands.
+    bool EndedForStop(std::size_t index) {
         if (m_stopping) {
             SlotDone(index);
+        }
+        return m_stopping;
+    }
+
+    void StartRun(std::size_t index) {
+        if (EndedForStop(index)) {
             return;
         }
+        StationSlot& slot = *m_slots[index];
         slot.leaving = false;
         slot.attempt = {};
         slot.attempt.started = Now();
@@ -118,11 +125,10 @@ private:
     }
 
     void StartLeave(std::size_t index) {
-        StationSlot& slot = *m_slots[index];
-        if (m_stopping) {
-            SlotDone(index);
+        if (EndedForStop(index)) {
             return;
         }
+        StationSlot& slot = *m_slots[index];
         // The unit's result and serial number stay on its line until the next unit is taken.
         slot.leaving = true;
         Start(index, {QStringLiteral("--events"), QStringLiteral("--until-gone"), slot.lastSerial,
